@@ -1,0 +1,15 @@
+// CRC-32 of ZIP (IEEE 802.3, reflected polynomial 0xEDB88320), over the
+// table in storage.crcTable, which the cipher's key update reads as well.
+#ifndef OSTREL_DECODERS_CRC_H
+#define OSTREL_DECODERS_CRC_H
+
+#include <stdint.h>
+
+// Fills storage.crcTable (which must exist): entry n is n run through eight
+// shift-and-conditional-XOR steps.
+void BuildCrcTable(void);
+// Adds length bytes to crc: no preset and no final complement inside.
+// A length of 0 or less returns crc unchanged.
+uint32_t UpdateCrc(uint32_t crc, const uint8_t *buffer, int32_t length);
+
+#endif

@@ -1,0 +1,12 @@
+// Deflate decoder (RFC 1951) over the entry input reader and the output sink.
+#ifndef OSTREL_DECODERS_INFLATE_H
+#define OSTREL_DECODERS_INFLATE_H
+
+// Decodes the current entry to its end. Returns 0, or the failing block's
+// result (1 corrupt or incomplete, 2 block type 3 or over-subscribed, 3 no
+// memory), with code 9964 recorded.
+int DecodeDeflateEntry(void);
+// Releases the cached fixed-code tables; run after every deflated entry. Returns 0.
+int ReleaseFixedTables(void);
+
+#endif

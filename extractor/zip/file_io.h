@@ -1,0 +1,85 @@
+// The file, folder and memory layer of the extractor. This is the only code
+// that differs between Windows and the native build: file_win32.cpp wraps
+// exactly one Win32 call per operation, file_posix.cpp gives the same results
+// over POSIX. Everything above it (reader, driver, decoders) is shared.
+//
+// Result convention: a count, a position or a handle on success, -1 on
+// failure (FileDelete and FileSetTime report the platform's error code
+// instead). None of these records an errorCode or shows anything; callers
+// decide what a failure means.
+//
+// Paths are 8-bit Windows-1252 texts with backslashes. The POSIX layer maps
+// "\" to "/" and Windows-1252 to UTF-8 at the system-call boundary.
+#ifndef OSTREL_ZIP_FILE_IO_H
+#define OSTREL_ZIP_FILE_IO_H
+
+#include <stdint.h>
+
+// A platform file handle: a Win32 HANDLE or a POSIX descriptor, widened to
+// pointer size. FILE_INVALID is INVALID_HANDLE_VALUE on Windows.
+typedef intptr_t FileHandle;
+#define FILE_INVALID ((FileHandle)-1)
+
+enum {
+  FILE_SEEK_BEGIN = 0,     // FILE_BEGIN
+  FILE_SEEK_CURRENT = 1,   // FILE_CURRENT
+  FILE_SEEK_END = 2        // FILE_END
+};
+
+enum {
+  FILE_ATTR_READONLY = 0x01,
+  FILE_ATTR_HIDDEN = 0x02,
+  FILE_ATTR_SYSTEM = 0x04,
+  FILE_ATTR_DIRECTORY = 0x10,
+  FILE_ATTR_ARCHIVE = 0x20,
+  FILE_ATTR_NONE = 0xFFFFFFFFu   // INVALID_FILE_ATTRIBUTES: the path does not exist
+};
+
+// A FILETIME: 100-nanosecond intervals since 1601-01-01 UTC, split as Win32 does.
+typedef struct FileTime {
+  uint32_t lowDateTime;
+  uint32_t highDateTime;
+} FileTime;
+
+// Mode "r..." opens an existing file for reading (shared for reading and
+// writing); "w..." creates or empties a file for writing. Only the first
+// character is examined; any other makes no call. Returns FILE_INVALID on failure.
+FileHandle FileOpen(const char *path, const char *mode);
+// Returns the bytes read (fewer at the end, 0 at the end of the file) or -1.
+int32_t FileRead(void *buffer, int32_t count, FileHandle handle);
+// Returns the bytes written or -1.
+int32_t FileWrite(const void *buffer, int32_t count, FileHandle handle);
+// method: FILE_SEEK_*. Returns the new position or -1 (also for another method).
+int32_t FileSeek(FileHandle handle, int32_t distance, int method);
+// Returns the size in bytes or -1. Files of 2 GiB or more are not supported.
+int32_t FileSize(FileHandle handle);
+// Returns 0 or -1.
+int32_t FileClose(FileHandle handle);
+// Returns 0, or the platform's error code (2 for a missing file), never -1.
+uint32_t FileDelete(const char *path);
+// Moves from over to, replacing an existing file at to. Returns 0 or -1.
+// Used to put a completely extracted file in place of the one it replaces.
+int32_t FileReplace(const char *from, const char *to);
+// Returns the attribute bits, or FILE_ATTR_NONE when the path does not exist.
+uint32_t FileGetAttributes(const char *path);
+// Returns 0 or -1.
+int32_t FileSetAttributes(const char *path, uint32_t attributes);
+// Returns 0 or -1 (also when the folder exists already).
+int32_t CreateFolder(const char *path);
+// Stamps the last-write time with a DOS date and time read as local time.
+// Returns 0; -1 when the platform refuses the time; the platform's error
+// code when the DOS date or time itself is rejected (nothing is set).
+int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime);
+// DOS date and time (local time) to a UTC FileTime. Returns 1, or 0 when the
+// date or time is not valid (out is then zero).
+int DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime *out);
+
+// Heap blocks of fixed size. MemAlloc returns null on failure.
+void *MemAlloc(uint32_t size);
+void MemFree(void *block);
+
+// Converts a zero-terminated name from the OEM code page (850) to the ANSI
+// code page (1252) in place: OemToCharA on Windows, a table natively.
+void OemToAnsiInPlace(char *text);
+
+#endif

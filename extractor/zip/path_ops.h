@@ -1,0 +1,47 @@
+// Text and path operations on 8-bit ANSI texts with backslash separators.
+// None of them records an errorCode or touches the user interface.
+#ifndef OSTREL_ZIP_PATH_OPS_H
+#define OSTREL_ZIP_PATH_OPS_H
+
+#include <stdint.h>
+
+enum {
+  SPLIT_FIELD = 256,        // each SplitPath output: 255 characters plus terminator
+  SPLIT_WILDCARDS = 1,      // "*" or "?" in the name or extension
+  SPLIT_EXTENSION = 2,
+  SPLIT_NAME = 4,
+  SPLIT_DIRECTORY = 8,
+  SPLIT_DRIVE = 16
+};
+
+// When source is longer than n characters, copies n characters and adds no
+// terminator; otherwise copies source and fills the rest of the n bytes with zeros.
+void CopyPadded(char *destination, const char *source, uint32_t n);
+// Copies source cut to 255 characters, always terminated (destination holds 256).
+void CopyLimited(char *destination, const char *source);
+
+// 1 when the path exists and is not a folder / is a folder.
+int FileExists(const char *path);
+int DirectoryExists(const char *path);
+// Clears read-only, hidden and system (attributes become archive only) of an existing file.
+void MakeWritable(const char *path);
+
+// destination (size bytes) <- source with "\" appended unless it ends in one;
+// an empty source gives "\". A result that does not fit is cut, terminated.
+void AddTrailingBackslash(const char *source, char *destination, uint32_t size);
+// destination <- source without a final "\" when longer than 3 characters ("C:\" keeps it).
+void StripTrailingBackslash(const char *source, char *destination, uint32_t size);
+// Index of the k-th backslash (k from 1), or the length of text when it has fewer.
+uint32_t NthBackslash(const char *text, uint32_t k);
+// Returns 1 when every folder of path exists afterwards, 0 when one cannot be created.
+int MakeDirectoryChain(const char *path);
+// MakeDirectoryChain of folder without its trailing backslash.
+int MakeParentFolders(const char *folder);
+// Replaces every "/" by "\" in place.
+void SlashesToBackslashes(char *text);
+// Splits path into drive ("C:"), directory (with its final "\"), name and
+// extension (with its dot); each output may be null, each present one holds
+// SPLIT_FIELD bytes. Returns the SPLIT_* flags.
+int SplitPath(const char *path, char *drive, char *directory, char *name, char *extension);
+
+#endif

@@ -1,0 +1,143 @@
+// State shared across the extractor: one record per concern, each one
+// module-level instance for the whole (single-threaded) process.
+//
+//   extraction  ExtractionState  the run: folders, handles, end record, code, password
+//   entry       EntryRecord      the current entry as read (in working storage)
+//   transfer    TransferState    per-entry CRC register and byte budgets
+//   counters    RunCounters      files, errors, warnings of the run
+//   storage     WorkingStorage   the four heap blocks of the run
+//   callbacks   ExtractCallbacks the slots through which extraction reaches the user
+//   shell       ShellState       flags of the start-up and the main dialog
+//   settings    SettingsState    the settings block and its five texts
+//
+// Lifecycle: OpenArchive zeroes extraction, counters and callbacks once at
+// start-up; ReadNextEntry overwrites entry and transfer for each entry;
+// AllocWorkingStorage/FreeWorkingStorage bracket the one extraction.
+#ifndef OSTREL_ZIP_STATE_H
+#define OSTREL_ZIP_STATE_H
+
+#include <stdint.h>
+
+#include "extractor/zip/file_io.h"
+#include "extractor/zip/zip_format.h"
+#include "packed/sfx_layout.h"
+
+enum {
+  PATH_BUFFER = 261,          // 260 characters plus terminator
+  PASSWORD_BUFFER = 256,      // at most 254 characters are kept
+  SETTINGS_TEXT_BUFFER = 512, // each settings text, zero-filled before reading
+  ENTRY_INPUT_SIZE = 8192,    // EntryInputBuffer
+  OUTPUT_WINDOW_SIZE = 32768, // OutputWindow: Deflate history and copy buffer
+  CRC_TABLE_ENTRIES = 256
+};
+
+typedef struct ExtractionState {
+  char targetFolder[PATH_BUFFER];  // always ends in "\" (SetTargetFolder)
+  FileHandle dataFile;             // SFX file: end record, local headers, entry data
+  FileHandle directoryFile;        // SFX file again: walks the central directory only
+  FileHandle outputFile;           // file being extracted
+  char archivePath[PATH_BUFFER];   // SFX path, set once the end record was found
+  int32_t errorCode;               // ErrorCode; 0 = none; a later failure overwrites
+  int32_t endRecordPos;            // position just past the end signature; -1 not searched
+  ZipEndRecord endRecord;          // as read
+  int32_t endRecordLoaded;         // 1 once endRecord holds the checked record
+  char password[PASSWORD_BUFFER];  // as typed, ANSI; empty at the start of the run
+  uint32_t checkValue;             // central CRC of the entry, 0 = no password test
+  int32_t encrypted;               // 1 when the current entry's local flags bit 0 is set
+} ExtractionState;
+
+typedef struct EntryRecord {
+  ZipLocalHeader local;            // exactly as read
+  ZipCentralHeader central;        // exactly as read
+  int32_t entryComplete;           // 1 from the moment the driver has finished the entry
+  char entryName[PATH_BUFFER];     // backslashes, ANSI (converted from OEM or UTF-8)
+} EntryRecord;
+
+typedef struct TransferState {
+  uint32_t crc;                    // preset 0xFFFFFFFF; complemented once, by the entry check
+  int32_t inputLeft;               // stored bytes of the entry not yet fetched
+  int32_t bytesDone;               // output bytes handed on so far
+  int32_t bytesTotal;              // uncompressed size from the local header
+} TransferState;
+
+typedef struct RunCounters {
+  uint32_t filesExtracted;         // entries that went through extraction, failed ones included
+  uint32_t errorCount;             // raised only by the summary
+  uint32_t warningCount;           // CRC mismatches acknowledged with OK
+} RunCounters;
+
+typedef struct WorkingStorage {
+  uint8_t *entryInput;             // EntryInputBuffer, ENTRY_INPUT_SIZE bytes, zero-filled
+  uint8_t *outputWindow;           // OutputWindow, OUTPUT_WINDOW_SIZE bytes, not cleared
+  EntryRecord *entry;              // zero-filled at creation
+  uint32_t *crcTable;              // CrcTable, 256 entries
+} WorkingStorage;
+
+// An entry's description in the layout of WIN32_FIND_DATAA, so that the
+// overwrite dialog can show the existing file and the entry side by side.
+typedef struct EntryFindData {
+  uint32_t dwFileAttributes;       // central external attributes, all 32 bits
+  FileTime ftCreationTime;         // all three: central DOS time as local time, in UTC
+  FileTime ftLastAccessTime;
+  FileTime ftLastWriteTime;
+  uint32_t nFileSizeHigh;          // 0
+  uint32_t nFileSizeLow;           // local uncompressed size
+  uint32_t dwReserved0;
+  uint32_t dwReserved1;
+  char cFileName[260];             // name part only: no folders, no extension
+  char cAlternateFileName[14];     // empty
+} EntryFindData;
+
+static_assert(sizeof(EntryFindData) == 320, "EntryFindData has the size of WIN32_FIND_DATAA");
+
+// Progress: reserved is 0; percent normally 0..100. Returns nonzero to go on, 0 to stop.
+typedef int (*ReportProgressFn)(int reserved, int32_t percent);
+// Returns 0 write the entry, 1 skip it, 2 stop the extraction.
+typedef int (*ConfirmOverwriteFn)(const char *targetPath, const EntryFindData *entry);
+// buffer is extraction.password, overwritten on confirmation only.
+// Returns 1 when the user confirmed, 0 when they gave up.
+typedef int (*AskPasswordFn)(int reserved, char *buffer, const char *entryName);
+
+typedef struct ExtractCallbacks {
+  ReportProgressFn reportProgress;     // skipped by NotifyProgress when empty
+  ConfirmOverwriteFn confirmOverwrite; // always filled when ExtractArchive runs
+  AskPasswordFn askPassword;           // empty counts as giving up
+} ExtractCallbacks;
+
+enum {
+  OVERWRITE_WRITE = 0,
+  OVERWRITE_SKIP = 1,
+  OVERWRITE_STOP = 2
+};
+
+typedef struct ShellState {
+  void *appInstance;               // module handle: source of dialogs and icons
+  char sfxPath[PATH_BUFFER];       // SFX path from the trailer (own image path before)
+  void *mainDialog;                // main dialog window, null when none
+  int32_t overwriteAll;            // 1: replace existing files without asking
+  int32_t cancelRequested;         // 1 once "Abbrechen" was pressed
+  int32_t extractionStarted;       // 1 right before ExtractArchive runs
+} ShellState;
+
+typedef struct SettingsState {
+  SettingsBlock block;             // as read from the image tail
+  char introText[SETTINGS_TEXT_BUFFER];
+  char introCaption[SETTINGS_TEXT_BUFFER];
+  char infoText[SETTINGS_TEXT_BUFFER];
+  char runFile[SETTINGS_TEXT_BUFFER];
+  char defaultFolder[SETTINGS_TEXT_BUFFER];
+} SettingsState;
+
+extern ExtractionState extraction;
+extern TransferState transfer;
+extern RunCounters counters;
+extern WorkingStorage storage;
+extern ExtractCallbacks callbacks;
+extern ShellState shell;
+extern SettingsState settings;
+
+// Sets extraction.targetFolder to folder with "\" appended when its last
+// character is not one; an empty folder gives "\".
+void SetTargetFolder(const char *folder);
+
+#endif
