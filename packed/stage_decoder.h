@@ -62,4 +62,58 @@ void ReleaseModels(void);
 // stops at once; nothing is written past any array.
 int DecodeStage(const StageIo *io, StageResult *result);
 
+
+// ---------------------------------------------------------------------------
+// Format constants and the decoder's module record (shared with the encoder
+// and the tests).
+//
+// Format notes:
+// - Literal/length symbols: 0 … 255 literal byte; 256 … 512 a match of base
+//   length s - 254, followed by a distance slot. 512 (base 258) is present
+//   from the start, the others arrive through an escape (9 raw bits).
+// - Distance slots: 0 is D 1, 1 is D 2, k >= 2 carries k - 1 extra bits:
+//   D = 2^(k-1) + 1 + extra, so slot 13 reaches 4097 … 8192. An escape
+//   carries 4 raw bits (slots 0 … 15); slot 30 is present from the start and
+//   follows the same rule (D wraps within the window).
+// - The length grows with the distance: +1 from D 257, +1 more from D 8192.
+// - The window starts zeroed; a match reaching before the first byte copies
+//   zeros. A match is copied in full even past the header's length, so the
+//   output can exceed it by up to 259 bytes.
+enum {
+  STAGE_WINDOW_SIZE = 8192,        // history and output block, bytes
+  STAGE_LITERAL_SYMBOLS = 512,     // n of the literal/length model
+  STAGE_LITERAL_RESCALE = 1024,    // root weight that halves the literal/length model
+  STAGE_LITERAL_ESCAPE_BITS = 9,   // raw bits after a literal/length escape
+  STAGE_DISTANCE_SYMBOLS = 30,     // n of the distance model
+  STAGE_DISTANCE_RESCALE = 256,    // root weight that halves the distance model
+  STAGE_DISTANCE_ESCAPE_BITS = 4,  // raw bits after a distance escape
+  STAGE_FIRST_MATCH = 256,         // first match symbol
+  STAGE_MATCH_BIAS = 254,          // base length = symbol - STAGE_MATCH_BIAS
+  STAGE_MIN_BASE = 2,              // shortest base length (symbol 256)
+  STAGE_MAX_BASE = 258,            // longest base length (symbol 512)
+  STAGE_NEAR_LIMIT = 256,          // distances up to here add nothing to the length
+  STAGE_FAR_LIMIT = 8191,          // distances above here add 2
+  STAGE_MAX_OVERRUN = 259          // most bytes a final match can write past the header
+};
+
+#include "packed/model.h"
+
+// The decoder's module record; the stub has no other copy of this state.
+typedef struct StageDecoder {
+  AdaptiveModel literalModel;          // symbols 0 … 512 (literals, match lengths)
+  AdaptiveModel distanceModel;         // slots 0 … 30
+  uint8_t window[STAGE_WINDOW_SIZE];   // LZ history and output block, zeroed per stage
+} StageDecoder;
+
+extern StageDecoder stageDecoder;
+
+// Distance of slot k once its extra bits are known.
+static inline uint32_t StageSlotDistance(int32_t k, uint32_t extra) {
+  return k == 0 ? 1u : extra + (1u << ((k - 1) & 31)) + 1u;
+}
+// Bytes a match of base length `base` copies at distance d.
+static inline int32_t StageMatchLength(int32_t base, uint32_t d) {
+  return base + (d > STAGE_FAR_LIMIT) + (d > STAGE_NEAR_LIMIT);
+}
+
 #endif
