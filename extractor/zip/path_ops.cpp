@@ -1,0 +1,189 @@
+// Text and path operations on 8-bit ANSI texts with backslash separators.
+// Everything here is plain text work except the existence tests and the
+// folder chain, which go through the file layer (file_io.h).
+#include "extractor/zip/path_ops.h"
+
+#include <string.h>
+
+#include "extractor/zip/file_io.h"
+#include "extractor/zip/state.h"
+
+void CopyPadded(char *destination, const char *source, uint32_t n) {
+  // strncpy's contract exactly, spelled out so nobody "fixes" it into a
+  // terminated copy: callers grow a prefix inside a zero-filled buffer.
+  uint32_t i = 0;
+  for (; i < n && source[i]; i++) destination[i] = source[i];
+  for (; i < n; i++) destination[i] = 0;
+}
+
+void CopyLimited(char *destination, const char *source) {
+  uint32_t i = 0;
+  for (; i < SPLIT_FIELD - 1 && source[i]; i++) destination[i] = source[i];
+  destination[i] = 0;
+}
+
+int FileExists(const char *path) {
+  uint32_t attributes = FileGetAttributes(path);
+  return attributes != FILE_ATTR_NONE && !(attributes & FILE_ATTR_DIRECTORY);
+}
+
+int DirectoryExists(const char *path) {
+  uint32_t attributes = FileGetAttributes(path);
+  return attributes != FILE_ATTR_NONE && (attributes & FILE_ATTR_DIRECTORY);
+}
+
+void MakeWritable(const char *path) {
+  if (FileExists(path)) FileSetAttributes(path, FILE_ATTR_ARCHIVE);
+}
+
+// Copies at most size - 1 characters and terminates; source and destination
+// may be the same buffer. Returns the length copied.
+static uint32_t CopyCut(char *destination, const char *source, uint32_t size) {
+  uint32_t length = (uint32_t)strlen(source);
+  if (length > size - 1) length = size - 1;
+  memmove(destination, source, length);
+  destination[length] = 0;
+  return length;
+}
+
+void AddTrailingBackslash(const char *source, char *destination, uint32_t size) {
+  if (size == 0) return;
+  uint32_t length = CopyCut(destination, source, size);
+  if (length > 0 && destination[length - 1] == '\\') return;
+  if (length + 1 < size) {
+    destination[length] = '\\';
+    destination[length + 1] = 0;
+  } else if (length > 0) {
+    // No room for the separator: the last character gives way, so that the
+    // result still names a folder and callers can append a name safely.
+    destination[length - 1] = '\\';
+  }
+}
+
+void StripTrailingBackslash(const char *source, char *destination, uint32_t size) {
+  if (size == 0) return;
+  uint32_t length = CopyCut(destination, source, size);
+  if (length > 3 && destination[length - 1] == '\\') destination[length - 1] = 0;
+}
+
+uint32_t NthBackslash(const char *text, uint32_t k) {
+  uint32_t i = 0;
+  for (; text[i]; i++)
+    if (text[i] == '\\' && --k == 0) return i;
+  return i;
+}
+
+int MakeDirectoryChain(const char *path) {
+  if (DirectoryExists(path)) return 1;
+  uint32_t length = (uint32_t)strlen(path);
+  if (length >= PATH_BUFFER) return 0;  // cannot name a folder on the platform either
+  char prefix[PATH_BUFFER];
+  memset(prefix, 0, sizeof prefix);
+  // From the second backslash on: the first one follows the drive ("C:\")
+  // or is the root itself, neither of which can be created.
+  for (uint32_t k = 2;; k++) {
+    uint32_t i = NthBackslash(path, k);
+    CopyPadded(prefix, path, i);
+    if (!DirectoryExists(prefix) && CreateFolder(prefix) != 0) return 0;
+    if (i >= length) return 1;
+  }
+}
+
+int MakeParentFolders(const char *folder) {
+  char stripped[PATH_BUFFER];
+  StripTrailingBackslash(folder, stripped, sizeof stripped);
+  return MakeDirectoryChain(stripped);
+}
+
+void SlashesToBackslashes(char *text) {
+  for (; *text; text++)
+    if (*text == '/') *text = '\\';
+}
+
+// SplitPath works on copy[1..]; copy[0] is the zero start marker that the
+// backward scan runs into.
+enum { SPLIT_COPY_MAX = 256 };
+
+static int IsComponentStart(const char *copy, int32_t at) {
+  // at is the index in copy of the character before a dot component.
+  char c = copy[at];
+  return at == 0 || c == '\\' || c == '/' || (c == ':' && at == 2);
+}
+
+int SplitPath(const char *path, char *drive, char *directory, char *name, char *extension) {
+  if (drive) drive[0] = 0;
+  if (directory) directory[0] = 0;
+  if (name) name[0] = 0;
+  if (extension) extension[0] = 0;
+  int flags = 0;
+
+  while (*path == ' ' || *path == '\t') path++;
+  char copy[SPLIT_COPY_MAX + 2];
+  copy[0] = 0;
+  uint32_t length = 0;
+  while (length < SPLIT_COPY_MAX && path[length]) {
+    copy[length + 1] = path[length];
+    length++;
+  }
+  copy[length + 1] = 0;
+  char *text = copy + 1;  // text[1] is "position 1"
+  int hasDrive = length >= 2 && text[1] == ':';
+
+  // Format notes: the scan goes from the end towards the start so that the
+  // last dot before any separator starts the extension and the last
+  // separator ends the directory. "." and ".." as the final component are
+  // folders, not extensions. A colon counts as the drive's only at position 1.
+  int inDirectory = 0;
+  int32_t end = (int32_t)length;  // current length of the (cut) copy
+  for (int32_t p = end - 1; p >= 0; p--) {
+    char c = text[p];
+    if (p == 1 && c == ':') break;
+    if (inDirectory) continue;
+    if (c == '*' || c == '?') {
+      flags |= SPLIT_WILDCARDS;
+    } else if (c == '.') {
+      int whole = 0;
+      if (p == end - 1) {
+        // copy index of text[p] is p + 1
+        if (IsComponentStart(copy, p)) whole = 1;
+        else if (copy[p] == '.' && IsComponentStart(copy, p - 1)) whole = 1;
+      }
+      if (whole) {
+        inDirectory = 1;
+      } else if (!(flags & SPLIT_EXTENSION)) {
+        flags |= SPLIT_EXTENSION;
+        if (extension) CopyLimited(extension, text + p);
+        text[p] = 0;
+        end = p;
+      }
+    } else if (c == '\\' || c == '/') {
+      inDirectory = 1;
+      if (text[p + 1]) {
+        flags |= SPLIT_NAME;
+        if (name) CopyLimited(name, text + p + 1);
+      }
+      text[p + 1] = 0;
+      end = p + 1;
+    }
+  }
+
+  const char *rest = hasDrive ? text + 2 : text;
+  if (rest[0]) {
+    if (inDirectory) {
+      flags |= SPLIT_DIRECTORY;
+      if (directory) CopyLimited(directory, rest);
+    } else {
+      flags |= SPLIT_NAME;
+      if (name) CopyLimited(name, rest);
+    }
+  }
+  if (hasDrive) {
+    flags |= SPLIT_DRIVE;
+    if (drive) {
+      drive[0] = text[0];
+      drive[1] = ':';
+      drive[2] = 0;
+    }
+  }
+  return flags;
+}
