@@ -1,0 +1,41 @@
+// The end-of-run summary: the German text of the run's error code (Windows-
+// 1252 bytes) and the counter line, composed here portably; the Windows
+// user interface shows the composed text in its box, the native tool prints
+// it converted to UTF-8.
+//
+// Layout of a composed summary (lines end in CR LF):
+//   no code:          "Dateien entpackt: N   Fehler: 0   Warnungen: W"
+//   code with a text ending in CR LF (5, 8, 101, 9961, 9962, 9964, 9966):
+//                     "", "Fehler: <text>", "", "", counter line
+//   code 2, 106, 2926 and unknown codes (no final CR LF):
+//                     "", "Fehler: " / "Fehler: Die Datei '...'..." /
+//                     "Abbruch durch Anwender.", "", counter line
+#ifndef OSTREL_ZIP_SUMMARY_H
+#define OSTREL_ZIP_SUMMARY_H
+
+#include <stdint.h>
+
+enum {
+  SUMMARY_TEXT_BUFFER = 150,   // the whole message: 149 characters plus terminator
+  SUMMARY_COUNTER_BUFFER = 152 // the formatted counter line
+};
+
+// The text that follows "\r\nFehler: " for code, Windows-1252. Returns the
+// text; "" for code 2, 106 (composed with the run file, see below), 2926
+// (which replaces the whole text) and every unknown code.
+const char *ErrorCodeText(int32_t code);
+
+// message (SUMMARY_TEXT_BUFFER bytes) <- the summary of the run, from
+// extraction.errorCode, the three counters and, for code 106, the name and
+// extension of settings.runFile. Raises counters.errorCount by 1 when the
+// code is neither 0 nor 2926, as the box does once per process. The run
+// file's name is shortened (ending in "...") so that the message never
+// exceeds 149 characters. Returns the message length.
+uint32_t ComposeSummary(char *message);
+
+// The Windows box around ComposeSummary: MessageBoxA with no owner, caption
+// "Hinweis", MB_OK | MB_ICONINFORMATION. Returns the box's result. Defined
+// by the Windows user interface only; the native tool prints instead.
+int ShowSummary(void);
+
+#endif
