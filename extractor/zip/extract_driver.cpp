@@ -1,0 +1,227 @@
+// Extraction driver: the walk over the central directory and, per entry,
+// target path, overwrite decision, output file, decoder, stamping, final
+// progress call and clean-up. The first recorded code ends the walk.
+#include "extractor/zip/extract_driver.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "extractor/decoders/entry_input.h"
+#include "extractor/decoders/inflate.h"
+#include "extractor/decoders/output_sink.h"
+#include "extractor/zip/archive_reader.h"
+#include "extractor/zip/error_codes.h"
+#include "extractor/zip/path_ops.h"
+
+static uint32_t tempCounter;  // next temporary name to try; unique within the process
+
+static int Fail(int32_t code) {
+  extraction.errorCode = code;
+  return 0;
+}
+
+// 1 when component (length characters) is "..", or a form Windows trims to
+// it: the Win32 path parser drops trailing dots and blanks of a component,
+// so "..." and ".. " walk upwards there too.
+static int IsParentComponent(const char *component, uint32_t length) {
+  uint32_t dots = 0;
+  for (uint32_t i = 0; i < length; i++) {
+    if (component[i] == '.') dots++;
+    else if (component[i] != ' ') return 0;
+  }
+  return dots >= 2;
+}
+
+int BuildTargetPath(const char *name, char *out) {
+  char work[PATH_BUFFER];
+  out[0] = 0;
+  if (strlen(name) >= PATH_BUFFER) return Fail(ERR_INVALID_DATA);
+  strcpy(work, name);
+  SlashesToBackslashes(work);
+  const char *text = work[0] == '\\' ? work + 1 : work;
+
+  // Every write must stay inside the target folder. Names that could leave
+  // it are refused rather than cleaned: a cleaned name might land on the
+  // file of another entry, and an archive carrying them is not trustworthy.
+  if (text[0] == 0 || text[0] == '\\') return Fail(ERR_INVALID_DATA);  // empty, or "\\server"
+  if (strchr(text, ':')) return Fail(ERR_INVALID_DATA);                 // "C:", "C:\", "file:stream"
+  for (const char *component = text; *component;) {
+    const char *end = strchr(component, '\\');
+    uint32_t length = end ? (uint32_t)(end - component) : (uint32_t)strlen(component);
+    if (IsParentComponent(component, length)) return Fail(ERR_INVALID_DATA);
+    if (!end) break;
+    component = end + 1;
+  }
+
+  size_t folderLength = strlen(extraction.targetFolder);
+  if (folderLength + strlen(text) >= PATH_BUFFER) return Fail(ERR_ACCESS);  // beyond MAX_PATH
+  memcpy(out, extraction.targetFolder, folderLength);
+  strcpy(out + folderLength, text);
+  return 1;
+}
+
+void DescribeEntry(EntryFindData *out) {
+  const EntryRecord *entry = storage.entry;
+  memset(out, 0, sizeof *out);
+  SplitPath(entry->entryName, nullptr, nullptr, out->cFileName, nullptr);
+  out->dwFileAttributes = entry->central.externalAttributes;
+  FileTime time;
+  DosDateTimeToUtc(entry->central.date, entry->central.time, &time);  // zero when invalid
+  out->ftCreationTime = out->ftLastAccessTime = out->ftLastWriteTime = time;
+  out->nFileSizeLow = (uint32_t)transfer.bytesTotal;
+}
+
+// folder (PATH_BUFFER bytes) <- path up to and including its last
+// backslash; empty when it has none. Taken from the text itself rather
+// than through SplitPath, whose fields hold only 255 characters.
+static void ParentFolder(const char *path, char *folder) {
+  const char *last = strrchr(path, '\\');
+  size_t length = last ? (size_t)(last - path) + 1 : 0;
+  memcpy(folder, path, length);
+  folder[length] = 0;
+}
+
+int CreateOutputFile(FileHandle *handle, const char *path) {
+  char folder[PATH_BUFFER];
+  if (strlen(path) >= PATH_BUFFER) return Fail(ERR_ACCESS);
+  ParentFolder(path, folder);
+  if (folder[0] && !MakeParentFolders(folder)) return Fail(ERR_ACCESS);
+  *handle = FileOpen(path, "wb");
+  if (*handle == FILE_INVALID) return Fail(ERR_ACCESS);
+  return 1;
+}
+
+// temp (PATH_BUFFER bytes) <- a name that does not exist yet, in the folder
+// of target, so that the finished file replaces the target by a rename on
+// the same volume. Returns 0 when no such name fits or is free.
+static int MakeTempPath(const char *target, char *temp) {
+  char folder[PATH_BUFFER];
+  ParentFolder(target, folder);
+  size_t length = strlen(folder);
+  if (length + TEMP_NAME_LENGTH >= PATH_BUFFER) return 0;
+  for (int tries = 0; tries < TEMP_NAME_TRIES; tries++) {
+    snprintf(temp, PATH_BUFFER, "%s~ox%05x.tmp", folder, (unsigned)(tempCounter++ & 0xFFFFF));
+    if (FileGetAttributes(temp) == FILE_ATTR_NONE) return 1;
+  }
+  return 0;
+}
+
+// A folder entry: its name ends in a separator. The folder is made and the walk goes on.
+static int ExtractFolderEntry(const char *target) {
+  if (!MakeParentFolders(target)) return Fail(ERR_ACCESS);
+  return 1;
+}
+
+// Produces the entry's bytes into outputFile, then stamps and closes it and
+// makes the final progress call. Failures arrive in errorCode.
+static void ProduceEntry(void) {
+  EntryRecord *entry = storage.entry;
+  entry->entryComplete = 0;
+  ResetEntryInput();
+  if (entry->central.method == ZIP_METHOD_DEFLATE) {
+    DecodeDeflateEntry();
+    ReleaseFixedTables();
+  } else {
+    CopyStoredEntry();
+  }
+  // The time goes on through the handle: a later rename keeps it, and on
+  // Windows a read-only attribute set afterwards would forbid it.
+  FileSetTime(extraction.outputFile, entry->central.date, entry->central.time);
+  FileClose(extraction.outputFile);
+  extraction.outputFile = FILE_INVALID;
+  entry->entryComplete = 1;
+  if (callbacks.reportProgress) callbacks.reportProgress(0, 100);
+}
+
+// Extracts the current entry. Returns 1 to go on with the next entry, 0
+// when a code ends the walk.
+static int ExtractEntry(void) {
+  EntryRecord *entry = storage.entry;
+  char target[PATH_BUFFER];
+  if (!BuildTargetPath(entry->entryName, target)) return 0;
+  size_t length = strlen(target);
+  if (target[length - 1] == '\\') return ExtractFolderEntry(target);
+
+  EntryFindData findData;
+  DescribeEntry(&findData);
+  int answer = callbacks.confirmOverwrite ? callbacks.confirmOverwrite(target, &findData) : OVERWRITE_WRITE;
+  if (answer == OVERWRITE_SKIP) return 1;
+  if (answer != OVERWRITE_WRITE) return Fail(ERR_CANCELLED);
+
+  // Written under a temporary name and put in place only once complete:
+  // a failing entry must not cost the user the file it was to replace.
+  // Without room for a temporary name, a target that does not exist yet
+  // is written directly (there is nothing to lose).
+  char temp[PATH_BUFFER];
+  int useTemp = MakeTempPath(target, temp);
+  if (!useTemp && FileGetAttributes(target) != FILE_ATTR_NONE) return Fail(ERR_ACCESS);
+  const char *writePath = useTemp ? temp : target;
+  if (!CreateOutputFile(&extraction.outputFile, writePath)) return 0;
+
+  ProduceEntry();
+  counters.filesExtracted++;
+  if (extraction.errorCode != ERR_NONE) {
+    FileDelete(writePath);
+    return 0;
+  }
+  if (useTemp && FileReplace(temp, target) != 0) {
+    FileDelete(temp);
+    return Fail(ERR_ACCESS);
+  }
+  FileSetAttributes(target, entry->central.externalAttributes);
+  return 1;
+}
+
+// Finds and loads the end record and places both handles at the central
+// directory. Returns 1 when there are entries to walk; 0 when there are
+// none (no code) or a code was recorded.
+static int PrepareWalk(void) {
+  if (!storage.entry) return Fail(ERR_NO_MEMORY);  // no working storage, or a run took place already
+  if (!FindEndRecord()) return 0;
+  if (FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  if (!LoadEndRecord()) return 0;
+  if (extraction.endRecord.totalEntries == 0) return 0;
+  // The central directory lies in front of the end record.
+  uint32_t offset = extraction.endRecord.directoryOffset;
+  if (offset > (uint32_t)(extraction.endRecordPos - 4)) return Fail(ERR_INVALID_DATA);
+  if (FileSeek(extraction.dataFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  if (FileSeek(extraction.directoryFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  return 1;
+}
+
+void ExtractArchive(void) {
+  if (extraction.archivePath[0] == 0) {
+    // OpenArchive recorded why (2, 5 or 9966); without any code it never
+    // found an end record.
+    if (extraction.errorCode == ERR_NONE) Fail(ERR_NO_ARCHIVE);
+    FreeWorkingStorage();
+    return;
+  }
+  extraction.errorCode = ERR_NONE;
+  reader.fileSize = -1;
+  reader.spanCount = 0;
+  extraction.outputFile = FILE_INVALID;
+  extraction.dataFile = FileOpen(extraction.archivePath, "rb");
+  if (extraction.dataFile == FILE_INVALID) {
+    Fail(ERR_ACCESS);
+    FreeWorkingStorage();
+    return;
+  }
+  extraction.directoryFile = FileOpen(extraction.archivePath, "rb");
+  if (extraction.directoryFile == FILE_INVALID) {
+    FileClose(extraction.dataFile);
+    extraction.dataFile = FILE_INVALID;
+    Fail(ERR_ACCESS);
+    FreeWorkingStorage();
+    return;
+  }
+
+  if (PrepareWalk())
+    while (ReadNextEntry() && ExtractEntry()) {
+    }
+
+  FreeWorkingStorage();
+  FileClose(extraction.directoryFile);
+  FileClose(extraction.dataFile);
+  extraction.directoryFile = extraction.dataFile = FILE_INVALID;
+}

@@ -1,0 +1,53 @@
+// Extraction driver: extracts every entry of the archive opened by
+// OpenArchive into extraction.targetFolder, in central-directory order.
+//
+// Per entry:
+//   1. ReadNextEntry (archive_reader.h)
+//   2. BuildTargetPath: the entry's place inside the target folder, or a refusal
+//   3. a folder entry (name ends in "\") creates its folder; go to 1
+//   4. DescribeEntry, then callbacks.confirmOverwrite: write, skip or stop
+//   5. CreateOutputFile on a temporary name beside the target
+//   6. DecodeDeflateEntry (method 8) or CopyStoredEntry (any other method)
+//   7. time stamped on the handle, file closed, entryComplete = 1, final
+//      progress call (callbacks.reportProgress(0, 100): the CRC check)
+//   8. counted; with a code: the temporary file is deleted and the run
+//      ends; without: it replaces the target, which gets its attributes
+//
+// A failed entry therefore never destroys the file it was to replace.
+#ifndef OSTREL_ZIP_EXTRACT_DRIVER_H
+#define OSTREL_ZIP_EXTRACT_DRIVER_H
+
+#include <stdint.h>
+
+#include "extractor/zip/state.h"
+
+enum {
+  TEMP_NAME_LENGTH = 12,  // "~ox" + 5 hex digits + ".tmp"
+  TEMP_NAME_TRIES = 64    // names tried before creating the output fails
+};
+
+// Extracts the archive. No result: errorCode is 0 after a complete run
+// and holds the code that ended it otherwise. When OpenArchive found no
+// end record (archivePath empty) nothing starts and the code is 9966
+// (or OpenArchive's own 2 or 5). Releases the working storage at its end.
+void ExtractArchive(void);
+
+// out (PATH_BUFFER bytes) <- targetFolder followed by name, forward slashes
+// turned into backslashes and one leading separator dropped. Returns 1;
+// 0 with code 9964 when the name could leave the target folder (a ".."
+// component, also as "..." or ". ." which Windows trims to "..", a colon
+// (drive prefix or stream name), a second leading separator) or is empty;
+// 0 with code 5 when the path exceeds 260 characters.
+int BuildTargetPath(const char *name, char *out);
+
+// Fills out for the current entry (layout of WIN32_FIND_DATAA): central
+// attributes, the central DOS time as local time in UTC in all three times
+// (zero when the DOS date or time is invalid), the entry's uncompressed
+// size, and its name without folders and extension.
+void DescribeEntry(EntryFindData *out);
+
+// Creates the folders above path and the file itself, emptied, for
+// writing. Returns 1 with the handle in *handle; 0 with code 5.
+int CreateOutputFile(FileHandle *handle, const char *path);
+
+#endif
