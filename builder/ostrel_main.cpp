@@ -7,6 +7,8 @@
 
 static const Command commands[] = {
     // Each command adds its line here when its source file lands.
+    {"pack", "pack a file into a packed stage", RunPack},
+    {"unpack", "unpack a packed stage", RunUnpack},
     {nullptr, nullptr, nullptr}};
 
 static void PrintOverview(FILE *out) {

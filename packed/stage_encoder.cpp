@@ -1,0 +1,240 @@
+// Packed-stage encoder; see stage_encoder.h.
+#include "packed/stage_encoder.h"
+
+#include <string.h>
+
+#include "packed/match_finder.h"
+#include "packed/sfx_layout.h"
+#include "packed/stage_decoder.h"
+
+namespace {
+
+const uint32_t PRICE_INFINITE = 1u << 30;  // price of a symbol that cannot be sent
+const int32_t PARSE_OVERHANG = 4096;       // most bytes a block's parse may run past its end
+
+// One entry per position of a block's parse: the cheapest way found to get
+// there and the step that ends there (length 1 = literal).
+typedef struct Arrival {
+  uint32_t cost;      // bits from the block start
+  int32_t length;     // bytes of the step that arrives here; 0 = not reached
+  uint32_t distance;  // distance of that step; 0 for a literal
+} Arrival;
+
+typedef struct EncoderState {
+  AdaptiveModel literalModel;             // mirrors stageDecoder.literalModel
+  AdaptiveModel distanceModel;            // mirrors stageDecoder.distanceModel
+  StageBitWriter writer;                  // the bit stream after the header
+  uint32_t literalPrice[STAGE_LITERAL_SYMBOLS + 1];   // bits per symbol at the block start
+  uint32_t distancePrice[STAGE_DISTANCE_SYMBOLS + 1]; // bits per slot, extra bits included
+} EncoderState;
+
+int32_t DistanceAdjust(uint32_t d) { return (d > STAGE_FAR_LIMIT) + (d > STAGE_NEAR_LIMIT); }
+
+void RefreshPrices(EncoderState *state) {
+  for (int32_t s = 0; s <= STAGE_LITERAL_SYMBOLS; s++)
+    state->literalPrice[s] = ModelCodeLength(&state->literalModel, s);
+  for (int32_t k = 0; k <= STAGE_DISTANCE_SYMBOLS; k++)
+    state->distancePrice[k] = ModelCodeLength(&state->distanceModel, k) + (k > 1 ? (uint32_t)(k - 1) : 0);
+}
+
+int EncodeMatch(EncoderState *state, int32_t length, uint32_t d) {
+  int32_t slot = StageDistanceSlot(d);
+  if (!ModelEncode(&state->literalModel, length - DistanceAdjust(d) + STAGE_MATCH_BIAS, &state->writer))
+    return 0;
+  if (!ModelEncode(&state->distanceModel, slot, &state->writer)) return 0;
+  if (slot > 1) BitWriterPut(&state->writer, d - (1u << (slot - 1)) - 1, slot - 1);
+  return 1;
+}
+
+// Relaxes the arrivals reachable from position `from` (index `at` of the
+// block) with the finder's candidates: every usable length of each one.
+void RelaxMatches(const EncoderState *state, Arrival *arrivals, int32_t at, const MatchCandidate *cands,
+                  int32_t count) {
+  uint32_t base = arrivals[at].cost;
+  int32_t covered = 1;
+  for (int32_t c = 0; c < count; c++) {
+    uint32_t d = cands[c].distance;
+    int32_t adjust = DistanceAdjust(d);
+    int32_t low = STAGE_MIN_BASE + adjust;
+    if (low < covered + 1) low = covered + 1;
+    int32_t high = STAGE_MAX_BASE + adjust;
+    if (high > cands[c].length) high = cands[c].length;
+    uint32_t slotPrice = state->distancePrice[StageDistanceSlot(d)];
+    for (int32_t length = low; length <= high; length++) {
+      uint32_t cost = base + state->literalPrice[length - adjust + STAGE_MATCH_BIAS] + slotPrice;
+      Arrival *target = &arrivals[at + length];
+      if (cost < target->cost) {
+        target->cost = cost;
+        target->length = length;
+        target->distance = d;
+      }
+    }
+    if (high > covered) covered = high;
+  }
+}
+
+// Encodes the cheapest path from the block start to index `final`.
+int EmitPath(EncoderState *state, const Arrival *arrivals, const uint8_t *buffer, int32_t blockStart,
+             int32_t final, std::vector<int32_t> *steps) {
+  steps->clear();
+  for (int32_t at = final; at > 0; at -= arrivals[at].length) steps->push_back(at);
+  for (size_t n = steps->size(); n-- > 0;) {
+    const Arrival *a = &arrivals[(*steps)[n]];
+    int32_t start = (*steps)[n] - a->length;
+    if (a->length == 1) {
+      if (!ModelEncode(&state->literalModel, buffer[blockStart + start], &state->writer)) return 0;
+    } else if (!EncodeMatch(state, a->length, a->distance)) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+StageEncodeOptions StageEncodeDefaults(void) {
+  StageEncodeOptions options;
+  options.maxChain = 256;
+  options.niceLength = 128;
+  options.blockSize = 2048;
+  return options;
+}
+
+void BitWriterInit(StageBitWriter *writer, std::vector<uint8_t> *out) {
+  writer->out = out;
+  writer->pending = 0;
+  writer->pendingCount = 0;
+}
+
+void BitWriterPut(StageBitWriter *writer, uint32_t value, int32_t n) {
+  while (n-- > 0) {
+    writer->pending = writer->pending << 1 | ((value >> n) & 1);
+    if (++writer->pendingCount == 8) {
+      writer->out->push_back((uint8_t)writer->pending);
+      writer->pending = 0;
+      writer->pendingCount = 0;
+    }
+  }
+}
+
+void BitWriterFlush(StageBitWriter *writer) {
+  if (writer->pendingCount > 0) BitWriterPut(writer, 0, 8 - writer->pendingCount);
+}
+
+// Depth of node i: the length of its code.
+static uint32_t NodeDepth(const AdaptiveModel *model, int32_t i) {
+  uint32_t depth = 0;
+  for (; model->nodes[i].parent >= 0; i = model->nodes[i].parent) depth++;
+  return depth;
+}
+
+static int Representable(const AdaptiveModel *model, int32_t s) {
+  return s >= 0 && s < model->escapeSymbol - 1 && (s >> model->escapeBits) == 0;
+}
+
+uint32_t ModelCodeLength(const AdaptiveModel *model, int32_t s) {
+  if (s < 0 || s >= model->escapeSymbol) return PRICE_INFINITE;
+  if (model->leafIndex[s] >= 0) return NodeDepth(model, model->leafIndex[s]);
+  if (!Representable(model, s)) return PRICE_INFINITE;
+  return NodeDepth(model, model->leafIndex[model->escapeSymbol]) + (uint32_t)model->escapeBits;
+}
+
+// Writes the root-to-leaf path of node i.
+static void PutPath(const AdaptiveModel *model, int32_t i, StageBitWriter *writer) {
+  uint8_t bits[2 * STAGE_LITERAL_SYMBOLS + 3];  // a path is never longer than the node array
+  int32_t depth = 0;
+  for (int32_t parent; (parent = model->nodes[i].parent) >= 0; i = parent)
+    bits[depth++] = (uint8_t)(i - model->nodes[parent].link);
+  while (depth-- > 0) BitWriterPut(writer, bits[depth], 1);
+}
+
+int ModelEncode(AdaptiveModel *model, int32_t s, StageBitWriter *writer) {
+  if (s < 0 || s >= model->escapeSymbol) return 0;
+  if (model->leafIndex[s] < 0) {
+    if (!Representable(model, s)) return 0;
+    PutPath(model, model->leafIndex[model->escapeSymbol], writer);
+    BitWriterPut(writer, (uint32_t)s, model->escapeBits);
+    if (!ModelInsert(model, s)) return 0;
+  } else {
+    PutPath(model, model->leafIndex[s], writer);
+  }
+  ModelIncrement(model, s);
+  return 1;
+}
+
+int32_t StageDistanceSlot(uint32_t d) {
+  int32_t slot = 0;
+  for (uint32_t v = d - 1; v; v >>= 1) slot++;
+  return slot;
+}
+
+int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *options,
+                std::vector<uint8_t> *out) {
+  if (size > (size_t)INT32_MAX - STAGE_WINDOW_SIZE) return 0;
+  StageEncodeOptions settings = options ? *options : StageEncodeDefaults();
+  if (settings.blockSize < 1) settings.blockSize = 1;
+  if (settings.niceLength < 2) settings.niceLength = 2;
+
+  EncoderState state;
+  memset(&state, 0, sizeof state);
+  if (!ModelInit(&state.literalModel, STAGE_LITERAL_SYMBOLS, STAGE_LITERAL_RESCALE, STAGE_LITERAL_ESCAPE_BITS))
+    return 0;
+  if (!ModelInit(&state.distanceModel, STAGE_DISTANCE_SYMBOLS, STAGE_DISTANCE_RESCALE,
+                 STAGE_DISTANCE_ESCAPE_BITS)) {
+    ModelRelease(&state.literalModel);
+    return 0;
+  }
+
+  uint32_t length = (uint32_t)size;
+  for (int32_t b = 0; b < SFX_STAGE_HEADER_SIZE; b++) out->push_back((uint8_t)(length >> (8 * b)));
+  BitWriterInit(&state.writer, out);
+
+  // Zero prefix = the decoder's zeroed window; see match_finder.h.
+  std::vector<uint8_t> buffer((size_t)STAGE_WINDOW_SIZE + size, 0);
+  if (size) memcpy(buffer.data() + STAGE_WINDOW_SIZE, data, size);
+  const int32_t total = STAGE_WINDOW_SIZE + (int32_t)size;
+  MatchFinder finder;
+  MatchFinderInit(&finder, buffer.data(), total, settings.maxChain);
+
+  std::vector<Arrival> arrivals((size_t)settings.blockSize + PARSE_OVERHANG + MATCH_MAX_LENGTH + 1);
+  std::vector<int32_t> steps;
+  MatchCandidate cands[MATCH_MAX_LENGTH];
+  int ok = 1;
+  int32_t pos = STAGE_WINDOW_SIZE;
+  while (ok && pos < total) {
+    RefreshPrices(&state);
+    int32_t blockEnd = total - pos > settings.blockSize ? pos + settings.blockSize : total;
+    int32_t hardEnd = total - blockEnd > PARSE_OVERHANG ? blockEnd + PARSE_OVERHANG : total;
+    for (int32_t k = 0; k <= hardEnd - pos + MATCH_MAX_LENGTH; k++) arrivals[(size_t)k] = Arrival{PRICE_INFINITE, 0, 0};
+    arrivals[0].cost = 0;
+    int32_t reach = pos;
+    int32_t i = pos;
+    MatchCandidate forced = {0, 0};
+    // Past the block end the parse goes on while some step still lands
+    // further on, so no match is cut off by the block boundary.
+    for (; i < hardEnd && (i < blockEnd || i < reach); i++) {
+      int32_t at = i - pos;
+      int32_t count = MatchFinderFind(&finder, i, cands);
+      if (count > 0 && cands[count - 1].length >= settings.niceLength) {
+        forced = cands[count - 1];
+        int32_t longest = STAGE_MAX_BASE + DistanceAdjust(forced.distance);
+        if (forced.length > longest) forced.length = longest;
+        break;
+      }
+      uint32_t literal = arrivals[at].cost + state.literalPrice[buffer[(size_t)i]];
+      if (literal < arrivals[at + 1].cost) arrivals[at + 1] = Arrival{literal, 1, 0};
+      RelaxMatches(&state, arrivals.data(), at, cands, count);
+      if (count > 0 && i + cands[count - 1].length > reach) reach = i + cands[count - 1].length;
+    }
+    ok = EmitPath(&state, arrivals.data(), buffer.data(), pos, i - pos, &steps);
+    pos = i;
+    if (ok && forced.length > 0) {
+      ok = EncodeMatch(&state, forced.length, forced.distance);
+      pos += forced.length;
+    }
+  }
+  BitWriterFlush(&state.writer);
+  ModelRelease(&state.literalModel);
+  ModelRelease(&state.distanceModel);
+  return ok;
+}

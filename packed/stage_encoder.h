@@ -1,0 +1,63 @@
+// Packed-stage encoder: the mirror of the stage decoder. It drives the same
+// two adaptive models (model.cpp) through the same updates after every
+// symbol, so the decoder's tree always equals the encoder's.
+//
+// A stage is the 4-byte little-endian image length followed by the bit
+// stream, padded with zero bits to a whole byte. The encoder never lets the
+// last match run past the image, so a stage decodes to exactly its length.
+//
+// Parsing: the image is cut into blocks; for each block the code lengths the
+// models have at its start serve as costs for a shortest-path parse over
+// all match lengths the finder offers (an optimal parse with adaptive code
+// lengths as prices). Native only.
+#ifndef OSTREL_PACKED_STAGE_ENCODER_H
+#define OSTREL_PACKED_STAGE_ENCODER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <vector>
+
+#include "packed/model.h"
+
+typedef struct StageEncodeOptions {
+  int32_t maxChain;    // match candidates examined per position (more: slower, smaller)
+  int32_t niceLength;  // a match this long is taken at once, ending the block's parse
+  int32_t blockSize;   // bytes parsed with one set of prices before they are refreshed
+} StageEncodeOptions;
+
+// Defaults that favour size (what `ostrel pack` uses).
+StageEncodeOptions StageEncodeDefaults(void);
+
+// MSB-first bit writer, the counterpart of ReadBits.
+typedef struct StageBitWriter {
+  std::vector<uint8_t> *out;  // bytes are appended here
+  uint32_t pending;           // bits not yet stored, right-aligned
+  int32_t pendingCount;       // 0 … 7 bits in pending
+} StageBitWriter;
+
+void BitWriterInit(StageBitWriter *writer, std::vector<uint8_t> *out);
+// Appends the low n bits (0 … 32) of value, most significant first.
+void BitWriterPut(StageBitWriter *writer, uint32_t value, int32_t n);
+// Pads the last byte with zero bits.
+void BitWriterFlush(StageBitWriter *writer);
+
+// Writes symbol s (0 … n) of the model: the root-to-leaf path of its leaf,
+// or, when s is absent, the escape's path and s in escapeBits raw bits;
+// then updates the model exactly as ModelDecode does.
+// Returns 1 when written; 0 when s cannot be sent (absent and not
+// representable in escapeBits bits).
+int ModelEncode(AdaptiveModel *model, int32_t s, StageBitWriter *writer);
+// Bits ModelEncode would write for s now (escape path plus raw bits when
+// absent); a large value when s cannot be sent.
+uint32_t ModelCodeLength(const AdaptiveModel *model, int32_t s);
+
+// Distance slot of distance d (1 … 8192) and the number of its extra bits.
+int32_t StageDistanceSlot(uint32_t d);
+
+// Encodes size bytes into a complete stage and appends it to out.
+// Returns 1 when done; 0 when size exceeds INT32_MAX or memory ran out.
+int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *options,
+                std::vector<uint8_t> *out);
+
+#endif
