@@ -1,0 +1,55 @@
+// The bootstrap stub: the executable image at the head of the SFX file. It
+// unpacks the extractor from the packed stage into a temporary file, appends
+// the launch trailer (the SFX file's path and its length), runs the file as a
+// new process, waits for it to end and deletes it.
+//
+// Launch sequence (WinMain):
+//   1. Take one message through a hidden window (ends the start-up cursor).
+//   2. CreateModels.
+//   3. Name the temporary file: "ZKR" in the Windows directory, or in the
+//      user's temporary folder where the Windows directory refuses new files.
+//   4. Open the SFX file for reading and the temporary file for writing.
+//   5. Decode the stage found at SFX_STUB_SIZE, append the trailer, close
+//      both files; ReleaseModels.
+//   6. RunAndWait on the temporary file, then delete it.
+// Exit code: 1 after a completed run, whatever the extractor's own code;
+// 0 after a failure, which is shown in one German error box.
+#ifndef OSTREL_STUB_LAUNCH_H
+#define OSTREL_STUB_LAUNCH_H
+
+#include <windows.h>
+
+#include "packed/sfx_layout.h"
+
+// The stub's failures. The first three are the codes the product has always
+// shown; the last two guard against running a half-written extractor.
+typedef enum StubError {
+  STUB_OK = 0,
+  STUB_CANNOT_RUN = 2,       // CreateProcessA refused the unpacked extractor
+  STUB_ACCESS_DENIED = 5,    // the SFX file or the temporary file cannot be opened
+  STUB_NO_MEMORY = 8,        // CreateModels failed
+  STUB_STAGE_DAMAGED = 13,   // the stage was refused or ended before its declared length
+  STUB_WRITE_FAILED = 29     // the temporary file took fewer bytes than given
+} StubError;
+
+// State of one launch, on WinMain's stack.
+typedef struct StubLaunch {
+  char sfxPath[SFX_PATH_BUFFER];   // this module's file, as GetModuleFileNameA reports it
+  char tempPath[SFX_PATH_BUFFER];  // the temporary file, "" until it has a name
+  HANDLE source;                   // the SFX file, read from SFX_STUB_SIZE on
+  HANDLE target;                   // the temporary file being written
+  short pathLength;                // bytes of sfxPath, at most SFX_PATH_MAX
+} StubLaunch;
+
+// Runs commandLine (a program path, no arguments) with the stub's environment
+// and current folder and waits, without a time limit, until it has ended.
+// The path is also passed as the program's name, so a path with blanks can
+// never be read as a shorter program path followed by arguments.
+// Returns 1 when the process was created and has ended; 0 when it could not be created.
+int RunAndWait(const char *commandLine, int showState);
+
+// Shows "Fehler : <text of code>\r\nSFX kann nicht gestartet werden" in a
+// message box with the system's default caption and the error icon.
+void ShowStartError(StubError code);
+
+#endif

@@ -1,0 +1,180 @@
+// Entry point, launch sequence, process start and error box of the stub.
+// No C runtime: StubEntry is the image's entry point (set by the linker), and
+// everything below uses KERNEL32 and USER32 only.
+#include <windows.h>
+
+#include "packed/sfx_layout.h"
+#include "packed/stage_decoder.h"
+#include "stub/stub_file.h"
+#include "stub/stub_launch.h"
+
+// ---- packed-stage byte source and block sink ------------------------------
+
+// The decoder asks for the 4-byte header once and then for one byte at a
+// time; each request is one ReadFile, as the stage format was designed for.
+static int32_t ReadSource(void *context, uint8_t *buffer, int32_t count) {
+  return FileRead((HANDLE)context, buffer, count);
+}
+
+static int32_t WriteTarget(void *context, const uint8_t *data, int32_t count) {
+  return FileWrite((HANDLE)context, data, count);
+}
+
+// ---- launch steps: each returns STUB_OK or the failure to show -------------
+
+// The shell shows the "app starting" cursor until the new process takes its
+// first message. The stub never shows a window, so it makes an invisible one
+// and takes exactly one message through it. Guard: without a window, or when
+// the post fails, GetMessageA would wait for ever, so it is only called when
+// the message is known to be queued.
+static void EndStartupFeedback(HINSTANCE module) {
+  HWND window = CreateWindowExA(0, "EDIT", "", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL, NULL,
+                                module, NULL);
+  if (!window) return;
+  MSG message;
+  if (PostMessageA(window, WM_NULL, 0, 0)) GetMessageA(&message, window, WM_NULL, WM_NULL);
+  DestroyWindow(window);
+}
+
+// GetTempFileNameA creates the empty file with a new unique name, so the
+// name cannot be taken by another process before the stub opens it.
+// The Windows directory comes first, where the product has always put the
+// file; an ordinary user on current Windows may not create files there, and
+// then the user's temporary folder takes its place.
+static void NameTemporaryFile(StubLaunch *launch) {
+  char folder[SFX_PATH_BUFFER];
+  launch->tempPath[0] = 0;
+  UINT length = GetWindowsDirectoryA(folder, sizeof folder);
+  if (length > 0 && length < sizeof folder &&
+      GetTempFileNameA(folder, "ZKR", 0, launch->tempPath))
+    return;
+  launch->tempPath[0] = 0;
+  length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length >= sizeof folder || !GetTempFileNameA(folder, "ZKR", 0, launch->tempPath))
+    launch->tempPath[0] = 0;  // the open below then fails and reports access
+}
+
+// Both opens are made before either result is looked at, so a failure of
+// either one is the same failure for the user.
+static StubError OpenFiles(HINSTANCE module, StubLaunch *launch) {
+  DWORD length = GetModuleFileNameA(module, launch->sfxPath, sizeof launch->sfxPath);
+  // A path cut at the buffer's end names another file (or none): refuse it
+  // rather than unpack from it. The trailer's length field relies on this bound.
+  if (length == 0 || length > SFX_PATH_MAX) launch->sfxPath[0] = 0;
+  launch->pathLength = (short)lstrlenA(launch->sfxPath);
+  NameTemporaryFile(launch);
+  launch->source = launch->sfxPath[0] ? FileOpen(launch->sfxPath, "rb") : STUB_FILE_INVALID;
+  launch->target = launch->tempPath[0] ? FileOpen(launch->tempPath, "wb") : STUB_FILE_INVALID;
+  if (launch->source == STUB_FILE_INVALID || launch->target == STUB_FILE_INVALID)
+    return STUB_ACCESS_DENIED;
+  return STUB_OK;
+}
+
+// Trailer: the SFX path without terminator, then its length, low byte first.
+static int WriteTrailer(const StubLaunch *launch) {
+  uint8_t length[SFX_TRAILER_LENGTH_SIZE];
+  length[0] = (uint8_t)(launch->pathLength & 0xFF);
+  length[1] = (uint8_t)((launch->pathLength >> 8) & 0xFF);
+  return FileWrite(launch->target, launch->sfxPath, launch->pathLength) == launch->pathLength &&
+         FileWrite(launch->target, length, sizeof length) == (int32_t)sizeof length;
+}
+
+// Decodes the stage into the temporary file and appends the trailer. A
+// stage that was refused, ended early or could not be stored completely
+// would start a half-written program: such a file is closed and deleted.
+static StubError WriteExtractor(StubLaunch *launch) {
+  StubError result = STUB_OK;
+  StageIo io;
+  io.read = ReadSource;
+  io.readContext = (void *)launch->source;
+  io.write = WriteTarget;
+  io.writeContext = (void *)launch->target;
+  StageResult stage;
+  // The stage starts at a fixed offset, never found through the stub's own
+  // headers; a seek past the end of a short file reads as a truncated stage.
+  FileSeek(launch->source, SFX_STUB_SIZE, STUB_SEEK_BEGIN);
+  if (!DecodeStage(&io, &stage))
+    result = stage.status == STAGE_WRITE_FAILED ? STUB_WRITE_FAILED : STUB_STAGE_DAMAGED;
+  else if (!WriteTrailer(launch))
+    result = STUB_WRITE_FAILED;
+  FileClose(launch->source);
+  FileClose(launch->target);
+  if (result != STUB_OK) FileDelete(launch->tempPath);
+  return result;
+}
+
+static StubError RunExtractor(const StubLaunch *launch) {
+  if (!RunAndWait(launch->tempPath, SW_SHOW)) return STUB_CANNOT_RUN;
+  FileDelete(launch->tempPath);
+  return STUB_OK;
+}
+
+// ---- public operations ----------------------------------------------------
+
+int RunAndWait(const char *commandLine, int showState) {
+  // CreateProcessA may write into its command line, so it gets a copy.
+  char buffer[512];
+  lstrcpynA(buffer, commandLine, sizeof buffer);
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION process;
+  memset(&startup, 0, sizeof startup);
+  memset(&process, 0, sizeof process);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK;
+  startup.wShowWindow = (WORD)showState;
+  if (!CreateProcessA(commandLine, buffer, NULL, NULL, FALSE,
+                      CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, NULL, NULL, &startup, &process))
+    return 0;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  // The process and thread handles are released by the stub's own exit.
+  return 1;
+}
+
+// Texts are Windows-1252: "\xE4" is a-umlaut. A hex escape runs on through
+// every hex digit, hence the split literals after it.
+static const char *StartErrorText(StubError code) {
+  switch (code) {
+    case STUB_NO_MEMORY: return "Zuwenig Speicher.";
+    case STUB_ACCESS_DENIED: return "Der Zugriff auf eine Datei wurde vom System verweigert.";
+    case STUB_CANNOT_RUN: return "Kann SFX-Stub nicht finden";
+    case STUB_STAGE_DAMAGED: return "Die SFX-Datei ist besch\xE4" "digt.";
+    case STUB_WRITE_FAILED: return "Kann die tempor\xE4" "re Datei nicht schreiben.";
+    case STUB_OK: break;
+  }
+  return "";
+}
+
+void ShowStartError(StubError code) {
+  // 152 bytes hold the longest text: 9 + 55 + 33 characters and the terminator.
+  char text[152];
+  lstrcpynA(text, "Fehler : ", sizeof text);
+  int used = lstrlenA(text);
+  lstrcpynA(text + used, StartErrorText(code), (int)sizeof text - used);
+  used = lstrlenA(text);
+  lstrcpynA(text + used, "\r\nSFX kann nicht gestartet werden", (int)sizeof text - used);
+  MessageBoxA(NULL, text, NULL, MB_ICONERROR);
+}
+
+int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
+  StubLaunch launch;
+  StubError result = STUB_OK;
+  EndStartupFeedback(module);
+  if (!CreateModels()) result = STUB_NO_MEMORY;
+  if (result == STUB_OK) result = OpenFiles(module, &launch);
+  if (result == STUB_OK) result = WriteExtractor(&launch);
+  ReleaseModels();
+  if (result == STUB_OK) result = RunExtractor(&launch);
+  if (result != STUB_OK) ShowStartError(result);
+  return result == STUB_OK ? 1 : 0;
+}
+
+// The image's entry point: what a C runtime's start-up would do for WinMain.
+// The stub's own arguments and show state are fetched as usual but not used:
+// the extractor always gets its path alone and SW_SHOW.
+extern "C" void StubEntry(void) {
+  STARTUPINFOA startup;
+  startup.cb = sizeof startup;
+  GetStartupInfoA(&startup);
+  int showState = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+  ExitProcess((UINT)WinMain(GetModuleHandleA(NULL), NULL, GetCommandLineA(), showState));
+}
