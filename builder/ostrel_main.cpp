@@ -9,6 +9,7 @@ static const Command commands[] = {
     // Each command adds its line here when its source file lands.
     {"pack", "pack a file into a packed stage", RunPack},
     {"unpack", "unpack a packed stage", RunUnpack},
+    {"extract", "extract an SFX file or a ZIP archive into a folder", RunExtract},
     {nullptr, nullptr, nullptr}};
 
 static void PrintOverview(FILE *out) {

@@ -1,0 +1,250 @@
+// ostrel extract: runs the extractor's own reader and driver natively on an
+// SFX file or a plain ZIP archive. The user-facing answers the Windows
+// product gets from its dialogs come from the command line and the
+// terminal here: the overwrite question, the password, the CRC check.
+//
+// Paths: the core works on Windows-1252 texts with backslashes; arguments
+// arrive as UTF-8 and are made absolute first, because a folder chain is
+// created from its second separator on (the first one follows a drive).
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "builder/commands.h"
+#include "extractor/decoders/output_sink.h"
+#include "extractor/zip/archive_reader.h"
+#include "extractor/zip/codepage.h"
+#include "extractor/zip/error_codes.h"
+#include "extractor/zip/extract_driver.h"
+#include "extractor/zip/path_ops.h"
+#include "extractor/zip/state.h"
+#include "extractor/zip/summary.h"
+
+static const char kUsage[] =
+    "usage: ostrel extract [--password PW] [--ask] ARCHIVE DIR\n"
+    "\n"
+    "Extracts an SFX file or a ZIP archive into DIR (created if missing).\n"
+    "\n"
+    "  --password PW  password for encrypted entries; without it the\n"
+    "                 password is asked on the terminal when needed\n"
+    "  --ask          ask before replacing an existing file:\n"
+    "                 [o]k, [a]lle ersetzen, [n]ein, a[b]brechen\n"
+    "                 (default: existing files are replaced)\n"
+    "  --help         this text\n"
+    "\n"
+    "A file whose CRC does not match is deleted and ends the run.\n"
+    "Exit status: 0 complete, 1 the run ended with an error, 2 wrong usage.\n";
+
+typedef struct ToolOptions {
+  const char *password;  // --password, null when not given
+  int ask;               // --ask
+  int passwordUsed;      // the given password was handed out once
+  int progressLines;     // stdout is a terminal: one line per file
+} ToolOptions;
+
+static ToolOptions options;
+static volatile sig_atomic_t interrupted;  // Ctrl-C: the next progress report answers stop
+
+static void OnInterrupt(int) { interrupted = 1; }
+
+// The current entry's name (Windows-1252, backslashes) as UTF-8 with "/".
+static void EntryNameUtf8(char *out, uint32_t size) {
+  AnsiToUtf8(storage.entry->entryName, out, size);
+  for (char *c = out; *c; c++)
+    if (*c == '\\') *c = '/';
+}
+
+static int ToolProgress(int, int32_t) {
+  EntryRecord *entry = storage.entry;
+  if (entry->entryComplete && extraction.errorCode == ERR_NONE) {
+    char name[4 * PATH_BUFFER];
+    EntryNameUtf8(name, sizeof name);
+    // A tool must not leave a damaged file behind as if all was well: the
+    // mismatch is reported and handled like Cancel at the warning box.
+    if (!CheckEntryCrc()) {
+      fprintf(stderr, "ostrel: CRC mismatch in %s: file discarded\n", name);
+      extraction.errorCode = ERR_CRC;
+      return 0;
+    }
+    if (options.progressLines) printf("  %s\n", name);
+  }
+  return interrupted ? 0 : 1;
+}
+
+// Reads one line from the terminal (stdin), without its line end. Returns 0 at the end of input.
+static int ReadAnswer(char *buffer, int size, int hidden) {
+  struct termios saved;
+  int echoOff = hidden && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (echoOff) {
+    struct termios quiet = saved;
+    quiet.c_lflag &= ~(tcflag_t)ECHO;
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  char *got = fgets(buffer, size, stdin);
+  if (echoOff) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    fputc('\n', stderr);
+  }
+  if (!got) return 0;
+  buffer[strcspn(buffer, "\r\n")] = 0;
+  return 1;
+}
+
+static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
+  if (FileGetAttributes(targetPath) == FILE_ATTR_NONE) return OVERWRITE_WRITE;
+  if (!shell.overwriteAll) {
+    char shown[4 * PATH_BUFFER], answer[64];
+    AnsiToUtf8(targetPath, shown, sizeof shown);
+    for (char *c = shown; *c; c++)
+      if (*c == '\\') *c = '/';
+    for (;;) {
+      fprintf(stderr, "Datei '%s' ersetzen? [o]k, [a]lle ersetzen, [n]ein, a[b]brechen: ", shown);
+      fflush(stderr);
+      if (!ReadAnswer(answer, sizeof answer, 0)) return OVERWRITE_STOP;  // no answer can come
+      if (!strcmp(answer, "o") || !strcmp(answer, "ok")) break;
+      if (!strcmp(answer, "a") || !strcmp(answer, "alle")) {
+        shell.overwriteAll = 1;
+        break;
+      }
+      if (!strcmp(answer, "n") || !strcmp(answer, "nein")) return OVERWRITE_SKIP;
+      if (!strcmp(answer, "b") || !strcmp(answer, "abbrechen")) return OVERWRITE_STOP;
+    }
+  }
+  MakeWritable(targetPath);
+  return OVERWRITE_WRITE;
+}
+
+// Copies a UTF-8 password into the core's buffer as Windows-1252 bytes, the
+// form the Windows product's dialog produces for the same keys.
+static void StorePassword(char *buffer, const char *typed) {
+  char converted[PASSWORD_BUFFER * 4];
+  size_t length = strlen(typed);
+  if (length >= sizeof converted) length = sizeof converted - 1;
+  memcpy(converted, typed, length);
+  converted[length] = 0;
+  Utf8ToAnsiInPlace(converted);
+  converted[PASSWORD_BUFFER - 2] = 0;  // at most 254 characters are kept
+  strcpy(buffer, converted);
+}
+
+static int ToolAskPassword(int, char *buffer, const char *entryName) {
+  if (options.password && !options.passwordUsed) {
+    options.passwordUsed = 1;
+    StorePassword(buffer, options.password);
+    return 1;
+  }
+  // The given password did not fit this entry, or none was given: only a
+  // person at the terminal can answer now.
+  if (!isatty(STDIN_FILENO)) return 0;
+  char shown[4 * PATH_BUFFER], typed[PASSWORD_BUFFER * 4];
+  AnsiToUtf8(entryName, shown, sizeof shown);
+  fprintf(stderr, "Passwort f\xC3\xBCr %s: ", shown);
+  fflush(stderr);
+  if (!ReadAnswer(typed, sizeof typed, 1)) return 0;
+  StorePassword(buffer, typed);
+  return 1;
+}
+
+// core (PATH_BUFFER bytes) <- the absolute form of a UTF-8 path as a core
+// path. Returns 0 (with a message) when it has no Windows-1252 form or is
+// too long for the core.
+static int ToCorePath(const char *argument, char *core) {
+  char absolute[4 * PATH_BUFFER + 8];
+  if (argument[0] == '/') {
+    snprintf(absolute, sizeof absolute, "%s", argument);
+  } else {
+    char cwd[4 * PATH_BUFFER];
+    if (!getcwd(cwd, sizeof cwd)) {
+      fprintf(stderr, "ostrel: cannot determine the current folder: %s\n", strerror(errno));
+      return 0;
+    }
+    snprintf(absolute, sizeof absolute, "%s/%s", cwd, argument);
+  }
+  char converted[sizeof absolute], back[sizeof absolute * 2];
+  snprintf(converted, sizeof converted, "%s", absolute);
+  Utf8ToAnsiInPlace(converted);
+  if (!AnsiToUtf8(converted, back, sizeof back) || strcmp(back, absolute) != 0) {
+    fprintf(stderr, "ostrel: %s: the path has characters outside Windows-1252\n", argument);
+    return 0;
+  }
+  if (strlen(converted) >= PATH_BUFFER - 1) {
+    fprintf(stderr, "ostrel: %s: the path is longer than 259 characters\n", argument);
+    return 0;
+  }
+  strcpy(core, converted);
+  SlashesToBackslashes(core);
+  return 1;
+}
+
+// Prints the run's German summary as UTF-8 with plain line ends. Returns the exit code.
+static int PrintSummary(void) {
+  char message[SUMMARY_TEXT_BUFFER], utf8[SUMMARY_TEXT_BUFFER * 3];
+  ComposeSummary(message);
+  AnsiToUtf8(message, utf8, sizeof utf8);
+  FILE *out = extraction.errorCode == ERR_NONE ? stdout : stderr;
+  for (const char *c = utf8; *c; c++)
+    if (*c != '\r') fputc(*c, out);
+  fputc('\n', out);
+  return extraction.errorCode == ERR_NONE ? EXIT_OK : EXIT_FAILED;
+}
+
+int RunExtract(int argc, char **argv) {
+  memset(&options, 0, sizeof options);
+  const char *positional[2];
+  int count = 0;
+  for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+      fputs(kUsage, stdout);
+      return EXIT_OK;
+    } else if (!strcmp(argv[i], "--password") && i + 1 < argc) {
+      options.password = argv[++i];
+    } else if (!strcmp(argv[i], "--ask")) {
+      options.ask = 1;
+    } else if (argv[i][0] == '-' && argv[i][1] != 0) {
+      fprintf(stderr, "ostrel extract: unknown or incomplete option '%s'\n\n%s", argv[i], kUsage);
+      return EXIT_USAGE;
+    } else if (count < 2) {
+      positional[count++] = argv[i];
+    } else {
+      count = 3;
+    }
+  }
+  if (count != 2) {
+    fprintf(stderr, "ostrel extract: needs ARCHIVE and DIR\n\n%s", kUsage);
+    return EXIT_USAGE;
+  }
+  char archive[PATH_BUFFER], folder[PATH_BUFFER];
+  if (!ToCorePath(positional[0], archive) || !ToCorePath(positional[1], folder)) return EXIT_FAILED;
+  options.progressLines = isatty(STDOUT_FILENO);
+
+  if (!AllocWorkingStorage()) return PrintSummary();
+  OpenArchive(archive);
+  if (extraction.errorCode != ERR_NONE) {
+    FreeWorkingStorage();
+    return PrintSummary();
+  }
+  callbacks.reportProgress = ToolProgress;
+  callbacks.confirmOverwrite = ToolConfirmOverwrite;
+  callbacks.askPassword = ToolAskPassword;
+  shell.overwriteAll = !options.ask;
+  SetTargetFolder(folder);
+  if (!MakeDirectoryChain(folder)) {
+    fprintf(stderr, "ostrel: cannot create %s\n", positional[1]);
+    extraction.errorCode = ERR_ACCESS;
+    FreeWorkingStorage();
+    return PrintSummary();
+  }
+
+  struct sigaction action, previous;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  sigaction(SIGINT, &action, &previous);
+  shell.extractionStarted = 1;
+  ExtractArchive();
+  sigaction(SIGINT, &previous, nullptr);
+  return PrintSummary();
+}
