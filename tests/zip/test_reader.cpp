@@ -1,0 +1,354 @@
+// Directory reader: the backward end-record scan over its windows,
+// FindBytes, the end record, and ReadNextEntry on well-formed and on
+// broken records (names, sizes, offsets, encryption, cut-short records).
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "extractor/zip/archive_reader.h"
+#include "extractor/zip/error_codes.h"
+#include "extractor/zip/state.h"
+#include "tests/zip/zip_test_support.h"
+
+namespace {
+
+const uint8_t kSig[4] = {0x50, 0x4B, 0x05, 0x06};
+
+// Scans the file for its end record as OpenArchive does, with dataFile
+// left open for the checks. Returns FindEndRecord's result.
+int ScanFile(const std::string &path) {
+  OpenArchive(CorePath(path).c_str());
+  extraction.errorCode = ERR_NONE;
+  extraction.endRecordPos = -1;
+  extraction.dataFile = FileOpen(CorePath(path).c_str(), "rb");
+  EXPECT_NE(FILE_INVALID, extraction.dataFile);
+  return FindEndRecord();
+}
+
+void CloseScan() {
+  FileClose(extraction.dataFile);
+  extraction.dataFile = FILE_INVALID;
+}
+
+Bytes Filler(size_t size) { return Bytes(size, 0x11); }
+
+void PutSig(Bytes &data, size_t at) { memcpy(&data[at], kSig, 4); }
+
+struct ScanRow {
+  const char *label;
+  size_t size;
+  std::vector<size_t> signatures;  // positions of "PK\5\6"
+  int32_t expectedPos;             // endRecordPos, or -1 for 9966
+};
+
+TEST(FindEndRecord, WindowsOfTheBackwardScan) {
+  const ScanRow rows[] = {
+      {"end record in the last 22 bytes", 500, {478}, 482},
+      {"behind a 100-byte comment: second window", 600, {600 - 122}, 600 - 118},
+      {"across the first two windows (kept bytes)", 300, {300 - 66}, 300 - 62},
+      {"across the second and third windows", 400, {400 - 126}, 400 - 122},
+      {"two in the last 64 bytes: the lower wins", 300, {250, 270}, 254},
+      {"two in different windows: the one nearer the end wins", 1000, {100, 900}, 904},
+      {"far before the end (long comment)", 70000, {12}, 16},
+      {"at offset 0", 200, {0}, 4},
+      {"none anywhere", 1000, {}, -1},
+      {"none in a file shorter than a window", 30, {}, -1},
+      {"empty file", 0, {}, -1},
+      {"file of exactly the signature", 4, {0}, 4},
+  };
+  TempFolder temp;
+  for (const ScanRow &row : rows) {
+    Bytes data = Filler(row.size);
+    for (size_t at : row.signatures) PutSig(data, at);
+    std::string path = temp.File("scan.bin");
+    WriteFileBytes(path, data);
+    int found = ScanFile(path);
+    if (row.expectedPos < 0) {
+      EXPECT_EQ(0, found) << row.label;
+      EXPECT_EQ(ERR_NO_ARCHIVE, extraction.errorCode) << row.label;
+    } else {
+      EXPECT_EQ(1, found) << row.label;
+      EXPECT_EQ(row.expectedPos, extraction.endRecordPos) << row.label;
+      EXPECT_EQ(row.expectedPos, FileSeek(extraction.dataFile, 0, FILE_SEEK_CURRENT)) << row.label;
+    }
+    CloseScan();
+  }
+}
+
+TEST(FindEndRecord, NoSignaturePiecedTogetherFromTwoPlacesNearTheStart) {
+  // 70 bytes: the first window is [6, 70); the last one starts at 0 and
+  // must end at 6, where the kept bytes continue. "PK" at 58 and "\5\6" at
+  // 6 would form a signature if the last window read 60 bytes.
+  TempFolder temp;
+  Bytes data = Filler(70);
+  data[58] = 'P', data[59] = 'K', data[6] = 5, data[7] = 6;
+  WriteFileBytes(temp.File("a.bin"), data);
+  EXPECT_EQ(0, ScanFile(temp.File("a.bin")));
+  EXPECT_EQ(ERR_NO_ARCHIVE, extraction.errorCode);
+  CloseScan();
+}
+
+TEST(FindEndRecord, PositionIsCachedForTheRun) {
+  TempFolder temp;
+  Bytes data = Filler(200);
+  PutSig(data, 150);
+  WriteFileBytes(temp.File("a.bin"), data);
+  ASSERT_EQ(1, ScanFile(temp.File("a.bin")));
+  PutSig(data, 190);  // a later change to the file is not seen again
+  WriteFileBytes(temp.File("a.bin"), data);
+  FileSeek(extraction.dataFile, 0, FILE_SEEK_BEGIN);
+  EXPECT_EQ(1, FindEndRecord());
+  EXPECT_EQ(154, extraction.endRecordPos);
+  EXPECT_EQ(154, FileSeek(extraction.dataFile, 0, FILE_SEEK_CURRENT));
+  CloseScan();
+}
+
+TEST(FindBytes, Rows) {
+  const uint8_t text[] = "xxPK\x05\x06PK\x05\x06";
+  EXPECT_EQ(2, FindBytes(text, 10, kSig, 4));
+  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 5, kSig, 4));   // only a part of it inside
+  EXPECT_EQ(2, FindBytes(text, 6, kSig, 4));                  // ends exactly at length
+  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(nullptr, 10, kSig, 4));
+  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 10, nullptr, 4));
+  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 0, kSig, 4));
+  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 10, kSig, 0));
+  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 3, kSig, 4));   // pattern longer than buffer
+  EXPECT_EQ(0, FindBytes(text, 1, text, 1));
+}
+
+TEST(OpenArchive, OutcomesOfTheStartUp) {
+  TempFolder temp;
+  OpenArchive(CorePath(temp.File("missing.exe")).c_str());
+  EXPECT_EQ(ERR_NOT_FOUND, extraction.errorCode);
+  OpenArchive(temp.Core().c_str());  // a folder is no archive file
+  EXPECT_EQ(ERR_NOT_FOUND, extraction.errorCode);
+
+  WriteFileBytes(temp.File("plain.bin"), Filler(5000));
+  OpenArchive(CorePath(temp.File("plain.bin")).c_str());
+  EXPECT_EQ(ERR_NO_ARCHIVE, extraction.errorCode);
+  EXPECT_STREQ("", extraction.archivePath);
+
+  ZipEntrySpec entry;
+  entry.name = "a.txt";
+  entry.data = TextBytes("hello");
+  WriteFileBytes(temp.File("good.exe"), PrefixArchive(BuildZip({entry}), 8192));
+  callbacks.reportProgress = [](int, int32_t) { return 1; };
+  counters.filesExtracted = 7;
+  OpenArchive(CorePath(temp.File("good.exe")).c_str());
+  EXPECT_EQ(ERR_NONE, extraction.errorCode);
+  EXPECT_EQ(CorePath(temp.File("good.exe")), extraction.archivePath);
+  EXPECT_EQ(0u, counters.filesExtracted);
+  EXPECT_EQ(nullptr, callbacks.reportProgress);  // slots are emptied
+  EXPECT_EQ(FILE_INVALID, extraction.dataFile);  // closed again
+}
+
+// ReadNextEntry on an archive file: working storage, the end record loaded
+// and both handles at the central directory, as ExtractArchive leaves them.
+class WalkTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(1, AllocWorkingStorage()); }
+  void TearDown() override {
+    if (extraction.dataFile != FILE_INVALID) FileClose(extraction.dataFile);
+    if (extraction.directoryFile != FILE_INVALID) FileClose(extraction.directoryFile);
+    extraction.dataFile = extraction.directoryFile = FILE_INVALID;
+    FreeWorkingStorage();
+  }
+  // Returns 1 when the walk could start.
+  int Start(const Bytes &archive) {
+    std::string path = temp_.File("walk.exe");
+    WriteFileBytes(path, archive);
+    OpenArchive(CorePath(path).c_str());
+    if (extraction.errorCode) return 0;
+    extraction.dataFile = FileOpen(extraction.archivePath, "rb");
+    extraction.directoryFile = FileOpen(extraction.archivePath, "rb");
+    if (!FindEndRecord()) return 0;
+    FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN);
+    if (!LoadEndRecord()) return 0;
+    FileSeek(extraction.dataFile, extraction.endRecord.directoryOffset, FILE_SEEK_BEGIN);
+    FileSeek(extraction.directoryFile, extraction.endRecord.directoryOffset, FILE_SEEK_BEGIN);
+    return 1;
+  }
+  TempFolder temp_;
+};
+
+TEST_F(WalkTest, EntriesNamesAndTransferState) {
+  ZipEntrySpec docs, oem, utf8, unixName;
+  docs.name = "docs/readme.txt";
+  docs.data = TextBytes(std::string(3000, 'r'));
+  oem.name = "gr\x81n.txt";                  // code page 850: 0x81 is "ü"
+  oem.method = 0;
+  oem.data = TextBytes("stored");
+  utf8.name = "\xC3\x84pfel/\xE2\x82\xAC.txt";  // bit 11: UTF-8
+  utf8.flags = 0x0800;
+  unixName.name = "s\xC3\xBC\xC3\x9F.txt";    // Unix host, no flag: the system's UTF-8
+  unixName.versionMadeBy = 0x031E;
+  Bytes zip = BuildZip({docs, oem, utf8, unixName}, 8192);
+  Bytes sfx = Filler(8192 + zip.size());
+  std::copy(zip.begin(), zip.end(), sfx.begin() + 8192);
+  ASSERT_EQ(1, Start(sfx));
+
+  ASSERT_EQ(1, ReadNextEntry());
+  EXPECT_STREQ("docs\\readme.txt", storage.entry->entryName);
+  EXPECT_EQ(0xFFFFFFFFu, transfer.crc);
+  EXPECT_EQ(3000, transfer.bytesTotal);
+  EXPECT_EQ((int32_t)storage.entry->local.compressedSize, transfer.inputLeft);
+  EXPECT_EQ(0, transfer.bytesDone);
+  EXPECT_EQ(0, extraction.encrypted);
+  // dataFile stands at the first data byte: header 30 + name 15.
+  EXPECT_EQ(8192 + 30 + 15, FileSeek(extraction.dataFile, 0, FILE_SEEK_CURRENT));
+
+  ASSERT_EQ(1, ReadNextEntry());
+  EXPECT_STREQ("gr\xFCn.txt", storage.entry->entryName);
+  EXPECT_EQ(6, transfer.inputLeft);
+  ASSERT_EQ(1, ReadNextEntry());
+  EXPECT_STREQ("\xC4pfel\\\x80.txt", storage.entry->entryName);
+  ASSERT_EQ(1, ReadNextEntry());
+  EXPECT_STREQ("s\xFC\xDF.txt", storage.entry->entryName);
+
+  EXPECT_EQ(0, ReadNextEntry());  // the end record follows the last central record
+  EXPECT_EQ(ERR_NONE, extraction.errorCode);
+}
+
+TEST_F(WalkTest, LocalValuesOtherThanFlagsAndSizesAreIgnored) {
+  ZipEntrySpec entry;
+  entry.name = "x.bin";
+  entry.data = Bytes(100, 7);
+  entry.method = 0;
+  Bytes zip = BuildZip({entry});
+  PutLe16(zip, 8, 8);             // local method: Deflate (central says stored)
+  PutLe32(zip, 14, 0xDEADBEEF);   // local CRC
+  PutLe16(zip, 10, 0xFFFF);       // local time
+  ASSERT_EQ(1, Start(zip));
+  ASSERT_EQ(1, ReadNextEntry());
+  EXPECT_EQ(0, storage.entry->central.method);
+  EXPECT_EQ(Crc32Of(entry.data), storage.entry->central.crc32);
+}
+
+TEST_F(WalkTest, DescriptorEntriesTakeTheCentralSizes) {
+  ZipEntrySpec entry;
+  entry.name = "streamed.txt";
+  entry.data = TextBytes(std::string(5000, 's'));
+  entry.flags = 0x0008;
+  entry.localCompressedOverride = 0;
+  entry.localUncompressedOverride = 0;
+  Bytes zip = BuildZip({entry});
+  ASSERT_EQ(1, Start(zip));
+  ASSERT_EQ(1, ReadNextEntry());
+  EXPECT_EQ(5000, transfer.bytesTotal);
+  EXPECT_EQ((int32_t)storage.entry->central.compressedSize, transfer.inputLeft);
+  EXPECT_GT(transfer.inputLeft, 0);
+}
+
+int GiveUp(int, char *, const char *) { return 0; }
+int AnyPassword(int, char *buffer, const char *) {
+  strcpy(buffer, "irrelevant");
+  return 1;
+}
+
+TEST_F(WalkTest, EncryptedEntriesBudgetAndPasswordStep) {
+  // Bit 3 with a DOS time of 0: check value 0, so any password passes the
+  // header test; the 12 header bytes are consumed before the data.
+  ZipEntrySpec entry;
+  entry.name = "secret.bin";
+  entry.method = 0;
+  entry.flags = 0x0009;
+  entry.time = 0;
+  entry.data = Bytes(1012, 0x5A);  // as stored: header 12 + 1000 data bytes
+  entry.localUncompressedOverride = 1000;
+  Bytes zip = BuildZip({entry});
+  PutLe32(zip, zip.size() - 22 - 46 - 10 + 24, 1000);  // central uncompressed size
+  ASSERT_EQ(1, Start(zip));
+  callbacks.askPassword = AnyPassword;
+  ASSERT_EQ(1, ReadNextEntry());
+  EXPECT_EQ(1, extraction.encrypted);
+  EXPECT_EQ(0u, extraction.checkValue);
+  EXPECT_EQ(1000, transfer.inputLeft);
+  EXPECT_EQ(1000, transfer.bytesTotal);
+  EXPECT_EQ(30 + 10 + 12, FileSeek(extraction.dataFile, 0, FILE_SEEK_CURRENT));
+
+  ASSERT_EQ(1, Start(zip));
+  callbacks.askPassword = GiveUp;
+  EXPECT_EQ(0, ReadNextEntry());
+  EXPECT_EQ(ERR_PASSWORD, extraction.errorCode);
+}
+
+struct BrokenRow {
+  const char *label;
+  std::function<void(Bytes &zip, size_t centralAt)> damage;
+  int32_t code;
+};
+
+TEST_F(WalkTest, BrokenRecordsEndWithTheirCode) {
+  ZipEntrySpec first, second;
+  first.name = "one.txt";
+  first.data = TextBytes(std::string(400, '1'));
+  second.name = "two.txt";
+  second.data = TextBytes(std::string(400, '2'));
+  const BrokenRow rows[] = {
+      {"unknown central signature", [](Bytes &z, size_t c) { PutLe32(z, c, 0x12345678); }, ERR_INVALID_DATA},
+      {"name longer than 260", [](Bytes &z, size_t c) { PutLe16(z, c + 28, 300); }, ERR_INVALID_DATA},
+      {"empty name", [](Bytes &z, size_t c) { PutLe16(z, c + 28, 0); }, ERR_INVALID_DATA},
+      {"zero byte inside the name", [](Bytes &z, size_t c) { z[c + 46 + 2] = 0; }, ERR_INVALID_DATA},
+      {"local offset beyond the file", [](Bytes &z, size_t c) { PutLe32(z, c + 42, 0x7FFFFF00); }, ERR_INVALID_DATA},
+      {"local offset inside the central directory", [](Bytes &z, size_t c) { PutLe32(z, c + 42, (uint32_t)c); }, ERR_INVALID_DATA},
+      {"no local header at the offset", [](Bytes &z, size_t c) { PutLe32(z, c + 42, 5); }, ERR_INVALID_DATA},
+      {"compressed size past the central directory", [](Bytes &z, size_t) { PutLe32(z, 18, 0x00100000); }, ERR_INVALID_DATA},
+      {"uncompressed size of 4 GiB - 1", [](Bytes &z, size_t) { PutLe32(z, 22, 0xFFFFFFFF); }, ERR_INVALID_DATA},
+      {"stored copy longer than its data", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 0); PutLe32(z, 22, 401); }, ERR_INVALID_DATA},
+      {"encrypted with fewer than 12 bytes", [](Bytes &z, size_t) { PutLe16(z, 6, 1); PutLe32(z, 18, 5); }, ERR_INVALID_DATA},
+      {"local extra field runs past the data", [](Bytes &z, size_t) { PutLe16(z, 28, 0xFFFF); }, ERR_INVALID_DATA},
+  };
+  for (const BrokenRow &row : rows) {
+    Bytes zip = BuildZip({first});
+    size_t centralAt = GetLe32(zip, zip.size() - 22 + 16);
+    row.damage(zip, centralAt);
+    ASSERT_EQ(1, Start(zip)) << row.label;
+    EXPECT_EQ(0, ReadNextEntry()) << row.label;
+    EXPECT_EQ(row.code, extraction.errorCode) << row.label;
+  }
+
+  // Two central records for one local header, and one entry nested in another.
+  Bytes twice = BuildZip({first, second});
+  size_t centralAt = GetLe32(twice, twice.size() - 22 + 16);
+  size_t secondCentral = centralAt + 46 + first.name.size();
+  PutLe32(twice, secondCentral + 42, 0);
+  ASSERT_EQ(1, Start(twice));
+  EXPECT_EQ(1, ReadNextEntry());
+  EXPECT_EQ(0, ReadNextEntry());
+  EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode);
+}
+
+TEST_F(WalkTest, RecordsCutShortAreInvalidNotThePreviousEntry) {
+  ZipEntrySpec first, second;
+  first.name = "first.txt";
+  first.data = TextBytes("first");
+  second.name = "second.txt";
+  second.data = TextBytes("second");
+  Bytes zip = BuildZip({first, second});
+  size_t centralAt = GetLe32(zip, zip.size() - 22 + 16);
+  // Cut inside the second central record, then put an end record's
+  // signature at the file's end so that the scan still finds "one".
+  for (size_t cut : {centralAt + 46 + 9 + 20, centralAt + 46 + 9 + 46 + 4}) {
+    Bytes broken(zip.begin(), zip.begin() + cut);
+    Bytes end(zip.end() - 22, zip.end());
+    ASSERT_EQ(1, Start([&] {
+      Bytes b = broken;
+      b.insert(b.end(), end.begin(), end.end());
+      return b;
+    }()));
+    ASSERT_EQ(1, ReadNextEntry());
+    EXPECT_STREQ("first.txt", storage.entry->entryName);
+    EXPECT_EQ(0, ReadNextEntry());
+    EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode) << cut;
+  }
+
+  // The end record itself cut short: 9964 from LoadEndRecord.
+  Bytes shortEnd(zip.begin(), zip.end() - 10);
+  EXPECT_EQ(0, Start(shortEnd));
+  EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode);
+}
+
+}  // namespace
