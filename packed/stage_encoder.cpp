@@ -39,7 +39,10 @@ void RefreshPrices(EncoderState *state) {
 
 int EncodeMatch(EncoderState *state, int32_t length, uint32_t d) {
   int32_t slot = StageDistanceSlot(d);
-  if (!ModelEncode(&state->literalModel, length - DistanceAdjust(d) + STAGE_MATCH_BIAS, &state->writer))
+  int32_t base = length - DistanceAdjust(d);
+  // A base outside 2 … 258 would be read back as a literal or not at all.
+  if (base < STAGE_MIN_BASE || base > STAGE_MAX_BASE || d < 1 || d > MATCH_MAX_DISTANCE) return 0;
+  if (!ModelEncode(&state->literalModel, base + STAGE_MATCH_BIAS, &state->writer))
     return 0;
   if (!ModelEncode(&state->distanceModel, slot, &state->writer)) return 0;
   if (slot > 1) BitWriterPut(&state->writer, d - (1u << (slot - 1)) - 1, slot - 1);
@@ -215,7 +218,8 @@ int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *opti
     for (; i < hardEnd && (i < blockEnd || i < reach); i++) {
       int32_t at = i - pos;
       int32_t count = MatchFinderFind(&finder, i, cands);
-      if (count > 0 && cands[count - 1].length >= settings.niceLength) {
+      if (count > 0 && cands[count - 1].length >= settings.niceLength &&
+          cands[count - 1].length >= STAGE_MIN_BASE + DistanceAdjust(cands[count - 1].distance)) {
         forced = cands[count - 1];
         int32_t longest = STAGE_MAX_BASE + DistanceAdjust(forced.distance);
         if (forced.length > longest) forced.length = longest;
