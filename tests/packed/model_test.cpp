@@ -174,14 +174,14 @@ TEST_F(ModelTest, EscapeBeyondTheAlphabetIsRefused) {
 }
 
 TEST_F(ModelTest, RescaleHappensWhenRootReachesExactlyTheLimit) {
-  ASSERT_TRUE(ModelInsert(&literal, 'A'));
+  ASSERT_TRUE(ModelInsert(&literal, 65));
   // Root weight 3 after the first increment; bring it to 1023, then 1024.
-  ModelIncrement(&literal, 'A');
-  while (literal.nodes[0].weight < 1024) ModelIncrement(&literal, 'A');
-  EXPECT_EQ(literal.nodes[literal.leafIndex['A']].weight, 1022u);
+  ModelIncrement(&literal, 65);
+  while (literal.nodes[0].weight < 1024) ModelIncrement(&literal, 65);
+  EXPECT_EQ(literal.nodes[literal.leafIndex[65]].weight, 1022u);
   // The next increment halves first: 'A' 511, 512 and escape keep weight 1.
-  ModelIncrement(&literal, 'A');
-  EXPECT_EQ(literal.nodes[literal.leafIndex['A']].weight, 512u);
+  ModelIncrement(&literal, 65);
+  EXPECT_EQ(literal.nodes[literal.leafIndex[65]].weight, 512u);
   EXPECT_EQ(literal.nodes[literal.leafIndex[512]].weight, 1u);
   EXPECT_EQ(literal.nodes[literal.leafIndex[513]].weight, 1u);
   EXPECT_EQ(literal.nodes[0].weight, 514u);
