@@ -185,11 +185,23 @@ static uint32_t Win32ErrorFromErrno(int error) {
   }
 }
 
+// Windows tells a missing file (2) from a missing folder on its way (3);
+// POSIX says ENOENT for both, so look at the folder part.
+static uint32_t MissingPathError(const char *native) {
+  char folder[NATIVE_PATH_BUFFER];
+  strcpy(folder, native);
+  char *slash = strrchr(folder, '/');
+  if (!slash || slash == folder) return WIN_ERROR_FILE_NOT_FOUND;
+  *slash = 0;
+  struct stat info;
+  return stat(folder, &info) == 0 && S_ISDIR(info.st_mode) ? WIN_ERROR_FILE_NOT_FOUND : WIN_ERROR_PATH_NOT_FOUND;
+}
+
 uint32_t FileDelete(const char *path) {
   char native[NATIVE_PATH_BUFFER];
   if (!NativePath(path, native)) return WIN_ERROR_FILENAME_EXCED_RANGE;
   struct stat info;
-  if (lstat(native, &info) != 0) return Win32ErrorFromErrno(errno);
+  if (lstat(native, &info) != 0) return errno == ENOENT ? MissingPathError(native) : Win32ErrorFromErrno(errno);
   // DeleteFileA refuses folders and read-only files with "access denied";
   // unlink would remove a read-only file.
   if (S_ISDIR(info.st_mode) || IsReadOnlyFile(&info)) return WIN_ERROR_ACCESS_DENIED;
