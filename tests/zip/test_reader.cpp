@@ -223,8 +223,8 @@ TEST_F(WalkTest, LocalValuesOtherThanFlagsAndSizesAreIgnored) {
   PutLe16(zip, 10, 0xFFFF);       // local time
   ASSERT_EQ(1, Start(zip));
   ASSERT_EQ(1, ReadNextEntry());
-  EXPECT_EQ(0, storage.entry->central.method);
-  EXPECT_EQ(Crc32Of(entry.data), storage.entry->central.crc32);
+  EXPECT_EQ(0, (int)storage.entry->central.method);  // packed fields: compared by value
+  EXPECT_EQ(Crc32Of(entry.data), (uint32_t)storage.entry->central.crc32);
 }
 
 TEST_F(WalkTest, DescriptorEntriesTakeTheCentralSizes) {
