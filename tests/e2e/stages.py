@@ -39,11 +39,15 @@ def header(length):
 
 
 def corrupt_stage():
-    """A stream whose first symbol asks to insert symbol 512, already present:
-    the decoder must refuse it."""
+    """A stream that inserts the literal "A" twice: the decoder must refuse
+    the second insertion instead of growing the tree past its arrays."""
     bits = BitWriter()
-    bits.put(1, 1)      # literal/length model: escape (node 2)
-    bits.put(512, 9)    # escaped symbol 512 -- present from the start
+    bits.put(1, 1)      # literal/length model, fresh: escape (node 2)
+    bits.put(65, 9)     # inserts "A": node 2 splits into escape (3) and "A" (4);
+                        # the increment swaps node 2 with symbol 512 (node 1), so
+                        # the root's bit 0 now leads to escape-or-"A", bit 1 to 512
+    bits.put(0b00, 2)   # root bit 0, then bit 0: the escape again
+    bits.put(65, 9)     # "A" once more -- already present
     return header(100) + bits.data()
 
 

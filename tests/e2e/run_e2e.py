@@ -1,0 +1,365 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the stub under wine64 and Xvfb.
+
+usage: run_e2e.py --native BUILD_NATIVE --win64 BUILD_WIN64
+
+Needs BUILD_NATIVE/builder/ostrel (packs the test payload) and, in
+BUILD_WIN64, stub/stub.exe and the helpers of tests/win (payload, uidriver,
+filelock). Work files, the Wine prefix included, go to BUILD_WIN64/e2e (made
+afresh); screenshots to BUILD_WIN64/e2e-artifacts.
+
+The test SFX files hold the x86_64 stub, a stage and a small ZIP archive.
+The payload of the good stage stands in for the extractor and reports what
+it was given. They lie in "C:\\ostrel-e2e\\Prüfung 1\\": a blank and a
+non-ASCII letter in the path, so that the trailer is seen to carry the ANSI
+(Windows-1252) path exactly.
+
+Checked:
+- the x86_64 stub's structure (as check_win32.py does for i686);
+- a normal run: the extractor's command line is the temporary path alone,
+  with and without arguments to the SFX file; the temporary file is named
+  ZKR*.tmp in the Windows directory, holds the unpacked image byte for byte,
+  then the SFX path and its length (low byte first), and is
+  header length + path length + 2 bytes long while the extractor runs; it is
+  gone afterwards; the stub's exit code is 1 whatever the extractor's code;
+- each failure the tests can provoke shows its German box, both lines byte
+  for byte; after the box is dismissed the exit code is 0 and the Windows
+  directory holds what it should: an SFX file the stub cannot open (code 5,
+  an empty ZKR file stays), an image that is no program (code 2, the whole
+  image stays), a refused stage and a truncated stage (no file stays).
+One line per check; exit code 1 when any check fails.
+"""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import Checks  # noqa: E402
+import pe_image  # noqa: E402
+import stages  # noqa: E402
+from wine_session import WineSession, wait_for  # noqa: E402
+
+SFX_FOLDER = ("ostrel-e2e", "Pr\u00fcfung 1")
+BOX_CLASS = "#32770"
+BOX_SECOND_LINE = b"\r\nSFX kann nicht gestartet werden"
+BOX_TEXTS = {
+    2: "Kann SFX-Stub nicht finden",
+    5: "Der Zugriff auf eine Datei wurde vom System verweigert.",
+    "damaged": "Die SFX-Datei ist besch\u00e4digt.",
+}
+
+
+def box_text(key):
+    return b"Fehler : " + BOX_TEXTS[key].encode("cp1252") + BOX_SECOND_LINE
+
+
+def make_sfx(path, stub, stage, with_archive=True):
+    """Writes stub + stage and, unless told otherwise, appends a ZIP archive
+    whose offsets count from the start of the file."""
+    with open(path, "wb") as f:
+        f.write(stub + stage)
+    if with_archive:
+        with zipfile.ZipFile(path, "a") as archive:
+            archive.writestr("liesmich.txt", "Hallo.\r\n")
+
+
+def temp_files(wine):
+    folder = wine.drive_c("windows")
+    return {name for name in os.listdir(folder) if name.upper().startswith("ZKR")}
+
+
+def parse_report(path):
+    report = {}
+    with open(path, "rb") as f:
+        for line in f.read().decode("ascii").splitlines():
+            key, _, value = line.partition("=")
+            report[key] = bytes.fromhex(value) if key.endswith("Hex") else value
+    return report
+
+
+class StubTests:
+    def __init__(self, checks, wine, stub, payload, payload_stage, tools):
+        self.checks = checks
+        self.wine = wine
+        self.stub = stub
+        self.payload = payload
+        self.payload_stage = payload_stage
+        self.tools = tools
+        self.folder = wine.drive_c(*SFX_FOLDER)
+        os.makedirs(self.folder, exist_ok=True)
+        self.report_unix = wine.drive_c("ostrel-e2e", "report.txt")
+        self.release_unix = wine.drive_c("ostrel-e2e", "release")
+        self.payload_env = {
+            "OSTREL_PAYLOAD_REPORT": wine.windows_path("ostrel-e2e", "report.txt"),
+        }
+
+    def sfx(self, name, stage, with_archive=True):
+        """Writes a test SFX file; returns its Windows path."""
+        make_sfx(os.path.join(self.folder, name), self.stub, stage, with_archive)
+        return self.wine.windows_path(*SFX_FOLDER, name)
+
+    def clear_report(self):
+        for path in (self.report_unix, self.release_unix):
+            if os.path.exists(path):
+                os.remove(path)
+
+    # ---- normal runs ------------------------------------------------------
+
+    def normal_run(self):
+        """Holds the payload while it runs to look at the temporary file."""
+        label = "run"
+        sfx_path = self.sfx("gut.exe", self.payload_stage)
+        expected_path = sfx_path.encode("cp1252")
+        declared = struct.unpack_from("<i", self.payload_stage)[0]
+        before = temp_files(self.wine)
+        self.clear_report()
+        env = dict(self.payload_env, OSTREL_PAYLOAD_EXIT="7",
+                   OSTREL_PAYLOAD_HOLD=self.wine.windows_path("ostrel-e2e", "release"))
+        process = self.wine.start([sfx_path], env=env)
+        try:
+            if not self.checks.check("%s: extractor started and reported" % label,
+                                     wait_for(lambda: os.path.exists(self.report_unix), 90),
+                                     "no report after 90 s"):
+                return
+            report = parse_report(self.report_unix)
+            command_line = report.get("commandLineHex", b"")
+            module = report.get("modulePathHex", b"")
+            self.checks.equal("%s: command line is the temporary path alone" % label, command_line, module)
+            folder, _, name = module.rpartition(b"\\")
+            self.checks.equal("%s: temporary file lies in the Windows directory" % label,
+                              folder.lower(), b"c:\\windows")
+            self.checks.check("%s: temporary file name starts with ZKR" % label,
+                              name.upper().startswith(b"ZKR") and name.upper().endswith(b".TMP"),
+                              "name %r" % name)
+            expected_size = declared + len(expected_path) + 2
+            self.checks.equal("%s: size while running = header length + path length + 2" % label,
+                              int(report.get("imageSize", -1)), expected_size)
+            self.checks.equal("%s: last two bytes are the path length, low byte first" % label,
+                              report.get("tailBytesHex"), struct.pack("<H", len(expected_path)))
+            self.checks.equal("%s: trailer path is the SFX path as Windows reports it" % label,
+                              report.get("tailPathHex"), expected_path)
+            unix_temp = self.wine.unix_path(module.decode("cp1252"))
+            with open(unix_temp, "rb") as f:
+                content = f.read()
+            self.checks.check("%s: temporary file holds the unpacked image, then the trailer" % label,
+                              content == self.payload + expected_path + struct.pack("<H", len(expected_path)),
+                              "%d bytes, image part equal: %s" % (len(content), content[:declared] == self.payload))
+            self.checks.equal("%s: the temporary file is the only new ZKR file" % label,
+                              temp_files(self.wine) - before, {os.path.basename(unix_temp)})
+        finally:
+            open(self.release_unix, "wb").close()
+        code = self.wait_exit(process, label)
+        self.checks.equal("%s: stub exit code is 1 although the extractor returned 7" % label, code, 1)
+        self.checks.equal("%s: temporary file is gone afterwards" % label, temp_files(self.wine), before)
+
+    def run_with_arguments(self):
+        label = "run with arguments"
+        sfx_path = self.wine.windows_path(*SFX_FOLDER, "gut.exe")
+        before = temp_files(self.wine)
+        self.clear_report()
+        process = self.wine.start([sfx_path, "/S", "zwei Worte", "-d", "C:\\ziel"],
+                                  env=dict(self.payload_env, OSTREL_PAYLOAD_EXIT="0"))
+        code = self.wait_exit(process, label)
+        if not self.checks.check("%s: extractor reported" % label, os.path.exists(self.report_unix),
+                                 "no report"):
+            return
+        report = parse_report(self.report_unix)
+        module = report.get("modulePathHex", b"")
+        self.checks.check("%s: command line is still the temporary path alone" % label,
+                          report.get("commandLineHex") == module and b" " not in module
+                          and module.upper().startswith(b"C:\\WINDOWS\\ZKR"),
+                          "command line %r, module %r" % (report.get("commandLineHex"), module))
+        self.checks.equal("%s: stub exit code is 1 when the extractor returned 0" % label, code, 1)
+        self.checks.equal("%s: temporary file is gone afterwards" % label, temp_files(self.wine), before)
+
+    # ---- failures ---------------------------------------------------------
+
+    def failure(self, label, sfx_path, text_key, leftover, screenshot=None, lock=None):
+        """Starts sfx_path, reads its error box, dismisses it and checks the
+        exit code and the Windows directory. leftover(new_files) checks the
+        ZKR files the run left behind."""
+        before = temp_files(self.wine)
+        locker = None
+        if lock:
+            locker = self.lock(lock)
+            if not locker:
+                return
+        process = self.wine.start([sfx_path])
+        try:
+            code, controls = self.wine.ui("dump", "--class", BOX_CLASS, "--timeout", "60000", timeout=120)
+            windows = [c for c in controls if c.kind == "window"]
+            texts = [c for c in controls if c.kind == "control" and c.class_name.lower() == "static" and c.text]
+            buttons = [c for c in controls if c.kind == "control" and c.class_name.lower() == "button"]
+            if not self.checks.check("%s: error box appears" % label, code == 0 and windows,
+                                     "UI driver exit code %d" % code):
+                return
+            # One text control: both lines, "Fehler : <text>" and the closing
+            # sentence, byte for byte in Windows-1252. The caption is the
+            # system's default: "Fehler" on a German Windows; Wine, running
+            # here without a German locale, says "Error". Not compared.
+            self.checks.equal("%s: box text, both lines" % label,
+                              [c.text for c in texts], [box_text(text_key)])
+            self.checks.equal("%s: box has one button, OK" % label, [b.text for b in buttons], [b"OK"])
+            if screenshot:
+                self.checks.check("%s: screenshot saved" % label, self.wine.screenshot(screenshot),
+                                  screenshot)
+            if buttons:
+                # The OK button's id differs between systems (Wine: IDOK); the
+                # dump tells which one to press.
+                self.wine.ui("click", "--class", BOX_CLASS, "--id", str(buttons[0].id))
+            exit_code = self.wait_exit(process, label)
+            self.checks.equal("%s: exit code 0 after the box" % label, exit_code, 0)
+            leftover(label, sorted(temp_files(self.wine) - before))
+        finally:
+            if locker:
+                open(self.release_unix, "wb").close()
+                locker.wait(timeout=60)
+                os.remove(self.release_unix)
+            for name in temp_files(self.wine) - before:
+                os.remove(self.wine.drive_c("windows", name))
+
+    def lock(self, sfx_name):
+        """Starts the file locker on an SFX file; returns its process once the lock holds."""
+        ready = self.wine.drive_c("ostrel-e2e", "locked")
+        for path in (ready, self.release_unix):
+            if os.path.exists(path):
+                os.remove(path)
+        locker = self.wine.start([self.tools["filelock"], "delete",
+                                  self.wine.windows_path(*SFX_FOLDER, sfx_name),
+                                  self.wine.windows_path("ostrel-e2e", "locked"),
+                                  self.wine.windows_path("ostrel-e2e", "release")])
+        if self.checks.check("file locker holds the SFX file", wait_for(lambda: os.path.exists(ready), 60),
+                             "no ready file"):
+            return locker
+        return None
+
+    def failures(self, artifacts):
+        def empty_file_stays(label, new):
+            # As the product always did: GetTempFileNameA has made the empty
+            # file, and a failed open leaves it where it is.
+            sizes = [os.path.getsize(self.wine.drive_c("windows", name)) for name in new]
+            self.checks.check("%s: one empty ZKR file stays in the Windows directory" % label,
+                              len(new) == 1 and sizes == [0], "new files %r, sizes %r" % (new, sizes))
+
+        def image_stays(path, image):
+            def check(label, new):
+                expected = image + path.encode("cp1252") + struct.pack("<H", len(path.encode("cp1252")))
+                contents = []
+                for name in new:
+                    with open(self.wine.drive_c("windows", name), "rb") as f:
+                        contents.append(f.read())
+                self.checks.check("%s: the unpacked image and trailer stay in the ZKR file" % label,
+                                  contents == [expected], "new files %r" % new)
+            return check
+
+        def nothing_stays(label, new):
+            self.checks.equal("%s: no ZKR file stays (the half-written file is deleted)" % label, new, [])
+
+        # Code 5: the SFX file cannot be opened. The locker holds it with a
+        # share mode that lets the loader start it but not the stub reopen
+        # it (see tests/win/filelock.cpp).
+        locked = self.sfx("gesperrt.exe", self.payload_stage)
+        self.failure("unreadable SFX file", locked, 5, empty_file_stays, lock="gesperrt.exe")
+
+        # Code 2: the stage decodes into 260 zero bytes, which CreateProcessA refuses.
+        zero_stage, zero_image = stages.zero_image_stage()
+        path = self.sfx("kein-programm.exe", zero_stage)
+        self.failure("image that is no program", path, 2, image_stays(path, zero_image))
+
+        path = self.sfx("kaputt.exe", stages.corrupt_stage())
+        self.failure("refused stage", path, "damaged", nothing_stays,
+                     screenshot=os.path.join(artifacts, "error-box-damaged-stage.png"))
+
+        # Cut in the middle of the bit stream, as by an interrupted download.
+        path = self.sfx("abgeschnitten.exe", stages.truncated(self.payload_stage, len(self.payload_stage) // 2),
+                        with_archive=False)
+        self.failure("truncated stage", path, "damaged", nothing_stays)
+
+        # Cut inside the 4-byte header.
+        path = self.sfx("ohne-kopf.exe", stages.truncated(self.payload_stage, 3), with_archive=False)
+        self.failure("truncated stage header", path, "damaged", nothing_stays)
+
+    def wait_exit(self, process, label):
+        try:
+            process.wait(timeout=120)
+        except subprocess.TimeoutExpired:
+            self.checks.check("%s: stub ends" % label, False, "still running after 120 s")
+            return None
+        return process.returncode
+
+
+def main():
+    parser = argparse.ArgumentParser(description="End-to-end tests of the stub under wine64.")
+    parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
+    parser.add_argument("--win64", required=True, help="win64 build folder")
+    args = parser.parse_args()
+    checks = Checks()
+
+    stub_path = os.path.join(args.win64, "stub", "stub.exe")
+    image = pe_image.check_stub_image(checks, stub_path, pe_image.MACHINE_AMD64)
+    artifacts = os.path.abspath(os.path.join(args.win64, "e2e-artifacts"))
+    work = os.path.abspath(os.path.join(args.win64, "e2e"))
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    os.makedirs(work)
+    os.makedirs(artifacts, exist_ok=True)
+    if image:
+        zero_stage, _ = stages.zero_image_stage()
+        pe_image.check_assembled_sfx(checks, "x86_64 stub", image.data, zero_stage,
+                                     os.path.join(artifacts, "assembled-x86_64.exe"))
+
+    ostrel = os.path.abspath(os.path.join(args.native, "builder", "ostrel"))
+    tools = {name: os.path.abspath(os.path.join(args.win64, "tests", "win", name + ".exe"))
+             for name in ("payload", "uidriver", "filelock")}
+    missing = [path for path in [ostrel] + list(tools.values()) if not os.path.exists(path)]
+    if not checks.check("test tools built", image and not missing, "missing: %s" % missing):
+        checks.finish()
+
+    payload_stage_path = os.path.join(work, "payload.stage")
+    packed = subprocess.run([ostrel, "pack", tools["payload"], payload_stage_path],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if not checks.check("payload packed", packed.returncode == 0, packed.stderr.decode(errors="replace")):
+        checks.finish()
+    with open(tools["payload"], "rb") as f:
+        payload = f.read()
+    with open(payload_stage_path, "rb") as f:
+        payload_stage = f.read()
+    checks.equal("payload stage header is the payload's length",
+                 struct.unpack_from("<i", payload_stage)[0], len(payload))
+    # The hand-built stage and the project's decoder must agree on it.
+    zero_stage, zero_image = stages.zero_image_stage()
+    zero_path = os.path.join(work, "zero.stage")
+    with open(zero_path, "wb") as f:
+        f.write(zero_stage)
+    unpacked = subprocess.run([ostrel, "unpack", zero_path, zero_path + ".out"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    checks.check("hand-built stage decodes to 260 zero bytes",
+                 unpacked.returncode == 0 and open(zero_path + ".out", "rb").read() == zero_image,
+                 unpacked.stderr.decode(errors="replace"))
+
+    corrupt_path = os.path.join(work, "corrupt.stage")
+    with open(corrupt_path, "wb") as f:
+        f.write(stages.corrupt_stage())
+    refused = subprocess.run([ostrel, "unpack", corrupt_path, corrupt_path + ".out"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    checks.check("hand-built damaged stage is refused by the decoder",
+                 refused.returncode == 1 and not os.path.exists(corrupt_path + ".out"),
+                 "ostrel unpack exit code %d" % refused.returncode)
+
+    try:
+        with WineSession(work, tools["uidriver"]) as wine:
+            tests = StubTests(checks, wine, image.data, payload, payload_stage, tools)
+            tests.normal_run()
+            tests.run_with_arguments()
+            tests.failures(artifacts)
+    except (OSError, RuntimeError, subprocess.TimeoutExpired) as problem:
+        checks.check("Wine session completes", False, "%s: %s" % (type(problem).__name__, problem))
+    checks.finish()
+
+
+if __name__ == "__main__":
+    main()
