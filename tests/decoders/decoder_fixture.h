@@ -13,6 +13,18 @@
 
 typedef std::vector<uint8_t> Bytes;
 
+// 1 in the ASan/UBSan build, where the exhaustive tests sample instead.
+#if defined(__SANITIZE_ADDRESS__)
+#define OSTREL_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OSTREL_SANITIZED 1
+#endif
+#endif
+#ifndef OSTREL_SANITIZED
+#define OSTREL_SANITIZED 0
+#endif
+
 // Creates the four working-storage blocks (input through OpenEntryInput,
 // window filled with 0xEE, entry record zeroed, CRC table built) and resets
 // the run records; ~ releases them again.

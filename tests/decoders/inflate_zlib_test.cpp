@@ -7,17 +7,6 @@
 
 #include "tests/decoders/decoder_fixture.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define OSTREL_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define OSTREL_SANITIZED 1
-#endif
-#endif
-#ifndef OSTREL_SANITIZED
-#define OSTREL_SANITIZED 0
-#endif
-
 namespace {
 
 const int kStrategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
