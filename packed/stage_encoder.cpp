@@ -1,6 +1,7 @@
 // Packed-stage encoder; see stage_encoder.h.
 #include "packed/stage_encoder.h"
 
+#include <math.h>
 #include <string.h>
 
 #include "packed/match_finder.h"
@@ -9,7 +10,8 @@
 
 namespace {
 
-const uint32_t PRICE_INFINITE = 1u << 30;  // price of a symbol that cannot be sent
+const uint32_t PRICE_INFINITE = 1u << 24;  // price of a symbol that cannot be sent
+const uint32_t PRICE_SCALE = 16;           // prices count sixteenths of a bit
 const int32_t PARSE_OVERHANG = 4096;       // most bytes a block's parse may run past its end
 
 // One entry per position of a block's parse: the cheapest way found to get
@@ -30,11 +32,27 @@ typedef struct EncoderState {
 
 int32_t DistanceAdjust(uint32_t d) { return (d > STAGE_FAR_LIMIT) + (d > STAGE_NEAR_LIMIT); }
 
-void RefreshPrices(EncoderState *state) {
+// Price of s in 1/PRICE_SCALE bits. Mode 0: the code length right now.
+// Mode 1: the information content -log2(weight / total), which the code
+// lengths approach as the tree adapts over the block.
+uint32_t SymbolPrice(const AdaptiveModel *model, int32_t s, int32_t mode) {
+  uint32_t bits = ModelCodeLength(model, s);
+  if (bits >= PRICE_INFINITE || mode == 0) return bits >= PRICE_INFINITE ? PRICE_INFINITE : bits * PRICE_SCALE;
+  int32_t leaf = model->leafIndex[s];
+  uint32_t raw = 0;
+  if (leaf < 0) {
+    leaf = model->leafIndex[model->escapeSymbol];
+    raw = (uint32_t)model->escapeBits * PRICE_SCALE;
+  }
+  double share = (double)model->nodes[leaf].weight / (double)model->nodes[0].weight;
+  return raw + (uint32_t)(-log2(share) * PRICE_SCALE + 0.5);
+}
+
+void RefreshPrices(EncoderState *state, int32_t mode) {
   for (int32_t s = 0; s <= STAGE_LITERAL_SYMBOLS; s++)
-    state->literalPrice[s] = ModelCodeLength(&state->literalModel, s);
+    state->literalPrice[s] = SymbolPrice(&state->literalModel, s, mode);
   for (int32_t k = 0; k <= STAGE_DISTANCE_SYMBOLS; k++)
-    state->distancePrice[k] = ModelCodeLength(&state->distanceModel, k) + (k > 1 ? (uint32_t)(k - 1) : 0);
+    state->distancePrice[k] = SymbolPrice(&state->distanceModel, k, mode) + (k > 1 ? (uint32_t)(k - 1) * PRICE_SCALE : 0);
 }
 
 int EncodeMatch(EncoderState *state, int32_t length, uint32_t d) {
@@ -99,7 +117,8 @@ StageEncodeOptions StageEncodeDefaults(void) {
   StageEncodeOptions options;
   options.maxChain = 256;
   options.niceLength = 128;
-  options.blockSize = 2048;
+  options.blockSize = 256;
+  options.priceMode = 0;
   return options;
 }
 
@@ -205,7 +224,7 @@ int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *opti
   int ok = 1;
   int32_t pos = STAGE_WINDOW_SIZE;
   while (ok && pos < total) {
-    RefreshPrices(&state);
+    RefreshPrices(&state, settings.priceMode);
     int32_t blockEnd = total - pos > settings.blockSize ? pos + settings.blockSize : total;
     int32_t hardEnd = total - blockEnd > PARSE_OVERHANG ? blockEnd + PARSE_OVERHANG : total;
     for (int32_t k = 0; k <= hardEnd - pos + MATCH_MAX_LENGTH; k++) arrivals[(size_t)k] = Arrival{PRICE_INFINITE, 0, 0};

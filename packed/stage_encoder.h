@@ -24,6 +24,7 @@ typedef struct StageEncodeOptions {
   int32_t maxChain;    // match candidates examined per position (more: slower, smaller)
   int32_t niceLength;  // a match this long is taken at once, ending the block's parse
   int32_t blockSize;   // bytes parsed with one set of prices before they are refreshed
+  int32_t priceMode;   // 0: prices are current code lengths; 1: -log2 of symbol frequencies
 } StageEncodeOptions;
 
 // Defaults that favour size (what `ostrel pack` uses).

@@ -18,7 +18,7 @@
 
 namespace {
 
-const int32_t FUZZ_MAX_DECLARED = 1 << 20;  // caps the output so a header cannot exhaust memory
+const int32_t FUZZ_MAX_DECLARED = 1 << 16;  // caps the output so a header cannot exhaust memory
 
 struct Run {
   const uint8_t *data;
