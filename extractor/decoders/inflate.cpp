@@ -248,7 +248,24 @@ static int DecodeCodesFast(const CodeEntry *literalTable, const CodeEntry *dista
     } else if (distance == 1) {
       memset(to, *from, length);
     } else {
-      while (length--) *to++ = *from++;
+      // A short period: once its first bytes are out, the source may trail
+      // by any multiple of the period, so take the first one of 8 or more
+      // and copy eight bytes at a time again.
+      uint32_t period = distance * ((8 + distance - 1) / distance);
+      uint32_t head = period - distance < length ? period - distance : length;
+      for (uint32_t k = 0; k < head; k++) to[k] = from[k];
+      to += head;
+      length -= head;
+      if (length > 0) {
+        from = to - period;
+        while (length >= 8) {
+          memcpy(to, from, 8);
+          to += 8;
+          from += 8;
+          length -= 8;
+        }
+        while (length--) *to++ = *from++;
+      }
     }
   }
 done:

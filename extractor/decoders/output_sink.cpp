@@ -57,6 +57,12 @@ void NotifyProgress(void) {
 void CopyStoredEntry(void) {
   uint8_t *window = storage.outputWindow;
   int32_t left = transfer.bytesTotal;
+  if (left < 0) {
+    // A size of 2 GiB or more (negative here) is not supported; copying
+    // nothing would leave an empty file that a silent run keeps.
+    extraction.errorCode = ERR_INVALID_DATA;
+    return;
+  }
   while (left > 0) {
     int32_t want = left < COPY_CHUNK ? left : COPY_CHUNK;
     int32_t got = FileRead(window, want, extraction.dataFile);

@@ -98,6 +98,11 @@ TEST(OutputSink, StoredCopyChunksAndCodes) {
   EXPECT_TRUE(run.output.empty());
   EXPECT_TRUE(run.offers.empty());
 
+  options.bytesTotal = -5;  // 2 GiB or more: not supported, refused rather than copied as empty
+  run = RunEntry(plain, options);
+  EXPECT_EQ(run.errorCode, ERR_INVALID_DATA);
+  options.bytesTotal = -1;
+
   options.expectedSize = (int32_t)plain.size() + 10;  // the file ends 10 bytes early
   run = RunEntry(plain, options);
   EXPECT_EQ(run.errorCode, ERR_ACCESS);

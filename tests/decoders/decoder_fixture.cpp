@@ -118,7 +118,7 @@ EntryRun RunEntry(const Bytes &data, const EntryOptions &options) {
   transfer.crc = 0xFFFFFFFFu;
   transfer.inputLeft = options.budget >= 0 ? options.budget : (int32_t)data.size();
   transfer.bytesDone = 0;
-  transfer.bytesTotal = options.bytesTotal >= 0 ? options.bytesTotal : options.expectedSize;
+  transfer.bytesTotal = options.bytesTotal != -1 ? options.bytesTotal : options.expectedSize;
   currentOffers = &run.offers;
   stopAt = options.stopAtOffer;
   callbacks.reportProgress = RecordOffer;

@@ -59,7 +59,7 @@ struct EntryRun {
 // Options of an entry run.
 struct EntryOptions {
   int32_t budget = -1;         // transfer.inputLeft; -1 = the data's size
-  int32_t bytesTotal = -1;     // transfer.bytesTotal; -1 = the expected size (or 0)
+  int32_t bytesTotal = -1;     // transfer.bytesTotal; -1 = expectedSize
   int32_t expectedSize = 0;    // used for bytesTotal when that is -1
   int stopAtOffer = 0;         // the progress slot answers stop at this offer (1-based), 0 never
   int64_t writeLimit = -1;     // FileSetWriteLimit for the output file
