@@ -38,20 +38,24 @@ static void EndStartupFeedback(HINSTANCE module) {
 
 // GetTempFileNameA creates the empty file with a new unique name, so the
 // name cannot be taken by another process before the stub opens it.
+// Trap: Wine's GetTempFileNameA returns a name also when it could not create
+// the file (a folder the user may not write to); Windows returns 0. The
+// file's existence is the answer both systems give alike.
+static int MakeTemporaryFile(const char *folder, char *path) {
+  return GetTempFileNameA(folder, "ZKR", 0, path) != 0 &&
+         GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 // The Windows directory comes first, where the product has always put the
 // file; an ordinary user on current Windows may not create files there, and
 // then the user's temporary folder takes its place.
 static void NameTemporaryFile(StubLaunch *launch) {
   char folder[SFX_PATH_BUFFER];
-  launch->tempPath[0] = 0;
   UINT length = GetWindowsDirectoryA(folder, sizeof folder);
-  if (length > 0 && length < sizeof folder &&
-      GetTempFileNameA(folder, "ZKR", 0, launch->tempPath))
-    return;
-  launch->tempPath[0] = 0;
+  if (length > 0 && length < sizeof folder && MakeTemporaryFile(folder, launch->tempPath)) return;
   length = GetTempPathA(sizeof folder, folder);
-  if (length == 0 || length >= sizeof folder || !GetTempFileNameA(folder, "ZKR", 0, launch->tempPath))
-    launch->tempPath[0] = 0;  // the open below then fails and reports access
+  if (length > 0 && length < sizeof folder && MakeTemporaryFile(folder, launch->tempPath)) return;
+  launch->tempPath[0] = 0;  // the open below then fails and reports access
 }
 
 // Both opens are made before either result is looked at, so a failure of

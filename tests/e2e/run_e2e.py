@@ -27,6 +27,8 @@ Checked:
   directory holds what it should: an SFX file the stub cannot open (code 5,
   an empty ZKR file stays), an image that is no program (code 2, the whole
   image stays), a refused stage and a truncated stage (no file stays).
+- where the Windows directory takes no new file, the extractor runs from
+  the user's temporary folder instead.
 One line per check; exit code 1 when any check fails.
 """
 import argparse
@@ -70,6 +72,30 @@ def make_sfx(path, stub, stage, with_archive=True):
 def temp_files(wine):
     folder = wine.drive_c("windows")
     return {name for name in os.listdir(folder) if name.upper().startswith("ZKR")}
+
+
+def close_folder(path):
+    """Makes a folder refuse new files, for root too. Returns 1 when it does."""
+    if os.geteuid() == 0:
+        if subprocess.run(["chattr", "+i", path], stderr=subprocess.DEVNULL).returncode != 0:
+            return 0
+    else:
+        os.chmod(path, 0o555)
+    probe = os.path.join(path, "ostrel-probe")
+    try:
+        open(probe, "wb").close()
+    except OSError:
+        return 1
+    os.remove(probe)
+    open_folder(path)
+    return 0
+
+
+def open_folder(path):
+    if os.geteuid() == 0:
+        subprocess.run(["chattr", "-i", path], stderr=subprocess.DEVNULL)
+    else:
+        os.chmod(path, 0o755)
 
 
 def parse_report(path):
@@ -175,6 +201,49 @@ class StubTests:
                           "command line %r, module %r" % (report.get("commandLineHex"), module))
         self.checks.equal("%s: stub exit code is 1 when the extractor returned 0" % label, code, 1)
         self.checks.equal("%s: temporary file is gone afterwards" % label, temp_files(self.wine), before)
+
+    def windows_directory_closed(self):
+        """Where the Windows directory takes no new file, the stub runs the
+        extractor from the user's temporary folder. On current Windows the
+        cause is that an ordinary user may not create files there. Wine
+        enforces no Windows permissions, and these tests may run as root, who
+        passes Unix permissions; so the test closes the prefix's windows
+        folder on the Linux side: immutable (chattr +i) for root, read-only
+        for other users. Under Wine GetTempFileNameA then still returns a
+        name, for a file it could not create (Windows returns 0); the stub
+        must notice either way."""
+        label = "Windows directory closed"
+        windows = self.wine.drive_c("windows")
+        if not close_folder(windows):
+            print("SKIP %s: this file system cannot protect the folder from root" % label, flush=True)
+            return
+        try:
+            self.clear_report()
+            process = self.wine.start([self.wine.windows_path(*SFX_FOLDER, "gut.exe")],
+                                      env=dict(self.payload_env, OSTREL_PAYLOAD_EXIT="3"))
+            code = self.wait_exit(process, label, timeout=60)
+        finally:
+            open_folder(windows)
+        if not self.checks.check("%s: extractor started and reported" % label,
+                                 os.path.exists(self.report_unix), "no report (an error box instead?)"):
+            return
+        report = parse_report(self.report_unix)
+        module = report.get("modulePathHex", b"")
+        folder, _, name = module.rpartition(b"\\")
+        temp_folder = report.get("tempFolderHex", b"").rstrip(b"\\")
+        self.checks.check("%s: temporary file lies in the user's temporary folder" % label,
+                          temp_folder and folder.lower() == temp_folder.lower(),
+                          "file %r, temporary folder %r" % (module, temp_folder))
+        self.checks.check("%s: its name starts with ZKR" % label, name.upper().startswith(b"ZKR"),
+                          "name %r" % name)
+        self.checks.equal("%s: command line is the temporary path alone" % label,
+                          report.get("commandLineHex"), module)
+        sfx_path = self.wine.windows_path(*SFX_FOLDER, "gut.exe").encode("cp1252")
+        self.checks.equal("%s: trailer path" % label, report.get("tailPathHex"), sfx_path)
+        self.checks.equal("%s: stub exit code is 1" % label, code, 1)
+        self.checks.check("%s: temporary file is gone afterwards" % label,
+                          module and not os.path.exists(self.wine.unix_path(module.decode("cp1252"))),
+                          "%r still there" % module)
 
     # ---- failures ---------------------------------------------------------
 
@@ -283,11 +352,11 @@ class StubTests:
         path = self.sfx("ohne-kopf.exe", stages.truncated(self.payload_stage, 3), with_archive=False)
         self.failure("truncated stage header", path, "damaged", nothing_stays)
 
-    def wait_exit(self, process, label):
+    def wait_exit(self, process, label, timeout=120):
         try:
-            process.wait(timeout=120)
+            process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            self.checks.check("%s: stub ends" % label, False, "still running after 120 s")
+            self.checks.check("%s: stub ends" % label, False, "still running after %d s" % timeout)
             return None
         return process.returncode
 
@@ -304,6 +373,9 @@ def main():
     artifacts = os.path.abspath(os.path.join(args.win64, "e2e-artifacts"))
     work = os.path.abspath(os.path.join(args.win64, "e2e"))
     if os.path.exists(work):
+        windows = os.path.join(work, "prefix", "drive_c", "windows")
+        if os.path.isdir(windows):
+            open_folder(windows)  # a run that was killed may have left it closed
         shutil.rmtree(work)
     os.makedirs(work)
     os.makedirs(artifacts, exist_ok=True)
@@ -356,6 +428,7 @@ def main():
             tests.normal_run()
             tests.run_with_arguments()
             tests.failures(artifacts)
+            tests.windows_directory_closed()
     except (OSError, RuntimeError, subprocess.TimeoutExpired) as problem:
         checks.check("Wine session completes", False, "%s: %s" % (type(problem).__name__, problem))
     checks.finish()

@@ -56,6 +56,9 @@ class WineSession:
 
     def __enter__(self):
         if os.path.exists(self.prefix):
+            # A run that was killed may have left the windows folder immutable.
+            subprocess.run(["chattr", "-i", os.path.join(self.prefix, "drive_c", "windows")],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             shutil.rmtree(self.prefix)
         os.makedirs(self.work_dir, exist_ok=True)
         self._start_xvfb()

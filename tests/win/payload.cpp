@@ -13,6 +13,7 @@
 // test can compare them byte for byte (Windows-1252):
 //   commandLineHex  GetCommandLineA()
 //   modulePathHex   GetModuleFileNameA(NULL)
+//   tempFolderHex   GetTempPathA(), the user's temporary folder
 //   imageSize       size of the file named by modulePath, while running
 //   tailLength      the file's last 2 bytes, low byte first (the trailer's L)
 //   tailPathHex     the L bytes in front of them (the trailer's path)
@@ -66,6 +67,10 @@ static std::string Report() {
   char modulePath[MAX_PATH + 1];
   DWORD pathLength = GetModuleFileNameA(NULL, modulePath, sizeof modulePath);
   out += "modulePathHex=" + Hex(modulePath, pathLength) + "\n";
+  char tempFolder[MAX_PATH + 1];
+  DWORD folderLength = GetTempPathA(sizeof tempFolder, tempFolder);
+  if (folderLength > sizeof tempFolder) folderLength = 0;
+  out += "tempFolderHex=" + Hex(tempFolder, folderLength) + "\n";
   std::vector<char> image;
   if (!ReadImage(modulePath, &image)) {
     out += "imageError=" + std::to_string(GetLastError()) + "\n";
