@@ -25,6 +25,7 @@ const std::string kData = std::string(OSTREL_SOURCE_DIR) + "/tests/decoders/data
 struct ArchiveEntry {
   std::string name;
   uint16_t localFlags;
+  uint16_t localTime;   // DOS time: its high byte is the check byte of bit-3 entries
   uint16_t method;
   uint32_t crc;
   uint32_t compressedSize;
@@ -54,6 +55,7 @@ std::vector<ArchiveEntry> ListArchive(const Bytes &zip) {
     uint32_t local = Get32(zip, at + 42);
     EXPECT_EQ(Get32(zip, local), (uint32_t)ZIP_SIG_LOCAL);
     e.localFlags = Get16(zip, local + 6);
+    e.localTime = Get16(zip, local + 10);
     e.dataOffset = local + ZIP_LOCAL_SIZE + Get16(zip, local + 26) + Get16(zip, local + 28);
     entries.push_back(e);
     at += ZIP_CENTRAL_SIZE + nameLength + Get16(zip, at + 30) + Get16(zip, at + 32);
@@ -85,7 +87,9 @@ struct ArchiveRun {
 // Runs every entry of an archive as the driver would, stopping at the first
 // recorded code (9961 standing for what ReadNextEntry records when the
 // password step answers 0).
-ArchiveRun ExtractAll(const std::string &archive, std::vector<const char *> script) {
+// timeCheck: test bit-3 entries against the high byte of their DOS time
+// (what Info-ZIP writes there) instead of skipping the test.
+ArchiveRun ExtractAll(const std::string &archive, std::vector<const char *> script, bool timeCheck = false) {
   replies = script;
   nextReply = 0;
   promptedNames.clear();
@@ -103,7 +107,7 @@ ArchiveRun ExtractAll(const std::string &archive, std::vector<const char *> scri
     storage.entry->central.crc32 = e.crc;
     extraction.encrypted = e.localFlags & ZIP_FLAG_ENCRYPTED ? 1 : 0;
     EXPECT_EQ(extraction.encrypted, 1) << archive << " " << e.name;
-    extraction.checkValue = e.localFlags & ZIP_FLAG_DESCRIPTOR ? 0 : e.crc;
+    extraction.checkValue = e.localFlags & ZIP_FLAG_DESCRIPTOR ? (timeCheck ? (uint32_t)e.localTime << 16 : 0) : e.crc;
     if (!ObtainPassword(e.name.c_str())) {
       if (extraction.errorCode == 0) extraction.errorCode = ERR_PASSWORD;
       break;
@@ -244,6 +248,14 @@ TEST(Cipher, InfoZipArchivesWithDataDescriptors) {
 
   run = ExtractAll("zip_shared.zip", {"falsch"});  // deflated first entry: the decoder refuses the garbage
   EXPECT_EQ(run.errorCode, ERR_INVALID_DATA);
+
+  // With the DOS time's high byte as check value, Info-ZIP headers are
+  // testable: the second password is asked for, and everything decodes.
+  run = ExtractAll("zip_two.zip", {"eins", "zwei"}, true);
+  EXPECT_EQ(run.errorCode, 0);
+  EXPECT_EQ(promptedNames, (std::vector<std::string>{"text.txt", "small.txt"}));
+  EXPECT_EQ(run.outputs, Originals({"text.txt", "small.txt", "noise.bin"}));
+  EXPECT_EQ(run.crcMatches, (std::vector<bool>{true, true, true}));
 }
 
 TEST(Cipher, HeaderCutShortEndsWithReadFailure) {
