@@ -27,11 +27,6 @@
 
 ReaderState reader = {-1, 0, nullptr, 0};
 
-enum {
-  ZIP_HOST_UNIX = 3,   // versionMadeBy high byte: names are in the system's charset
-  ZIP_HOST_MACOS = 19  // Mac OS X: names are UTF-8
-};
-
 static const uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 
 // Records why and returns 0: every failure below is one line.

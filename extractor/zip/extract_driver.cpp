@@ -106,6 +106,17 @@ static int MakeTempPath(const char *target, char *temp) {
   return 0;
 }
 
+// Format notes: the low byte of the external attributes holds the DOS
+// attributes whatever system made the archive; Unix and macOS tools put
+// the file mode into the upper 16 bits, which as Windows attribute bits
+// would mean nothing sensible (or make the call fail and lose read-only).
+static uint32_t FileAttributesOf(const EntryRecord *entry) {
+  uint32_t attributes = entry->central.externalAttributes;
+  uint8_t host = (uint8_t)(entry->central.versionMadeBy >> 8);
+  if (host == ZIP_HOST_UNIX || host == ZIP_HOST_MACOS) attributes &= 0xFFFF;
+  return attributes;
+}
+
 // A folder entry: its name ends in a separator. The folder is made and the walk goes on.
 static int ExtractFolderEntry(const char *target) {
   if (!MakeParentFolders(target)) return Fail(ERR_ACCESS);
@@ -168,7 +179,7 @@ static int ExtractEntry(void) {
     FileDelete(temp);
     return Fail(ERR_ACCESS);
   }
-  FileSetAttributes(target, entry->central.externalAttributes);
+  FileSetAttributes(target, FileAttributesOf(entry));
   return 1;
 }
 

@@ -29,7 +29,9 @@ enum {
   ZIP_FLAG_UTF8 = 0x0800,
   ZIP_METHOD_STORED = 0,
   ZIP_METHOD_DEFLATE = 8,
-  ZIP_CRYPT_HEADER_SIZE = 12
+  ZIP_CRYPT_HEADER_SIZE = 12,
+  ZIP_HOST_UNIX = 3,              // versionMadeBy >> 8: names in the system's charset, mode in
+  ZIP_HOST_MACOS = 19             // the upper 16 bits of the external attributes
 };
 
 #pragma pack(push, 1)
