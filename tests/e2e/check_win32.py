@@ -9,7 +9,8 @@ bytes with the last section's raw data ending there, GUI subsystem, imports
 from KERNEL32.dll and USER32.dll only, no unwind tables, the icon group 102
 (German, 32x32 and 16x16 in 16 colours) as its only resource; and an SFX
 file assembled from it (stub, a stage, a ZIP archive) with the stage header
-at offset 8192. One line per check; exit code 1 when any check fails.
+at offset 8192; and the build's fit step on variants of the image (grows a
+short one to the same bytes, refuses and removes a long one). One line per check; exit code 1 when any check fails.
 """
 import os
 import sys
@@ -33,6 +34,9 @@ def main():
         stage, _ = stages.zero_image_stage()
         pe_image.check_assembled_sfx(checks, "i686 stub", image.data, stage,
                                      os.path.join(work, "assembled-i686.exe"))
+        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        pe_image.check_fit_step(checks, "i686 stub", image.data,
+                                os.path.join(source, "stub", "fit_image.py"), work)
     checks.finish()
 
 

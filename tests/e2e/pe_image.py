@@ -223,3 +223,44 @@ def check_assembled_sfx(checks, label, stub_data, stage, work_path):
                      first.header_offset >= len(stub_data) + len(stage) and archive.testzip() is None,
                      "local header at %d" % first.header_offset)
     return sfx
+
+
+def check_fit_step(checks, label, stub_data, fit_script, work_dir):
+    """Runs the build's fit step (stub/fit_image.py) on variants of a fitted
+    stub: a shorter image must grow back to the same bytes, a fitted one
+    must stay as it is, and a longer one must fail and be removed, so that
+    no later step picks up an image that would move the stage."""
+    import os
+    import subprocess
+    import sys
+    image = PeImage(stub_data)
+    raw = [(i, s) for i, s in enumerate(image.sections) if s["raw_size"]]
+    index, last = max(raw, key=lambda item: item[1]["raw_pointer"] + item[1]["raw_size"])
+    pe = struct.unpack_from("<I", stub_data, 0x3C)[0]
+    optional_size = struct.unpack_from("<H", stub_data, pe + 20)[0]
+    raw_size_field = pe + 24 + optional_size + 40 * index + 16
+
+    def variant(name, raw_size, length):
+        data = bytearray(stub_data[:length]) + bytes(max(0, length - len(stub_data)))
+        struct.pack_into("<I", data, raw_size_field, raw_size)
+        path = os.path.join(work_dir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        result = subprocess.run([sys.executable, fit_script, path, str(len(stub_data))],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        content = None
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                content = f.read()
+        return result.returncode, content
+
+    size = len(stub_data)
+    code, content = variant("fit-same.exe", last["raw_size"], size)
+    checks.check("%s fit step: a fitted image stays unchanged" % label,
+                 code == 0 and content == stub_data, "exit code %d" % code)
+    code, content = variant("fit-short.exe", last["raw_size"] - 512, size - 512)
+    checks.check("%s fit step: an image 512 bytes short grows back to the same bytes" % label,
+                 code == 0 and content == stub_data, "exit code %d" % code)
+    code, content = variant("fit-long.exe", last["raw_size"] + 512, size + 512)
+    checks.check("%s fit step: an image over %d bytes fails and is removed" % (label, size),
+                 code != 0 and content is None, "exit code %d, image %s" % (code, "kept" if content else "removed"))

@@ -383,6 +383,9 @@ def main():
         zero_stage, _ = stages.zero_image_stage()
         pe_image.check_assembled_sfx(checks, "x86_64 stub", image.data, zero_stage,
                                      os.path.join(artifacts, "assembled-x86_64.exe"))
+        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        pe_image.check_fit_step(checks, "x86_64 stub", image.data,
+                                os.path.join(source, "stub", "fit_image.py"), work)
 
     ostrel = os.path.abspath(os.path.join(args.native, "builder", "ostrel"))
     tools = {name: os.path.abspath(os.path.join(args.win64, "tests", "win", name + ".exe"))
