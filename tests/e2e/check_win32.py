@@ -13,6 +13,7 @@ at offset 8192; and the build's fit step on variants of the image (grows a
 short one to the same bytes, refuses and removes a long one). One line per check; exit code 1 when any check fails.
 """
 import os
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -37,6 +38,15 @@ def main():
         source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
         pe_image.check_fit_step(checks, "i686 stub", image.data,
                                 os.path.join(source, "stub", "fit_image.py"), work)
+        # The committed icon is the drawing script's output, so that the
+        # artwork can be changed in one place.
+        drawn = os.path.join(work, "stub-drawn.ico")
+        subprocess.run([sys.executable, os.path.join(source, "stub", "make_icon.py"), drawn], check=False)
+        with open(os.path.join(source, "stub", "stub.ico"), "rb") as f:
+            committed = f.read()
+        checks.check("stub.ico is what make_icon.py draws",
+                     os.path.exists(drawn) and open(drawn, "rb").read() == committed,
+                     "run stub/make_icon.py stub/stub.ico")
     checks.finish()
 
 

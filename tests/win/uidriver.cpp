@@ -8,6 +8,9 @@
 //   wait-gone                wait until no such window exists
 //   dump                     print the window and every control below it
 //   click --id N             press button N (BM_CLICK)
+//   command --id N           send the window WM_COMMAND for button N, as a
+//                            click would; for dialogs that are not active,
+//                            where Windows may drop a BM_CLICK
 //   set-text --id N --text T set the text of control N (WM_SETTEXT)
 //   close                    post WM_CLOSE to the window
 // A window matches when it is visible and both given criteria match exactly
@@ -115,7 +118,8 @@ static BOOL CALLBACK PrintControl(HWND control, LPARAM) {
 
 static int Usage(void) {
   fprintf(stderr,
-          "usage: uidriver wait-window|wait-gone|dump|close|click --id N|set-text --id N --text T\n"
+          "usage: uidriver wait-window|wait-gone|dump|close|click --id N|command --id N|\n"
+          "                set-text --id N --text T\n"
           "                [--class NAME] [--title TEXT] [--timeout MS]\n");
   return 2;
 }
@@ -150,9 +154,9 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  bool known = !strcmp(command, "wait-window") || !strcmp(command, "dump") ||
-               !strcmp(command, "close") || !strcmp(command, "click") || !strcmp(command, "set-text");
-  if (!known || ((!strcmp(command, "click") || !strcmp(command, "set-text")) && id < 0) ||
+  bool needsId = !strcmp(command, "click") || !strcmp(command, "command") || !strcmp(command, "set-text");
+  bool known = needsId || !strcmp(command, "wait-window") || !strcmp(command, "dump") || !strcmp(command, "close");
+  if (!known || (needsId && id < 0) ||
       (!strcmp(command, "set-text") && !text))
     return Usage();
   HWND window = WaitWindow(&criteria, timeout);
@@ -165,7 +169,7 @@ int main(int argc, char **argv) {
     EnumChildWindows(window, PrintControl, 0);
   } else if (!strcmp(command, "close")) {
     PostMessageA(window, WM_CLOSE, 0, 0);
-  } else if (!strcmp(command, "click") || !strcmp(command, "set-text")) {
+  } else if (needsId) {
     HWND control = GetDlgItem(window, id);
     if (!control) {
       fprintf(stderr, "uidriver: window has no control %d\n", id);
@@ -176,6 +180,8 @@ int main(int argc, char **argv) {
     // is not a failure, the test checks the window's end separately.
     if (!strcmp(command, "click"))
       PostMessageA(control, BM_CLICK, 0, 0);
+    else if (!strcmp(command, "command"))
+      PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
     else if (!SendMessageTimeoutA(control, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &ignored))
       return 1;
     printf("%s\t%d\n", command, id);
