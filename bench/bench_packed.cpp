@@ -122,12 +122,14 @@ int main(int argc, char **argv) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
-    if ((arg == "--chain" || arg == "--nice" || arg == "--block" || arg == "--prices") && i + 1 < argc) {
+    if ((arg == "--chain" || arg == "--nice" || arg == "--block" || arg == "--prices" ||
+         arg == "--passes") && i + 1 < argc) {
       int value = atoi(argv[++i]);
       if (arg == "--chain") options.maxChain = value;
       if (arg == "--nice") options.niceLength = value;
       if (arg == "--block") options.blockSize = value;
       if (arg == "--prices") options.priceMode = value;
+      if (arg == "--passes") options.passes = value;
     } else if (IsFolder(arg)) {
       AddExecutables(arg, &files, 0);
     } else {

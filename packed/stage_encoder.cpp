@@ -84,7 +84,9 @@ void RelaxMatches(const EncoderState *state, Arrival *arrivals, int32_t at, cons
     for (int32_t length = low; length <= high; length++) {
       uint32_t cost = base + state->literalPrice[length - adjust + STAGE_MATCH_BIAS] + slotPrice;
       Arrival *target = &arrivals[at + length];
-      if (cost < target->cost) {
+      // On a tie the longer step wins: fewer symbols, and it came out a
+      // little smaller on executables.
+      if (cost <= target->cost) {
         target->cost = cost;
         target->length = length;
         target->distance = d;
@@ -111,14 +113,80 @@ int EmitPath(EncoderState *state, const Arrival *arrivals, const uint8_t *buffer
   return 1;
 }
 
+// Match candidates of every position of one block, gathered once and
+// parsed as often as the prices change.
+typedef struct BlockCandidates {
+  std::vector<MatchCandidate> pool;  // all candidates of the block, position after position
+  std::vector<int32_t> first;        // per block index: its first candidate in pool; one extra entry ends the last
+} BlockCandidates;
+
+// Finds the candidates from pos on and decides where the block ends: past
+// blockSize bytes, at the first position no candidate crosses (so no match
+// is cut off by the boundary), or at a match of niceLength, which is then
+// taken as it is (returned in forced). Returns the end position.
+int32_t GatherBlock(MatchFinder *finder, const StageEncodeOptions *settings, int32_t pos, int32_t total,
+                    BlockCandidates *block, MatchCandidate *forced) {
+  int32_t blockEnd = total - pos > settings->blockSize ? pos + settings->blockSize : total;
+  int32_t hardEnd = total - blockEnd > PARSE_OVERHANG ? blockEnd + PARSE_OVERHANG : total;
+  MatchCandidate cands[MATCH_MAX_LENGTH];
+  block->pool.clear();
+  block->first.clear();
+  int32_t reach = pos;
+  int32_t i = pos;
+  for (; i < hardEnd && (i < blockEnd || i < reach); i++) {
+    int32_t count = MatchFinderFind(finder, i, cands);
+    if (count > 0 && cands[count - 1].length >= settings->niceLength &&
+        cands[count - 1].length >= STAGE_MIN_BASE + DistanceAdjust(cands[count - 1].distance)) {
+      *forced = cands[count - 1];
+      int32_t longest = STAGE_MAX_BASE + DistanceAdjust(forced->distance);
+      if (forced->length > longest) forced->length = longest;
+      break;
+    }
+    block->first.push_back((int32_t)block->pool.size());
+    block->pool.insert(block->pool.end(), cands, cands + count);
+    if (count > 0 && i + cands[count - 1].length > reach) reach = i + cands[count - 1].length;
+  }
+  block->first.push_back((int32_t)block->pool.size());
+  return i;
+}
+
+// Shortest path over the block with the current prices.
+void ParseBlock(const EncoderState *state, const uint8_t *buffer, int32_t pos, int32_t final,
+                const BlockCandidates *block, Arrival *arrivals) {
+  int32_t span = final - pos;
+  for (int32_t k = 0; k <= span + MATCH_MAX_LENGTH; k++) arrivals[k] = Arrival{PRICE_INFINITE, 0, 0};
+  arrivals[0].cost = 0;
+  for (int32_t at = 0; at < span; at++) {
+    uint32_t literal = arrivals[at].cost + state->literalPrice[buffer[(size_t)(pos + at)]];
+    if (literal < arrivals[at + 1].cost) arrivals[at + 1] = Arrival{literal, 1, 0};
+    int32_t first = block->first[(size_t)at];
+    RelaxMatches(state, arrivals, at, block->pool.data() + first, block->first[(size_t)at + 1] - first);
+  }
+}
+
+void CopyModel(AdaptiveModel *to, const AdaptiveModel *from) {
+  to->escapeBits = from->escapeBits;
+  to->rescaleWeight = from->rescaleWeight;
+  to->escapeSymbol = from->escapeSymbol;
+  to->nodeCount = from->nodeCount;
+  memcpy(to->nodes, from->nodes, (size_t)(2 * from->escapeSymbol + 1) * sizeof(ModelNode));
+  memcpy(to->leafIndex, from->leafIndex, (size_t)(from->escapeSymbol + 1) * sizeof(int32_t));
+}
+
+uint32_t MeanPrice(uint32_t a, uint32_t b) {
+  if (a >= PRICE_INFINITE || b >= PRICE_INFINITE) return a < b ? a : b;
+  return (a + b + 1) / 2;
+}
+
 }  // namespace
 
 StageEncodeOptions StageEncodeDefaults(void) {
   StageEncodeOptions options;
   options.maxChain = 256;
-  options.niceLength = 128;
+  options.niceLength = 260;
   options.blockSize = 256;
   options.priceMode = 0;
+  options.passes = 1;
   return options;
 }
 
@@ -218,44 +286,48 @@ int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *opti
   MatchFinder finder;
   MatchFinderInit(&finder, buffer.data(), total, settings.maxChain);
 
+  // A trial copy of the models replays each parse to re-price the block.
+  EncoderState trial;
+  memset(&trial, 0, sizeof trial);
+  std::vector<uint8_t> trialBits;
+  int ok = settings.passes < 2 || (ModelInit(&trial.literalModel, STAGE_LITERAL_SYMBOLS, STAGE_LITERAL_RESCALE,
+                                             STAGE_LITERAL_ESCAPE_BITS) &&
+                                   ModelInit(&trial.distanceModel, STAGE_DISTANCE_SYMBOLS, STAGE_DISTANCE_RESCALE,
+                                             STAGE_DISTANCE_ESCAPE_BITS));
+
   std::vector<Arrival> arrivals((size_t)settings.blockSize + PARSE_OVERHANG + MATCH_MAX_LENGTH + 1);
   std::vector<int32_t> steps;
-  MatchCandidate cands[MATCH_MAX_LENGTH];
-  int ok = 1;
+  BlockCandidates block;
   int32_t pos = STAGE_WINDOW_SIZE;
   while (ok && pos < total) {
-    RefreshPrices(&state, settings.priceMode);
-    int32_t blockEnd = total - pos > settings.blockSize ? pos + settings.blockSize : total;
-    int32_t hardEnd = total - blockEnd > PARSE_OVERHANG ? blockEnd + PARSE_OVERHANG : total;
-    for (int32_t k = 0; k <= hardEnd - pos + MATCH_MAX_LENGTH; k++) arrivals[(size_t)k] = Arrival{PRICE_INFINITE, 0, 0};
-    arrivals[0].cost = 0;
-    int32_t reach = pos;
-    int32_t i = pos;
     MatchCandidate forced = {0, 0};
-    // Past the block end the parse goes on while some step still lands
-    // further on, so no match is cut off by the block boundary.
-    for (; i < hardEnd && (i < blockEnd || i < reach); i++) {
-      int32_t at = i - pos;
-      int32_t count = MatchFinderFind(&finder, i, cands);
-      if (count > 0 && cands[count - 1].length >= settings.niceLength &&
-          cands[count - 1].length >= STAGE_MIN_BASE + DistanceAdjust(cands[count - 1].distance)) {
-        forced = cands[count - 1];
-        int32_t longest = STAGE_MAX_BASE + DistanceAdjust(forced.distance);
-        if (forced.length > longest) forced.length = longest;
-        break;
-      }
-      uint32_t literal = arrivals[at].cost + state.literalPrice[buffer[(size_t)i]];
-      if (literal < arrivals[at + 1].cost) arrivals[at + 1] = Arrival{literal, 1, 0};
-      RelaxMatches(&state, arrivals.data(), at, cands, count);
-      if (count > 0 && i + cands[count - 1].length > reach) reach = i + cands[count - 1].length;
+    int32_t final = GatherBlock(&finder, &settings, pos, total, &block, &forced);
+    RefreshPrices(&state, settings.priceMode);
+    ParseBlock(&state, buffer.data(), pos, final, &block, arrivals.data());
+    for (int32_t pass = 1; ok && pass < settings.passes; pass++) {
+      // Replay the parse on the trial models; price the next pass by the
+      // mean of the prices before and after the block.
+      CopyModel(&trial.literalModel, &state.literalModel);
+      CopyModel(&trial.distanceModel, &state.distanceModel);
+      trialBits.clear();
+      BitWriterInit(&trial.writer, &trialBits);
+      ok = EmitPath(&trial, arrivals.data(), buffer.data(), pos, final - pos, &steps);
+      RefreshPrices(&trial, settings.priceMode);
+      for (int32_t k = 0; k <= STAGE_LITERAL_SYMBOLS; k++)
+        state.literalPrice[k] = MeanPrice(state.literalPrice[k], trial.literalPrice[k]);
+      for (int32_t k = 0; k <= STAGE_DISTANCE_SYMBOLS; k++)
+        state.distancePrice[k] = MeanPrice(state.distancePrice[k], trial.distancePrice[k]);
+      ParseBlock(&state, buffer.data(), pos, final, &block, arrivals.data());
     }
-    ok = EmitPath(&state, arrivals.data(), buffer.data(), pos, i - pos, &steps);
-    pos = i;
+    if (ok) ok = EmitPath(&state, arrivals.data(), buffer.data(), pos, final - pos, &steps);
+    pos = final;
     if (ok && forced.length > 0) {
       ok = EncodeMatch(&state, forced.length, forced.distance);
       pos += forced.length;
     }
   }
+  ModelRelease(&trial.literalModel);
+  ModelRelease(&trial.distanceModel);
   BitWriterFlush(&state.writer);
   ModelRelease(&state.literalModel);
   ModelRelease(&state.distanceModel);

@@ -25,6 +25,7 @@ typedef struct StageEncodeOptions {
   int32_t niceLength;  // a match this long is taken at once, ending the block's parse
   int32_t blockSize;   // bytes parsed with one set of prices before they are refreshed
   int32_t priceMode;   // 0: prices are current code lengths; 1: -log2 of symbol frequencies
+  int32_t passes;      // parses per block; each later one priced by a replay of the one before
 } StageEncodeOptions;
 
 // Defaults that favour size (what `ostrel pack` uses).

@@ -93,8 +93,8 @@ TEST(StageRoundTrip, ExtremeEncoderSettingsStillDecode) {
   std::vector<uint8_t> data = Text(30000);
   std::vector<uint8_t> tail = Random(5000, 3);
   data.insert(data.end(), tail.begin(), tail.end());
-  StageEncodeOptions tiny = {1, 2, 1, 0};      // one candidate, every match forced, one-byte blocks
-  StageEncodeOptions wide = {4096, 260, 65536, 1};
+  StageEncodeOptions tiny = {1, 2, 1, 0, 1};      // one candidate, every match forced, one-byte blocks
+  StageEncodeOptions wide = {4096, 260, 65536, 1, 3};
   ExpectRoundTrip(data, "tiny settings", &tiny);
   ExpectRoundTrip(data, "wide settings", &wide);
 }
