@@ -152,6 +152,7 @@ int main(int argc, char **argv) {
   printf("%-28s %10s %10s %10s %10s %8s %9s %9s\n", "file", "original", "packed", "gzip-9", "xz-9",
          "pk/gz", "enc MB/s", "dec MB/s");
   unsigned long long sumOriginal = 0, sumPacked = 0, sumGzip = 0, sumXz = 0;
+  unsigned long long smallPacked = 0, smallGzip = 0;  // files below 1 MB, the size of the real payloads
   int failures = 0;
   for (const std::string &path : files) {
     std::vector<uint8_t> data;
@@ -188,10 +189,16 @@ int main(int argc, char **argv) {
     sumPacked += stage.size();
     sumGzip += gzip;
     sumXz += xz;
+    if (data.size() < 1000000) {
+      smallPacked += stage.size();
+      smallGzip += gzip;
+    }
   }
   printf("%-28s %10llu %10llu %10llu %10llu\n", "total", sumOriginal, sumPacked, sumGzip, sumXz);
   printf("options: chain %d, nice %d, block %d; %d failures\n", options.maxChain, options.niceLength,
          options.blockSize, failures);
+  printf("packed/xz9: %.4f; packed/gzip9 of files below 1 MB: %.4f\n", sumXz ? (double)sumPacked / (double)sumXz : 0.0,
+         smallGzip ? (double)smallPacked / (double)smallGzip : 0.0);
   printf("packed/gzip9: %.4f\n", sumGzip ? (double)sumPacked / (double)sumGzip : 0.0);
   return failures ? 1 : 0;
 }
