@@ -6,10 +6,13 @@
 // stream, padded with zero bits to a whole byte. The encoder never lets the
 // last match run past the image, so a stage decodes to exactly its length.
 //
-// Parsing: the image is cut into blocks; for each block the code lengths the
-// models have at its start serve as costs for a shortest-path parse over
-// all match lengths the finder offers (an optimal parse with adaptive code
-// lengths as prices). Native only.
+// Parsing: the image is cut into blocks of about blockSize bytes; for each
+// block the code lengths the models have at its start serve as prices for a
+// shortest-path parse over every usable length of every match the finder
+// offers (an optimal parse with the adaptive code lengths as prices). A block
+// ends only where no match crosses its end, so the boundary costs nothing.
+// Prices refreshed every 256 bytes beat both rarer refreshes and repricing
+// a block by replaying it (passes > 1) on Windows executables. Native only.
 #ifndef OSTREL_PACKED_STAGE_ENCODER_H
 #define OSTREL_PACKED_STAGE_ENCODER_H
 
@@ -21,7 +24,7 @@
 #include "packed/model.h"
 
 typedef struct StageEncodeOptions {
-  int32_t maxChain;    // match candidates examined per position (more: slower, smaller)
+  int32_t maxChain;    // tree nodes the match finder visits per position (more: slower, smaller)
   int32_t niceLength;  // a match this long is taken at once, ending the block's parse
   int32_t blockSize;   // bytes parsed with one set of prices before they are refreshed
   int32_t priceMode;   // 0: prices are current code lengths; 1: -log2 of symbol frequencies
