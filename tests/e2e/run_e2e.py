@@ -28,7 +28,8 @@ Checked:
   an empty ZKR file stays), an image that is no program (code 2, the whole
   image stays), a refused stage and a truncated stage (no file stays).
 - where the Windows directory takes no new file, the extractor runs from
-  the user's temporary folder instead.
+  the user's temporary folder instead, also when that folder's path has a
+  blank (it is started by its exact path, never by a shorter prefix).
 One line per check; exit code 1 when any check fails.
 """
 import argparse
@@ -47,6 +48,7 @@ from wine_session import WineSession, wait_for  # noqa: E402
 
 SFX_FOLDER = ("ostrel-e2e", "Pr\u00fcfung 1")
 BOX_CLASS = "#32770"
+USER_ENVIRONMENT = "HKCU\\Environment"
 BOX_SECOND_LINE = b"\r\nSFX kann nicht gestartet werden"
 BOX_TEXTS = {
     2: "Kann SFX-Stub nicht finden",
@@ -217,13 +219,31 @@ class StubTests:
         if not close_folder(windows):
             print("SKIP %s: this file system cannot protect the folder from root" % label, flush=True)
             return
+        # The user's temporary folder has a blank in its name, as under a
+        # profile like "Max Mustermann". A program path with a blank, given
+        # as command line alone, would be read as "...\\Temp" plus arguments
+        # and start Temp.exe: a copy of the payload waits there as a trap.
+        temp_folder = self.wine.drive_c("ostrel-e2e", "Temp Ordner")
+        os.makedirs(temp_folder, exist_ok=True)
+        trap = self.wine.drive_c("ostrel-e2e", "Temp.exe")
+        shutil.copyfile(self.tools["payload"], trap)
+        temp_windows = self.wine.windows_path("ostrel-e2e", "Temp Ordner")
+        # Wine takes TEMP and TMP from the user's registry environment, not
+        # from the Unix environment; they are set there and put back after.
+        saved = {name: self.wine.registry_value(USER_ENVIRONMENT, name) for name in ("TEMP", "TMP")}
         try:
+            for name in saved:
+                self.wine.set_registry_value(USER_ENVIRONMENT, name, "REG_SZ", temp_windows)
             self.clear_report()
             process = self.wine.start([self.wine.windows_path(*SFX_FOLDER, "gut.exe")],
                                       env=dict(self.payload_env, OSTREL_PAYLOAD_EXIT="3"))
             code = self.wait_exit(process, label, timeout=60)
         finally:
             open_folder(windows)
+            os.remove(trap)
+            for name, value in saved.items():
+                if value:
+                    self.wine.set_registry_value(USER_ENVIRONMENT, name, value[0], value[1])
         if not self.checks.check("%s: extractor started and reported" % label,
                                  os.path.exists(self.report_unix), "no report (an error box instead?)"):
             return
@@ -231,8 +251,11 @@ class StubTests:
         module = report.get("modulePathHex", b"")
         folder, _, name = module.rpartition(b"\\")
         temp_folder = report.get("tempFolderHex", b"").rstrip(b"\\")
+        self.checks.check("%s: the program started is the temporary file, not the trap" % label,
+                          b"temp.exe" not in module.lower(), "started %r" % module)
         self.checks.check("%s: temporary file lies in the user's temporary folder" % label,
-                          temp_folder and folder.lower() == temp_folder.lower(),
+                          temp_folder and folder.lower() == temp_folder.lower()
+                          and folder == temp_windows.encode("cp1252"),
                           "file %r, temporary folder %r" % (module, temp_folder))
         self.checks.check("%s: its name starts with ZKR" % label, name.upper().startswith(b"ZKR"),
                           "name %r" % name)

@@ -135,6 +135,19 @@ class WineSession:
         controls = [Control(line) for line in lines if line.startswith(("window\t", "control\t"))]
         return result.returncode, controls
 
+    def registry_value(self, key, name):
+        """Returns (type, data) of a registry value, or None when it is absent."""
+        result = self.run(["reg", "query", key, "/v", name], timeout=60)
+        for line in result.stdout.decode("utf-8", "replace").splitlines():
+            fields = line.strip().split(None, 2)
+            if len(fields) == 3 and fields[0].lower() == name.lower() and fields[1].startswith("REG_"):
+                return fields[1], fields[2]
+        return None
+
+    def set_registry_value(self, key, name, value_type, data):
+        result = self.run(["reg", "add", key, "/v", name, "/t", value_type, "/d", data, "/f"], timeout=60)
+        return result.returncode == 0
+
     def screenshot(self, path):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         result = subprocess.run(["import", "-window", "root", "-display", self.display, path],
