@@ -236,36 +236,36 @@ static int DecodeCodesFast(const CodeEntry *literalTable, const CodeEntry *dista
     uint8_t *to = window + pos;
     const uint8_t *from = to - distance;
     pos += length;
-    if (distance >= 8) {
-      // Eight bytes at a time; each chunk's source is complete before it is read.
-      while (length >= 8) {
-        memcpy(to, from, 8);
-        to += 8;
-        from += 8;
-        length -= 8;
+    if (distance < 8) {
+      if (distance == 1) {
+        memset(to, *from, length);
+        continue;
       }
-      while (length--) *to++ = *from++;
-    } else if (distance == 1) {
-      memset(to, *from, length);
-    } else {
       // A short period: once its first bytes are out, the source may trail
-      // by any multiple of the period, so take the first one of 8 or more
-      // and copy eight bytes at a time again.
+      // by any multiple of the period, so take the first one of 8 or more.
       uint32_t period = distance * ((8 + distance - 1) / distance);
       uint32_t head = period - distance < length ? period - distance : length;
       for (uint32_t k = 0; k < head; k++) to[k] = from[k];
       to += head;
       length -= head;
-      if (length > 0) {
-        from = to - period;
-        while (length >= 8) {
-          memcpy(to, from, 8);
-          to += 8;
-          from += 8;
-          length -= 8;
-        }
-        while (length--) *to++ = *from++;
-      }
+      if (length == 0) continue;
+      from = to - period;
+    }
+    if (length >= 8) {
+      // Eight bytes at a time, each chunk's source complete before it is
+      // read; the last chunk ends at the match's end and may rewrite bytes
+      // of the one before with the same values. Nothing beyond the match
+      // is touched: those window bytes are still history.
+      uint8_t *last = to + length - 8;
+      const uint8_t *lastFrom = from + length - 8;
+      do {
+        memcpy(to, from, 8);
+        to += 8;
+        from += 8;
+      } while (to < last);
+      memcpy(last, lastFrom, 8);
+    } else {
+      while (length--) *to++ = *from++;
     }
   }
 done:
