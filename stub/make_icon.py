@@ -42,9 +42,17 @@ def draw(size):
                 if 0 <= x < size and 0 <= y < size:
                     grid[y][x] = colour
 
-    # Parcel: outline, body, lid line and the yellow tape across it.
-    fill(3, 14, 29, 31, BLACK)
-    fill(4, 15, 28, 30, DARK_YELLOW)
+    def box(x0, y0, x1, y1, colour):
+        """A filled rectangle with a one-pixel black border at any size."""
+        left, top = int(x0 * s), int(y0 * s)
+        right, bottom = max(int(x1 * s), left + 3) - 1, max(int(y1 * s), top + 3) - 1
+        for y in range(top, bottom + 1):
+            for x in range(left, right + 1):
+                edge = x in (left, right) or y in (top, bottom)
+                grid[y][x] = BLACK if edge else colour
+
+    # Parcel: outlined body, lid line and the yellow tape across it.
+    box(3, 14, 29, 31, DARK_YELLOW)
     fill(4, 19, 28, 20, BLACK)
     fill(14, 15, 18, 30, YELLOW)
     # Arrow leaving the parcel: shaft, then a head of rows two pixels high
