@@ -115,7 +115,7 @@ TEST(StageRoundTrip, ExecutablesOfThisMachine) {
   int tried = 0;
   for (const char *path : candidates) {
     std::vector<uint8_t> data = ReadFile(path);
-    if (data.empty() || data.size() > 600000) continue;
+    if (data.empty() || data.size() > 360000) continue;
     ExpectRoundTrip(data, path);
     tried++;
   }
