@@ -197,6 +197,15 @@ static int DecodeCodesFast(const CodeEntry *literalTable, const CodeEntry *dista
     count -= e->bits;
     if (e->op == CODE_OP_LITERAL) {
       window[pos++] = (uint8_t)e->value;
+      // Literals come in runs: the first took at most 15 of the 56 bits,
+      // enough for a second literal from the same refill (a first-table
+      // hit only; anything else is decoded from the top after a refill).
+      e = literalTable + (bits & literalMask);
+      if (e->op == CODE_OP_LITERAL) {
+        bits >>= e->bits;
+        count -= e->bits;
+        window[pos++] = (uint8_t)e->value;
+      }
       continue;
     }
     if (e->op == CODE_OP_END_OF_BLOCK) {
