@@ -249,15 +249,14 @@ int ReadNextEntry(void) {
   if (!LoadBounds()) return 0;
   if (!ReadCentralRecord(entry)) return 0;
 
-  // Local header: inside the file, in front of the central directory, and
-  // really a local header (a wrong offset would otherwise hand the decoder
-  // whatever lies there).
+  // Local header: inside the file and in front of the central directory.
+  // Of its fields only the flags and the sizes count; its signature, method,
+  // time and CRC are not compared with the central record.
   uint32_t offset = entry->central.localHeaderOffset;
   uint32_t limit = reader.directoryOffset;
   if (offset > limit || limit - offset < ZIP_LOCAL_SIZE) return Fail(ERR_INVALID_DATA);
   if (FileSeek(extraction.dataFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   if (!ReadExactly(&entry->local, ZIP_LOCAL_SIZE, extraction.dataFile)) return 0;
-  if (entry->local.signature != ZIP_SIG_LOCAL) return Fail(ERR_INVALID_DATA);
 
   SlashesToBackslashes(entry->entryName);
   ConvertName(entry);
