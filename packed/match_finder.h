@@ -27,7 +27,8 @@
 
 enum {
   MATCH_MAX_LENGTH = 260,   // longest copy any match can make (base 258 at D 8192)
-  MATCH_MAX_DISTANCE = 8192 // farthest distance a slot below 14 reaches
+  MATCH_MAX_DISTANCE = 8192, // farthest distance a slot below 14 reaches
+  MATCH_PREFIX_KEPT = 1024   // positions of the zero prefix put into the trees (its tail)
 };
 
 typedef struct MatchCandidate {
