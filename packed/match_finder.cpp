@@ -71,9 +71,9 @@ void MatchFinderInit(MatchFinder *finder, const uint8_t *buffer, int32_t end, in
   finder->left.assign((size_t)end, -1);
   finder->right.assign((size_t)end, -1);
   // Of the zero prefix only its tail goes into the trees: zeros are all
-  // alike, so a farther zero position offers nothing a nearer one lacks
-  // except length past MATCH_PREFIX_KEPT zeros, and inserting all 8192 costs
-  // a 260-byte comparison each.
+  // alike, so a farther zero position offers no match a nearer one lacks as
+  // long as the tail is longer than the longest match, and inserting all
+  // 8192 would cost a 260-byte comparison each.
   finder->inserted = STAGE_WINDOW_SIZE - MATCH_PREFIX_KEPT;
   MatchFinderSkip(finder, end < STAGE_WINDOW_SIZE ? end : STAGE_WINDOW_SIZE);
 }
