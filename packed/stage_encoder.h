@@ -61,7 +61,10 @@ uint32_t ModelCodeLength(const AdaptiveModel *model, int32_t s);
 int32_t StageDistanceSlot(uint32_t d);
 
 // Encodes size bytes into a complete stage and appends it to out.
-// Returns 1 when done; 0 when size exceeds INT32_MAX or memory ran out.
+// Returns 1 when done; 0 when size exceeds INT32_MAX - 8192 (the header is a
+// signed length and the finder indexes the zero prefix plus the data with
+// int32_t) or StageAlloc refused the models. Working memory is about 13
+// bytes per input byte; the growing containers abort when it runs out.
 int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *options,
                 std::vector<uint8_t> *out);
 
