@@ -83,7 +83,7 @@ int RunPack(int argc, char **argv) {
   if (!ReadWholeFile("pack", argv[1], &data)) return EXIT_FAILED;
   std::vector<uint8_t> stage;
   if (!EncodeStage(data.data(), data.size(), nullptr, &stage)) {
-    fprintf(stderr, "ostrel pack: '%s' is too large for a packed stage (at most 2 GiB - 8 KiB)\n", argv[1]);
+    fprintf(stderr, "ostrel pack: '%s' cannot be packed: larger than 2 GiB - 8 KiB, or out of memory\n", argv[1]);
     return EXIT_FAILED;
   }
   if (!WriteWholeFile("pack", argv[2], stage.data(), stage.size())) return EXIT_FAILED;

@@ -57,7 +57,7 @@ int ModelEncode(AdaptiveModel *model, int32_t s, StageBitWriter *writer);
 // absent); a large value when s cannot be sent.
 uint32_t ModelCodeLength(const AdaptiveModel *model, int32_t s);
 
-// Distance slot of distance d (1 … 8192) and the number of its extra bits.
+// Distance slot of distance d (1 … 8192); slots from 2 on carry slot - 1 extra bits.
 int32_t StageDistanceSlot(uint32_t d);
 
 // Encodes size bytes into a complete stage and appends it to out.
