@@ -179,6 +179,17 @@ Bytes ZlibInflate(const Bytes &data, bool *ok) {
 
 uint32_t ZlibCrc(const Bytes &data) { return (uint32_t)crc32(0, data.data(), (uInt)data.size()); }
 
+std::vector<uint32_t> CanonicalCodes(const std::vector<int> &lengths) {
+  uint32_t count[17] = {0}, next[17] = {0}, code = 0;
+  for (int l : lengths) count[l]++;
+  count[0] = 0;
+  for (int bits = 1; bits <= 16; bits++) next[bits] = code = (code + count[bits - 1]) << 1;
+  std::vector<uint32_t> codes(lengths.size());
+  for (size_t i = 0; i < lengths.size(); i++)
+    if (lengths[i]) codes[i] = next[lengths[i]]++;
+  return codes;
+}
+
 const char *DataKindName(DataKind kind) {
   switch (kind) {
     case DataKind::Text: return "text";

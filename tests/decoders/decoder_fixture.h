@@ -79,6 +79,9 @@ Bytes ZlibDeflate(const Bytes &data, int level, int strategy, int memLevel = 8);
 Bytes ZlibInflate(const Bytes &data, bool *ok);
 uint32_t ZlibCrc(const Bytes &data);
 
+// Canonical Huffman codes of RFC 1951 3.2.2 for the given lengths (0 = unused).
+std::vector<uint32_t> CanonicalCodes(const std::vector<int> &lengths);
+
 // Generated test data of a given size and kind.
 enum class DataKind { Text, Binary, Runs, Random, Zeros };
 Bytes MakeData(DataKind kind, size_t size, uint32_t seed);

@@ -15,22 +15,6 @@
 
 namespace {
 
-// Canonical Huffman codes of RFC 1951 3.2.2 for the given lengths.
-std::vector<uint32_t> CanonicalCodes(const std::vector<int> &lengths) {
-  int count[17] = {0};
-  for (int l : lengths) count[l]++;
-  count[0] = 0;
-  uint32_t next[17] = {0}, code = 0;
-  for (int bits = 1; bits <= 16; bits++) {
-    code = (code + count[bits - 1]) << 1;
-    next[bits] = code;
-  }
-  std::vector<uint32_t> codes(lengths.size());
-  for (size_t i = 0; i < lengths.size(); i++)
-    if (lengths[i]) codes[i] = next[lengths[i]]++;
-  return codes;
-}
-
 const int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 // One code-length symbol with its extra bits.

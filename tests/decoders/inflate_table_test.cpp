@@ -32,17 +32,6 @@ std::vector<uint8_t> RandomCompleteLengths(std::mt19937 &rng, uint32_t alphabet,
   return lengths;
 }
 
-std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t> &lengths) {
-  uint32_t count[17] = {0}, next[17] = {0}, code = 0;
-  for (uint8_t l : lengths) count[l]++;
-  count[0] = 0;
-  for (int bits = 1; bits <= 16; bits++) next[bits] = code = (code + count[bits - 1]) << 1;
-  std::vector<uint32_t> codes(lengths.size());
-  for (size_t i = 0; i < lengths.size(); i++)
-    if (lengths[i]) codes[i] = next[lengths[i]]++;
-  return codes;
-}
-
 uint32_t Reverse(uint32_t code, int length) {
   uint32_t r = 0;
   for (int i = 0; i < length; i++) r |= ((code >> i) & 1u) << (length - 1 - i);
@@ -65,7 +54,7 @@ const CodeEntry *Resolve(const CodeEntry *table, uint32_t tableBits, uint32_t pa
 // Checks every code and every 16-bit pattern. complete: no invalid entry may be reached.
 void CheckTable(const std::vector<uint8_t> &lengths, const CodeEntry *table, uint32_t tableBits, bool complete,
                 const std::string &label) {
-  std::vector<uint32_t> codes = CanonicalCodes(lengths);
+  std::vector<uint32_t> codes = CanonicalCodes(std::vector<int>(lengths.begin(), lengths.end()));
   for (size_t s = 0; s < lengths.size(); s++) {
     if (!lengths[s]) continue;
     uint32_t reversed = Reverse(codes[s], lengths[s]);
