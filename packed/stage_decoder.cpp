@@ -69,9 +69,11 @@ static void DecodeSymbols(const StageIo *io, StageResult *result) {
   uint32_t p = 0;
   int32_t remaining = result->declared;
   while (remaining > 0) {
+    // A refusal after the source ran out came from repeated bits: the
+    // stream is short, not damaged.
     int32_t s = ModelDecode(&d->literalModel);
     if (s < 0) {
-      result->status = STAGE_CORRUPT;
+      result->status = bitReader.atEnd ? STAGE_TRUNCATED : STAGE_CORRUPT;
       break;
     }
     int32_t length = 1;
@@ -79,7 +81,7 @@ static void DecodeSymbols(const StageIo *io, StageResult *result) {
     if (s >= STAGE_FIRST_MATCH) {
       int32_t k = ModelDecode(&d->distanceModel);
       if (k < 0) {
-        result->status = STAGE_CORRUPT;
+        result->status = bitReader.atEnd ? STAGE_TRUNCATED : STAGE_CORRUPT;
         break;
       }
       distance = StageSlotDistance(k, k > 1 ? ReadBits(k - 1) : 0);

@@ -187,6 +187,13 @@ std::vector<BadStream> BadStreams() {
     b.Put(0x3, 2);                 // … but the source ends after 2 + pad
     rows.push_back({"ends inside extra bits", b.bytes, STAGE_TRUNCATED, ""});
   }
+  {
+    TestBits b(5);
+    b.Path("1").Put(0, 9);  // zero byte inserted; the zero padding then reads as its
+                            // escape again, finished by repeats of the last byte:
+    rows.push_back({"repeats after the end escape a present symbol", b.bytes, STAGE_TRUNCATED,
+                    std::string(1, '\0')});
+  }
   rows.push_back({"header cut short", {0x05, 0x00}, STAGE_TRUNCATED, ""});
   rows.push_back({"empty source", {}, STAGE_TRUNCATED, ""});
   rows.push_back({"header only", {0x05, 0x00, 0x00, 0x00}, STAGE_TRUNCATED, ""});

@@ -163,14 +163,14 @@ RefResult ReferenceDecode(const std::vector<uint8_t> &stage) {
   std::vector<uint8_t> &out = result.output;
   while ((int64_t)out.size() < result.declared) {
     int s = DecodeSymbol(literals, bits);
-    if (s < 0) { result.status = STAGE_CORRUPT; break; }
+    if (s < 0) { result.status = bits.ranOut ? STAGE_TRUNCATED : STAGE_CORRUPT; break; }
     if (s < 256) {
       if (bits.ranOut) { result.status = STAGE_TRUNCATED; break; }
       out.push_back((uint8_t)s);
       continue;
     }
     int slot = DecodeSymbol(distances, bits);
-    if (slot < 0) { result.status = STAGE_CORRUPT; break; }
+    if (slot < 0) { result.status = bits.ranOut ? STAGE_TRUNCATED : STAGE_CORRUPT; break; }
     uint64_t distance = slot == 0 ? 1 : bits.Take(slot - 1) + (1ull << (slot - 1)) + 1;
     if (bits.ranOut) { result.status = STAGE_TRUNCATED; break; }
     int length = s - 254 + (distance >= 8192) + (distance >= 257);
