@@ -18,7 +18,9 @@ void DecryptBuffer(uint8_t *buffer, int32_t length);
 int CheckEncryptionHeader(const uint8_t *header);
 // Asks through callbacks.askPassword until a password fits or the user
 // gives up; consumes the 12 header bytes from extraction.dataFile.
-// Returns 1 when the keys are ready for the entry's data, 0 otherwise.
+// Returns 1 when the keys are ready for the entry's data; 0 when the user
+// gave up or no prompt is registered (no code recorded: the caller records
+// 9961), or when the header could not be read whole (code 5 recorded).
 int ObtainPassword(const char *entryName);
 
 #endif

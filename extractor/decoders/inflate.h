@@ -4,7 +4,8 @@
 
 // Decodes the current entry to its end. Returns 0, or the failing block's
 // result (1 corrupt or incomplete, 2 block type 3 or over-subscribed, 3 no
-// memory), with code 9964 recorded.
+// memory), with code 9964 recorded. A failed read of the entry's data ends
+// the entry with 1 and keeps the reader's code 5.
 int DecodeDeflateEntry(void);
 // Releases the cached fixed-code tables; run after every deflated entry. Returns 0.
 int ReleaseFixedTables(void);

@@ -286,7 +286,10 @@ int ReadNextEntry(void) {
   extraction.encrypted = encrypted;
   if (encrypted) {
     extraction.checkValue = descriptor ? (uint32_t)entry->local.time << 16 : entry->central.crc32;
-    if (!ObtainPassword(entry->entryName)) return Fail(ERR_PASSWORD);
+    // A failed header read has recorded its own code (5); only a prompt
+    // that was given up is the password failure.
+    if (!ObtainPassword(entry->entryName))
+      return extraction.errorCode ? 0 : Fail(ERR_PASSWORD);
   }
 
   memset(&transfer, 0, sizeof transfer);
