@@ -48,21 +48,31 @@ bool IsFolder(const std::string &path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void AddExecutables(const std::string &folder, std::vector<std::string> *files, int depth) {
+bool IsExecutableName(const std::string &name) {
+  return name.size() > 4 &&
+         (name.compare(name.size() - 4, 4, ".exe") == 0 || name.compare(name.size() - 4, 4, ".dll") == 0);
+}
+
+// Every .exe/.dll in folder and, up to depth levels below it, in its
+// subfolders, except those named in skip.
+void AddExecutables(const std::string &folder, std::vector<std::string> *files, int depth,
+                    const std::vector<std::string> &skip = {}) {
   DIR *dir = opendir(folder.c_str());
   if (!dir) return;
+  std::vector<std::string> found;
   while (struct dirent *item = readdir(dir)) {
     std::string name = item->d_name;
-    if (name[0] == '.') continue;
+    if (name[0] == '.' || std::find(skip.begin(), skip.end(), name) != skip.end()) continue;
     std::string path = folder + "/" + name;
     if (IsFolder(path)) {
-      if (depth < 3) AddExecutables(path, files, depth + 1);
-    } else if (name.size() > 4 && (name.compare(name.size() - 4, 4, ".exe") == 0 ||
-                                   name.compare(name.size() - 4, 4, ".dll") == 0)) {
-      files->push_back(path);
+      if (depth > 0) AddExecutables(path, files, depth - 1, skip);
+    } else if (IsExecutableName(name)) {
+      found.push_back(path);
     }
   }
   closedir(dir);
+  std::sort(found.begin(), found.end());
+  files->insert(files->end(), found.begin(), found.end());
 }
 
 size_t GzipSize(const std::vector<uint8_t> &data) {
@@ -131,14 +141,17 @@ int main(int argc, char **argv) {
       if (arg == "--prices") options.priceMode = value;
       if (arg == "--passes") options.passes = value;
     } else if (IsFolder(arg)) {
-      AddExecutables(arg, &files, 0);
+      AddExecutables(arg, &files, 3);
     } else {
       files.push_back(arg);
     }
   }
   if (files.empty()) {
-    AddExecutables(std::string(OSTREL_BINARY_DIR) + "/../win32", &files, 0);
-    AddExecutables(std::string(OSTREL_BINARY_DIR) + "/../win64", &files, 0);
+    // The product's own programs (stub, extractor); test helpers, test
+    // artifacts and the Wine prefix of the end-to-end tests stay out.
+    const std::vector<std::string> skip = {"CMakeFiles", "tests", "e2e", "e2e-artifacts"};
+    AddExecutables(std::string(OSTREL_BINARY_DIR) + "/../win32", &files, 1, skip);
+    AddExecutables(std::string(OSTREL_BINARY_DIR) + "/../win64", &files, 1, skip);
     for (const char *name : WINE_PICKS) {
       std::string path = std::string(WINE_DIR) + "/" + name;
       struct stat info;
