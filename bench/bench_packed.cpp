@@ -193,7 +193,13 @@ int main(int argc, char **argv) {
     }
     size_t gzip = GzipSize(data);
     size_t xz = XzSize(path);
-    std::string name = path.substr(path.find_last_of('/') + 1);
+    // Folder and name, so that the win32 and win64 builds of a program differ.
+    size_t slash = path.find_last_of('/');
+    size_t folder = slash == std::string::npos || slash == 0 ? std::string::npos : path.find_last_of('/', slash - 1);
+    std::string name = folder == std::string::npos ? path : path.substr(folder + 1);
+    if (path.find("win32/") != std::string::npos) name = "win32:" + name;
+    if (path.find("win64/") != std::string::npos) name = "win64:" + name;
+    if (name.size() > 28) name = name.substr(name.size() - 28);
     double mb = (double)data.size() / 1e6;
     printf("%-28s %10zu %10zu %10zu %10zu %8.4f %9.2f %9.2f\n", name.c_str(), data.size(), stage.size(), gzip, xz,
            (double)stage.size() / (double)gzip, mb / encodeTime, mb / decodeTime);
