@@ -1,5 +1,6 @@
-// A small, slow decoder of the packed stage written from the format
-// description, independent of packed/model.cpp and packed/stage_decoder.cpp:
+// A small, slow decoder of the packed stage written afresh from the format
+// (the notes in packed/model.h and packed/stage_decoder.h), sharing no code
+// with packed/model.cpp and packed/stage_decoder.cpp:
 // its own tree, a bit cursor over a byte vector, output into one growing
 // vector (no window, no blocks). Used as the oracle of the tests.
 #ifndef OSTREL_TESTS_PACKED_REFERENCE_DECODER_H
