@@ -59,7 +59,8 @@ int CheckEncryptionHeader(const uint8_t *header) {
 // callback wrote. Returns 1 when the user confirmed.
 static int AskOnce(const char *name) {
   int confirmed = callbacks.askPassword(0, extraction.password, name);
-  extraction.password[PASSWORD_BUFFER - 1] = 0;
+  // At most 254 characters count, whatever the prompt wrote into the field.
+  extraction.password[PASSWORD_BUFFER - 2] = 0;
   return confirmed != 0;
 }
 

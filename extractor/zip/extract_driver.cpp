@@ -159,6 +159,10 @@ static int ExtractEntry(void) {
   if (answer == OVERWRITE_SKIP) return 1;
   if (answer != OVERWRITE_WRITE) return Fail(ERR_CANCELLED);
 
+  // A folder of that name cannot be replaced by a file: the entry fails as
+  // its creation would, before anything is decoded or counted.
+  if (DirectoryExists(target)) return Fail(ERR_ACCESS);
+
   // Written under a temporary name and put in place only once complete:
   // a failing entry must not cost the user the file it was to replace.
   // Without room for a temporary name, a target that does not exist yet
@@ -176,7 +180,10 @@ static int ExtractEntry(void) {
     return 0;
   }
   if (useTemp && FileReplace(temp, target) != 0) {
+    // The target could not be replaced (locked by another program): the
+    // entry failed as if its file could not be created, so it is not counted.
     FileDelete(temp);
+    counters.filesExtracted--;
     return Fail(ERR_ACCESS);
   }
   FileSetAttributes(target, FileAttributesOf(entry));

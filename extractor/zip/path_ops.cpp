@@ -117,7 +117,7 @@ int SplitPath(const char *path, char *drive, char *directory, char *name, char *
   if (extension) extension[0] = 0;
   int flags = 0;
 
-  while (*path == ' ' || *path == '\t') path++;
+  while (*path == ' ') path++;
   char copy[SPLIT_COPY_MAX + 2];
   copy[0] = 0;
   uint32_t length = 0;

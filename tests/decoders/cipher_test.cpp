@@ -296,7 +296,7 @@ TEST(Cipher, PromptShowsTheNameWithBackslashesAndKeepsThePasswordTerminated) {
   promptedNames.clear();
   EXPECT_EQ(ObtainPassword("ordner/datei.txt"), 1);
   EXPECT_EQ(promptedNames, (std::vector<std::string>{"ordner\\datei.txt"}));
-  EXPECT_EQ(strlen(extraction.password), (size_t)PASSWORD_BUFFER - 1);
+  EXPECT_EQ(strlen(extraction.password), (size_t)PASSWORD_BUFFER - 2);
   FileClose(extraction.dataFile);
   callbacks.askPassword = nullptr;
 }

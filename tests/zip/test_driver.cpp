@@ -219,6 +219,16 @@ TEST_F(DriverTest, FailedEntriesNeverCostTheFileTheyReplace) {
   EXPECT_EQ(TextBytes("new but damaged"), Target("keep.txt"));
   EXPECT_EQ(TextBytes("next"), Target("next.txt"));
   EXPECT_EQ("Dateien entpackt: 2   Fehler: 0   Warnungen: 1", Summary());
+
+  // A folder where the file should go: code 5 before anything is decoded,
+  // not counted, and the folder is left as it was.
+  ui = ScriptedUi();
+  ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(target_ + "/dir.txt/inner")));
+  Extract({Entry("dir.txt", TextBytes("file"))}, 1);
+  EXPECT_EQ(ERR_ACCESS, extraction.errorCode);
+  EXPECT_EQ(0u, counters.filesExtracted);
+  EXPECT_TRUE(PathExists(target_ + "/dir.txt/inner"));
+  EXPECT_TRUE(LeftoverTempFiles().empty());
 }
 
 TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {

@@ -30,6 +30,7 @@ const SplitRow kSplitRows[] = {
     {"a\\..", "", "a\\..", "", "", 8},
     {"a/b/c.d", "", "a/b/", "c", ".d", 14},          // forward slashes separate too
     {"   lead.txt", "", "", "lead", ".txt", 6},      // leading blanks are skipped
+    {"\ttab.txt", "", "", "\ttab", ".txt", 6},     // only blanks are skipped, not tabs
     {"file.", "", "", "file", ".", 6},
     {"x:\\", "x:", "\\", "", "", 24},
     {"C:", "C:", "", "", "", 16},
