@@ -14,6 +14,23 @@ const uint32_t PRICE_INFINITE = 1u << 24;  // price of a symbol that cannot be s
 const uint32_t PRICE_SCALE = 16;           // prices count sixteenths of a bit
 const int32_t PARSE_OVERHANG = 4096;       // most bytes a block's parse may run past its end
 
+// Which base lengths a stream uses. A symbol, once in the literal/length
+// tree, keeps a weight of at least 1 for good (rescaling rounds up), so every
+// base ever sent takes a share of the 1024-weight budget from all other
+// symbols, literals above all, for the rest of the stream. A rare long base
+// rarely repays that: a match of its length can be sent as two matches or a
+// shorter one. So the image is parsed once with every base, and parsed
+// again with only the bases the first parse used at least once per
+// BYTES_PER_BASE_USE bytes of image; the smaller stage is kept. On Windows
+// executables this dropped most bases above about 40 from the large files
+// and kept them in the small ones (the share is paid for fewer symbols).
+const uint32_t BYTES_PER_BASE_USE = 30000;
+// An absent base is priced below its escape cost: the escape is paid once,
+// after which the base is as cheap as any other. At the full escape price
+// the parse split or shortened matches for too long before taking a base
+// the stream then used often.
+const uint32_t NEW_BASE_BONUS = 4 * PRICE_SCALE;
+
 // One entry per position of a block's parse: the cheapest way found to get
 // there and the step that ends there (length 1 = literal).
 typedef struct Arrival {
@@ -28,6 +45,8 @@ typedef struct EncoderState {
   StageBitWriter writer;                  // the bit stream after the header
   uint32_t literalPrice[STAGE_LITERAL_SYMBOLS + 1];   // bits per symbol at the block start
   uint32_t distancePrice[STAGE_DISTANCE_SYMBOLS + 1]; // bits per slot, extra bits included
+  const uint8_t *baseBarred;              // STAGE_MAX_BASE + 1 flags: 1 = base never sent; null = none barred
+  uint32_t baseUses[STAGE_MAX_BASE + 1];  // matches sent per base length
 } EncoderState;
 
 int32_t DistanceAdjust(uint32_t d) { return (d > STAGE_FAR_LIMIT) + (d > STAGE_NEAR_LIMIT); }
@@ -49,8 +68,14 @@ uint32_t SymbolPrice(const AdaptiveModel *model, int32_t s, int32_t mode) {
 }
 
 void RefreshPrices(EncoderState *state, int32_t mode) {
-  for (int32_t s = 0; s <= STAGE_LITERAL_SYMBOLS; s++)
-    state->literalPrice[s] = SymbolPrice(&state->literalModel, s, mode);
+  for (int32_t s = 0; s <= STAGE_LITERAL_SYMBOLS; s++) {
+    uint32_t price = SymbolPrice(&state->literalModel, s, mode);
+    if (s >= STAGE_FIRST_MATCH && price < PRICE_INFINITE) {
+      if (state->baseBarred && state->baseBarred[s - STAGE_MATCH_BIAS]) price = PRICE_INFINITE;
+      else if (state->literalModel.leafIndex[s] < 0) price = price > NEW_BASE_BONUS + 1 ? price - NEW_BASE_BONUS : 1;
+    }
+    state->literalPrice[s] = price;
+  }
   for (int32_t k = 0; k <= STAGE_DISTANCE_SYMBOLS; k++)
     state->distancePrice[k] = SymbolPrice(&state->distanceModel, k, mode) + (k > 1 ? (uint32_t)(k - 1) * PRICE_SCALE : 0);
 }
@@ -62,6 +87,7 @@ int EncodeMatch(EncoderState *state, int32_t length, uint32_t d) {
   if (base < STAGE_MIN_BASE || base > STAGE_MAX_BASE || d < 1 || d > MATCH_MAX_DISTANCE) return 0;
   if (!ModelEncode(&state->literalModel, base + STAGE_MATCH_BIAS, &state->writer))
     return 0;
+  state->baseUses[base]++;
   if (!ModelEncode(&state->distanceModel, slot, &state->writer)) return 0;
   if (slot > 1) BitWriterPut(&state->writer, d - (1u << (slot - 1)) - 1, slot - 1);
   return 1;
@@ -82,7 +108,9 @@ void RelaxMatches(const EncoderState *state, Arrival *arrivals, int32_t at, cons
     if (high > cands[c].length) high = cands[c].length;
     uint32_t slotPrice = state->distancePrice[StageDistanceSlot(d)];
     for (int32_t length = low; length <= high; length++) {
-      uint32_t cost = base + state->literalPrice[length - adjust + STAGE_MATCH_BIAS] + slotPrice;
+      uint32_t symbolPrice = state->literalPrice[length - adjust + STAGE_MATCH_BIAS];
+      if (symbolPrice >= PRICE_INFINITE) continue;  // a barred base
+      uint32_t cost = base + symbolPrice + slotPrice;
       Arrival *target = &arrivals[at + length];
       // On a tie the longer step wins: fewer symbols, and it came out a
       // little smaller on executables.
@@ -258,13 +286,15 @@ int32_t StageDistanceSlot(uint32_t d) {
   return slot;
 }
 
-int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *options,
-                std::vector<uint8_t> *out) {
-  if (size > (size_t)INT32_MAX - STAGE_WINDOW_SIZE) return 0;
-  StageEncodeOptions settings = options ? *options : StageEncodeDefaults();
-  if (settings.blockSize < 1) settings.blockSize = 1;
-  if (settings.niceLength < 2) settings.niceLength = 2;
-
+// One complete encoding of buffer (zero prefix plus image) into out, from
+// fresh models: the stage header, then the bit stream. Bases flagged in
+// barred (may be null) are never sent; the matches sent per base are added
+// to baseUses. Returns 1 when done; 0 when StageAlloc refused the models or
+// a symbol could not be sent.
+static int EncodePass(const std::vector<uint8_t> &buffer, const StageEncodeOptions *options, const uint8_t *barred,
+               uint32_t *baseUses, std::vector<uint8_t> *out) {
+  const StageEncodeOptions &settings = *options;
+  const int32_t total = (int32_t)buffer.size();
   EncoderState state;
   memset(&state, 0, sizeof state);
   if (!ModelInit(&state.literalModel, STAGE_LITERAL_SYMBOLS, STAGE_LITERAL_RESCALE, STAGE_LITERAL_ESCAPE_BITS))
@@ -274,21 +304,18 @@ int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *opti
     ModelRelease(&state.literalModel);
     return 0;
   }
+  state.baseBarred = barred;
 
-  uint32_t length = (uint32_t)size;
+  uint32_t length = (uint32_t)(total - STAGE_WINDOW_SIZE);
   for (int32_t b = 0; b < SFX_STAGE_HEADER_SIZE; b++) out->push_back((uint8_t)(length >> (8 * b)));
   BitWriterInit(&state.writer, out);
 
-  // Zero prefix = the decoder's zeroed window; see match_finder.h.
-  std::vector<uint8_t> buffer((size_t)STAGE_WINDOW_SIZE + size, 0);
-  if (size) memcpy(buffer.data() + STAGE_WINDOW_SIZE, data, size);
-  const int32_t total = STAGE_WINDOW_SIZE + (int32_t)size;
   MatchFinder finder;
   MatchFinderInit(&finder, buffer.data(), total, settings.maxChain);
-
   // A trial copy of the models replays each parse to re-price the block.
   EncoderState trial;
   memset(&trial, 0, sizeof trial);
+  trial.baseBarred = barred;
   std::vector<uint8_t> trialBits;
   int ok = settings.passes < 2 || (ModelInit(&trial.literalModel, STAGE_LITERAL_SYMBOLS, STAGE_LITERAL_RESCALE,
                                              STAGE_LITERAL_ESCAPE_BITS) &&
@@ -331,5 +358,38 @@ int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *opti
   BitWriterFlush(&state.writer);
   ModelRelease(&state.literalModel);
   ModelRelease(&state.distanceModel);
+  for (int32_t b = 0; b <= STAGE_MAX_BASE; b++) baseUses[b] += state.baseUses[b];
   return ok;
+}
+
+int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *options,
+                std::vector<uint8_t> *out) {
+  if (size > (size_t)INT32_MAX - STAGE_WINDOW_SIZE) return 0;
+  StageEncodeOptions settings = options ? *options : StageEncodeDefaults();
+  if (settings.blockSize < 1) settings.blockSize = 1;
+  if (settings.niceLength < 2) settings.niceLength = 2;
+
+  // Zero prefix = the decoder's zeroed window; see match_finder.h.
+  std::vector<uint8_t> buffer((size_t)STAGE_WINDOW_SIZE + size, 0);
+  if (size) memcpy(buffer.data() + STAGE_WINDOW_SIZE, data, size);
+
+  // First pass with every base. Below BYTES_PER_BASE_USE bytes the second
+  // would bar only bases the first never sent, which changes no choice.
+  uint32_t uses[STAGE_MAX_BASE + 1] = {0};
+  size_t start = out->size();
+  if (!EncodePass(buffer, &settings, nullptr, uses, out)) return 0;
+  if (size < BYTES_PER_BASE_USE) return 1;
+
+  // Second pass without the rare bases. The longest base stays: it sends
+  // the long runs (zeros, padding) of executables at the greatest length.
+  uint8_t barred[STAGE_MAX_BASE + 1] = {0};
+  for (int32_t b = STAGE_MIN_BASE; b < STAGE_MAX_BASE; b++) barred[b] = uses[b] < size / BYTES_PER_BASE_USE;
+  std::vector<uint8_t> second;
+  uint32_t ignored[STAGE_MAX_BASE + 1] = {0};
+  if (!EncodePass(buffer, &settings, barred, ignored, &second)) return 0;
+  if (second.size() < out->size() - start) {
+    out->resize(start);
+    out->insert(out->end(), second.begin(), second.end());
+  }
+  return 1;
 }

@@ -12,7 +12,12 @@
 // offers (an optimal parse with the adaptive code lengths as prices). A block
 // ends only where no match crosses its end, so the boundary costs nothing.
 // Prices refreshed every 256 bytes beat both rarer refreshes and repricing
-// a block by replaying it (passes > 1) on Windows executables. Native only.
+// a block by replaying it (passes > 1) on Windows executables.
+//
+// Images of 30000 bytes or more are encoded twice: the second encoding
+// leaves out the match lengths the first one used rarely (every length
+// symbol sent stays in the tree for good and takes weight from the others),
+// and the smaller stage is kept. Native only.
 #ifndef OSTREL_PACKED_STAGE_ENCODER_H
 #define OSTREL_PACKED_STAGE_ENCODER_H
 
@@ -63,8 +68,10 @@ int32_t StageDistanceSlot(uint32_t d);
 // Encodes size bytes into a complete stage and appends it to out.
 // Returns 1 when done; 0 when size exceeds INT32_MAX - 8192 (the header is a
 // signed length and the finder indexes the zero prefix plus the data with
-// int32_t) or StageAlloc refused the models. Working memory is about 13
-// bytes per input byte; the growing containers abort when it runs out.
+// int32_t) or StageAlloc refused the models; out may then hold a partial
+// stage after its original bytes. Working memory is about 13 bytes per input
+// byte, plus the second encoding's stage; the growing containers abort when
+// it runs out.
 int EncodeStage(const uint8_t *data, size_t size, const StageEncodeOptions *options,
                 std::vector<uint8_t> *out);
 

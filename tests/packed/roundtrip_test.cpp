@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -143,6 +144,24 @@ TEST(StageRoundTrip, ZeroPrefixAndRepetitionCompress) {
   EXPECT_LT(Pack(text).size(), text.size() / 3);
   std::vector<uint8_t> noise = Random(50000, 9);
   EXPECT_LT(Pack(noise).size(), noise.size() + noise.size() / 8) << "incompressible data may grow only a little";
+}
+
+TEST(StageRoundTrip, AppendsAfterExistingBytes) {
+  // Images of 30000 bytes or more are encoded twice and the smaller stage is
+  // kept; whichever wins, the bytes already in the output must stay and the
+  // stage after them must be the one an empty output receives.
+  std::vector<std::vector<uint8_t>> images = {Text(60000)};
+  std::vector<uint8_t> executable = ReadFile("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe");
+  if (!executable.empty()) images.push_back(executable);
+  for (const std::vector<uint8_t> &image : images) {
+    std::vector<uint8_t> alone = Pack(image);
+    const std::vector<uint8_t> prefix = Bytes("SFX stub bytes");
+    std::vector<uint8_t> appended = prefix;
+    ASSERT_TRUE(EncodeStage(image.data(), image.size(), nullptr, &appended));
+    ASSERT_EQ(appended.size(), prefix.size() + alone.size());
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), appended.begin()));
+    EXPECT_TRUE(std::equal(alone.begin(), alone.end(), appended.begin() + (ptrdiff_t)prefix.size()));
+  }
 }
 
 // ---------------------------------------------------------------------------
