@@ -214,7 +214,7 @@ StageEncodeOptions StageEncodeDefaults(void) {
   options.niceLength = 260;
   options.blockSize = 256;
   options.priceMode = 0;
-  options.passes = 1;
+  options.passes = 2;
   return options;
 }
 

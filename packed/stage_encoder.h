@@ -11,8 +11,11 @@
 // shortest-path parse over every usable length of every match the finder
 // offers (an optimal parse with the adaptive code lengths as prices). A block
 // ends only where no match crosses its end, so the boundary costs nothing.
-// Prices refreshed every 256 bytes beat both rarer refreshes and repricing
-// a block by replaying it (passes > 1) on Windows executables.
+// Prices refreshed every 256 bytes beat rarer refreshes on Windows
+// executables. By default each block is parsed twice: the first parse is
+// replayed on a copy of the models and the second is priced by the mean of
+// the code lengths before and after that replay (about 0.07% smaller than
+// one parse, 30% slower; a third parse came out larger again).
 //
 // Images of 30000 bytes or more are encoded twice: the second encoding
 // leaves out the match lengths the first one used rarely (every length
