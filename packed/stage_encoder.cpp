@@ -23,7 +23,8 @@ const int32_t PARSE_OVERHANG = 4096;       // most bytes a block's parse may run
 // again with only the bases the first parse used at least once per
 // BYTES_PER_BASE_USE bytes of image; the smaller stage is kept. On Windows
 // executables this dropped most bases above about 40 from the large files
-// and kept them in the small ones (the share is paid for fewer symbols).
+// and kept more of them in the small ones, where fewer symbols follow to
+// pay for each leaf.
 const uint32_t BYTES_PER_BASE_USE = 30000;
 // An absent base is priced below its escape cost: the escape is paid once,
 // after which the base is as cheap as any other. At the full escape price
@@ -292,7 +293,7 @@ int32_t StageDistanceSlot(uint32_t d) {
 // to baseUses. Returns 1 when done; 0 when StageAlloc refused the models or
 // a symbol could not be sent.
 static int EncodePass(const std::vector<uint8_t> &buffer, const StageEncodeOptions *options, const uint8_t *barred,
-               uint32_t *baseUses, std::vector<uint8_t> *out) {
+                      uint32_t *baseUses, std::vector<uint8_t> *out) {
   const StageEncodeOptions &settings = *options;
   const int32_t total = (int32_t)buffer.size();
   EncoderState state;
@@ -312,6 +313,7 @@ static int EncodePass(const std::vector<uint8_t> &buffer, const StageEncodeOptio
 
   MatchFinder finder;
   MatchFinderInit(&finder, buffer.data(), total, settings.maxChain);
+
   // A trial copy of the models replays each parse to re-price the block.
   EncoderState trial;
   memset(&trial, 0, sizeof trial);
