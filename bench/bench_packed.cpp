@@ -21,6 +21,7 @@
 
 #include "packed/stage_decoder.h"
 #include "packed/stage_encoder.h"
+#include "packed/stage_memory.h"
 
 namespace {
 
@@ -101,26 +102,6 @@ size_t XzSize(const std::string &path) {
   return pclose(pipe) == 0 ? total : 0;
 }
 
-typedef struct MemorySource {
-  const std::vector<uint8_t> *data;  // the stage
-  size_t pos;                        // next byte
-} MemorySource;
-
-int32_t ReadMemory(void *context, uint8_t *buffer, int32_t count) {
-  MemorySource *source = (MemorySource *)context;
-  size_t left = source->data->size() - source->pos;
-  size_t n = (size_t)count < left ? (size_t)count : left;
-  memcpy(buffer, source->data->data() + source->pos, n);
-  source->pos += n;
-  return (int32_t)n;
-}
-
-int32_t AppendOutput(void *context, const uint8_t *data, int32_t count) {
-  std::vector<uint8_t> *out = (std::vector<uint8_t> *)context;
-  out->insert(out->end(), data, data + count);
-  return count;
-}
-
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
@@ -179,13 +160,10 @@ int main(int argc, char **argv) {
     }
     double encodeTime = Seconds(start);
     std::vector<uint8_t> image;
-    MemorySource source = {&stage, 0};
-    StageIo io = {ReadMemory, &source, AppendOutput, &image};
     StageResult result;
     start = std::chrono::steady_clock::now();
-    int ok = CreateModels() && DecodeStage(&io, &result);
+    int ok = DecodeStageInMemory(stage.data(), stage.size(), &image, &result);
     double decodeTime = Seconds(start);
-    ReleaseModels();
     if (!ok || image != data) {
       printf("%s: ROUND TRIP FAILED\n", path.c_str());
       failures++;

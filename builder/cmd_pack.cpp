@@ -10,6 +10,7 @@
 #include "builder/commands.h"
 #include "packed/stage_decoder.h"
 #include "packed/stage_encoder.h"
+#include "packed/stage_memory.h"
 
 static const char PACK_USAGE[] =
     "usage: ostrel pack IN OUT\n"
@@ -93,26 +94,6 @@ int RunPack(int argc, char **argv) {
 
 namespace {
 
-typedef struct MemorySource {
-  const std::vector<uint8_t> *data;  // whole input file
-  size_t pos;                        // next byte to hand out
-} MemorySource;
-
-int32_t ReadMemory(void *context, uint8_t *buffer, int32_t count) {
-  MemorySource *source = (MemorySource *)context;
-  size_t left = source->data->size() - source->pos;
-  size_t n = (size_t)count < left ? (size_t)count : left;
-  if (n) memcpy(buffer, source->data->data() + source->pos, n);
-  source->pos += n;
-  return (int32_t)n;
-}
-
-int32_t AppendOutput(void *context, const uint8_t *data, int32_t count) {
-  std::vector<uint8_t> *out = (std::vector<uint8_t> *)context;
-  out->insert(out->end(), data, data + count);
-  return count;
-}
-
 const char *DescribeStatus(StageStatus status) {
   switch (status) {
     case STAGE_OK: return "complete";
@@ -131,17 +112,9 @@ int RunUnpack(int argc, char **argv) {
   if (usage >= 0) return usage;
   std::vector<uint8_t> input;
   if (!ReadWholeFile("unpack", argv[1], &input)) return EXIT_FAILED;
-  if (!CreateModels()) {
-    fprintf(stderr, "ostrel unpack: out of memory for the models\n");
-    return EXIT_FAILED;
-  }
-  MemorySource source = {&input, 0};
   std::vector<uint8_t> image;
-  StageIo io = {ReadMemory, &source, AppendOutput, &image};
   StageResult result;
-  int ok = DecodeStage(&io, &result);
-  ReleaseModels();
-  if (!ok) {
+  if (!DecodeStageInMemory(input.data(), input.size(), &image, &result)) {
     fprintf(stderr, "ostrel unpack: '%s' refused after %lld of %ld bytes: %s\n", argv[1],
             (long long)result.produced, (long)result.declared, DescribeStatus(result.status));
     return EXIT_FAILED;
