@@ -154,6 +154,22 @@ static void CopyMatch(uint32_t distance, uint32_t length) {
 
 enum { FAST_LEAVE = -1 };  // conditions for the fast path no longer hold
 
+// Walks from a first-table entry through its sub-tables and consumes the
+// code's bits. Returns the final entry, or null for an invalid code (whose
+// bits are left unconsumed: decoding stops there).
+static inline const CodeEntry *FollowLinks(const CodeEntry *e, uint64_t *bits, uint32_t *count) {
+  while (e->op > CODE_OP_LINK) {
+    if (e->op == CODE_OP_INVALID) return nullptr;
+    uint32_t subBits = e->op - CODE_OP_LINK;
+    *bits >>= e->bits;
+    *count -= e->bits;
+    e = e->next + LowBits(*bits, subBits);
+  }
+  *bits >>= e->bits;
+  *count -= e->bits;
+  return e;
+}
+
 // Decodes codes while eight input bytes of the budget and a whole match of
 // room in the window remain. Returns INFLATE_OK at the end of the block,
 // INFLATE_CORRUPT on an invalid code, FAST_LEAVE otherwise. Each code is
@@ -182,19 +198,11 @@ static int DecodeCodesFast(const CodeEntry *literalTable, const CodeEntry *dista
     in += (63 - count) >> 3;
     count |= 56;
 
-    const CodeEntry *e = literalTable + (bits & literalMask);
-    while (e->op > CODE_OP_LINK) {
-      if (e->op == CODE_OP_INVALID) {
-        result = INFLATE_CORRUPT;
-        goto done;
-      }
-      uint32_t subBits = e->op - CODE_OP_LINK;
-      bits >>= e->bits;
-      count -= e->bits;
-      e = e->next + LowBits(bits, subBits);
+    const CodeEntry *e = FollowLinks(literalTable + (bits & literalMask), &bits, &count);
+    if (!e) {
+      result = INFLATE_CORRUPT;
+      goto done;
     }
-    bits >>= e->bits;
-    count -= e->bits;
     if (e->op == CODE_OP_LITERAL) {
       window[pos++] = (uint8_t)e->value;
       // Literals come in runs: the first took at most 15 of the 56 bits,
@@ -216,19 +224,11 @@ static int DecodeCodesFast(const CodeEntry *literalTable, const CodeEntry *dista
     bits >>= e->op;
     count -= e->op;
 
-    e = distanceTable + (bits & distanceMask);
-    while (e->op > CODE_OP_LINK) {
-      if (e->op == CODE_OP_INVALID) {
-        result = INFLATE_CORRUPT;
-        goto done;
-      }
-      uint32_t subBits = e->op - CODE_OP_LINK;
-      bits >>= e->bits;
-      count -= e->bits;
-      e = e->next + LowBits(bits, subBits);
+    e = FollowLinks(distanceTable + (bits & distanceMask), &bits, &count);
+    if (!e) {
+      result = INFLATE_CORRUPT;
+      goto done;
     }
-    bits >>= e->bits;
-    count -= e->bits;
     uint32_t distance = e->value + (uint32_t)LowBits(bits, e->op);
     bits >>= e->op;
     count -= e->op;
