@@ -1,11 +1,4 @@
-# Cross toolchain for the 64-bit build of the same sources, the one that runs under wine64 (Debian's mingw-w64).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain for the 64-bit build of the same sources, the one that runs under wine64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(OSTREL_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${OSTREL_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${OSTREL_MINGW_PREFIX}-g++)
-set(CMAKE_RC_COMPILER ${OSTREL_MINGW_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${OSTREL_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
