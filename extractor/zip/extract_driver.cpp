@@ -3,6 +3,7 @@
 // progress call and clean-up. The first recorded code ends the walk.
 #include "extractor/zip/extract_driver.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -32,6 +33,21 @@ static int IsParentComponent(const char *component, uint32_t length) {
   return dots >= 2;
 }
 
+// 1 when component (length characters) names a Windows device: CON, PRN,
+// AUX, NUL, COM1..COM9 or LPT1..LPT9, in any case, also with an extension
+// or trailing blanks ("nul.txt", "CON "). Win32 opens the device for such a
+// name in any folder, so the entry's bytes would go to it, not to a file.
+static int IsDeviceComponent(const char *component, uint32_t length) {
+  uint32_t base = 0;
+  while (base < length && component[base] != '.') base++;
+  while (base > 0 && component[base - 1] == ' ') base--;
+  char upper[5] = {0};
+  if (base < 3 || base > 4) return 0;
+  for (uint32_t i = 0; i < base; i++) upper[i] = (char)toupper((unsigned char)component[i]);
+  if (base == 3) return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") || !strcmp(upper, "NUL");
+  return (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3)) && upper[3] >= '1' && upper[3] <= '9';
+}
+
 int BuildTargetPath(const char *name, char *out) {
   char work[PATH_BUFFER];
   out[0] = 0;
@@ -48,7 +64,8 @@ int BuildTargetPath(const char *name, char *out) {
   for (const char *component = text; *component;) {
     const char *end = strchr(component, '\\');
     uint32_t length = end ? (uint32_t)(end - component) : (uint32_t)strlen(component);
-    if (IsParentComponent(component, length)) return Fail(ERR_INVALID_DATA);
+    if (IsParentComponent(component, length) || IsDeviceComponent(component, length))
+      return Fail(ERR_INVALID_DATA);
     if (!end) break;
     component = end + 1;
   }

@@ -237,6 +237,8 @@ TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
       "..", "a/..", "C:/evil.txt", "C:\\evil.txt", "C:evil.txt", "//server/share/evil.txt",
       "\\\\server\\share\\evil.txt", "/\\evil.txt", "a/.../evil.txt", "a/.. /evil.txt",
       "stream.txt:evil", "",
+      // Device names: Win32 would hand the bytes to the device in any folder.
+      "NUL", "con.txt", "a/COM1", "lpt9.log", "aux .txt",
   };
   for (const char *name : names) {
     ui = ScriptedUi();
@@ -248,8 +250,13 @@ TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
   }
   // Names that only look odd stay allowed.
   ui = ScriptedUi();
-  Extract({Entry("..hidden", TextBytes("1")), Entry("a/..b/c..", TextBytes("2")), Entry("./dot.txt", TextBytes("3"))}, 1);
+  Extract({Entry("..hidden", TextBytes("1")), Entry("a/..b/c..", TextBytes("2")), Entry("./dot.txt", TextBytes("3")),
+           Entry("console.txt", TextBytes("4")), Entry("com10", TextBytes("5")), Entry("nul2.txt", TextBytes("6"))},
+          1);
   EXPECT_EQ(ERR_NONE, extraction.errorCode);
+  EXPECT_TRUE(InTarget("console.txt"));
+  EXPECT_TRUE(InTarget("com10"));
+  EXPECT_TRUE(InTarget("nul2.txt"));
   EXPECT_TRUE(InTarget("..hidden"));
   EXPECT_TRUE(InTarget("a/..b/c.."));
   EXPECT_TRUE(InTarget("dot.txt"));
