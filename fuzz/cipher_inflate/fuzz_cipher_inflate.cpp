@@ -13,8 +13,6 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "extractor/decoders/cipher.h"
 #include "extractor/decoders/crc.h"
@@ -24,22 +22,10 @@
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/state.h"
+#include "fuzz/entry_path_fuzz.h"
 
-static int inputFile = -1, outputFile = -1;
 static char scriptedPassword[40];
 static int prompts;
-
-static void SetUpOnce(void) {
-  if (inputFile >= 0) return;
-  inputFile = memfd_create("fuzz-cipher-in", 0);
-  outputFile = memfd_create("fuzz-cipher-out", 0);
-  if (inputFile < 0 || outputFile < 0 || !OpenEntryInput()) abort();
-  storage.outputWindow = (uint8_t *)MemAlloc(OUTPUT_WINDOW_SIZE);
-  storage.entry = (EntryRecord *)MemAlloc(sizeof(EntryRecord));
-  storage.crcTable = (uint32_t *)MemAlloc(CRC_TABLE_ENTRIES * sizeof(uint32_t));
-  memset(storage.outputWindow, 0, OUTPUT_WINDOW_SIZE);
-  BuildCrcTable();
-}
 
 static int AnswerOnce(int, char *buffer, const char *) {
   if (prompts++ > 0) return 0;
@@ -47,14 +33,9 @@ static int AnswerOnce(int, char *buffer, const char *) {
   return 1;
 }
 
-static int KeepGoing(int, int32_t percent) {
-  if (percent < 0 || percent > 100) abort();
-  return 1;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 6) return 0;
-  SetUpOnce();
+  EntryPathSetUpOnce();
   uint8_t flags = data[0];
   uint32_t crc = (uint32_t)data[1] | (uint32_t)data[2] << 8 | (uint32_t)data[3] << 16 | (uint32_t)data[4] << 24;
   size_t passwordLength = data[5] % 33;
@@ -64,18 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const uint8_t *stored = data + 6 + passwordLength;
   size_t storedSize = size - 6 - passwordLength;
 
-  if (ftruncate(inputFile, 0) != 0 || pwrite(inputFile, stored, storedSize, 0) != (ssize_t)storedSize) abort();
-  if (ftruncate(outputFile, 0) != 0 || lseek(outputFile, 0, SEEK_SET) != 0 || lseek(inputFile, 0, SEEK_SET) != 0)
-    abort();
+  EntryPathLoad(stored, storedSize);
   memset(&extraction.password, 0, sizeof extraction.password);
-  extraction.dataFile = inputFile;
-  extraction.outputFile = outputFile;
-  extraction.errorCode = 0;
   extraction.encrypted = 1;
   extraction.checkValue = flags & 2 ? 0 : crc;
   storage.entry->central.crc32 = crc;
   callbacks.askPassword = AnswerOnce;
-  callbacks.reportProgress = KeepGoing;
   prompts = 0;
   if (!ObtainPassword("ordner/datei.txt")) {
     if (prompts > 2) abort();  // one answer, then giving up
