@@ -68,7 +68,7 @@ typedef struct RunCounters {
 
 typedef struct WorkingStorage {
   uint8_t *entryInput;             // EntryInputBuffer, ENTRY_INPUT_SIZE bytes, zero-filled
-  uint8_t *outputWindow;           // OutputWindow, OUTPUT_WINDOW_SIZE bytes, not cleared
+  uint8_t *outputWindow;           // OutputWindow, OUTPUT_WINDOW_SIZE bytes, zero-filled at creation
   EntryRecord *entry;              // zero-filled at creation
   uint32_t *crcTable;              // CrcTable, 256 entries
 } WorkingStorage;
