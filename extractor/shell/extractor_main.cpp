@@ -62,6 +62,9 @@ static void InstallCallbacks(void) {
   callbacks.reportProgress = ReportProgress;
   callbacks.confirmOverwrite = ConfirmOverwrite;
   callbacks.askPassword = AskPassword;
+  // With a positive silentMode there is nobody to ask: the empty slot makes
+  // the driver record 9962 and delete the damaged file.
+  if (settings.block.silentMode <= 0) callbacks.confirmCrcMismatch = AskCrcMismatch;
 }
 
 static void RunSilent(void) {

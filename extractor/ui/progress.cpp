@@ -106,10 +106,10 @@ int ReportProgress(int, int32_t percent) {
 }
 
 int AskCrcMismatch(const char *entryName) {
-  if (shell.cancelRequested) return 0;
+  if (shell.cancelRequested) return CRC_MISMATCH_STOP;
   char name[PROGRESS_TEXT_BUFFER], text[PROGRESS_TEXT_BUFFER + 64];
   NameOfPath(entryName, name);
   wsprintfA(text, kCrcWarningFormat, name);
   int answer = MessageBoxA((HWND)shell.mainDialog, text, kWarningCaption, MB_OKCANCEL | MB_ICONEXCLAMATION);
-  return answer == IDOK;
+  return answer == IDOK ? CRC_MISMATCH_KEEP : CRC_MISMATCH_STOP;
 }

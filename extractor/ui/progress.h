@@ -31,8 +31,9 @@ int ReportProgress(int reserved, int32_t percent);
 // The CRC question, asked by the driver when an entry's data do not match
 // its CRC: the box "Falscher CRC! ..." (OK and Abbrechen, exclamation
 // icon) owned by the main dialog, or without owner when there is none.
-// Returns 1 to keep the file (a warning), 0 to stop (code 9962). Once the
-// user has asked to stop the extraction no box is shown and it returns 0.
+// Returns CRC_MISMATCH_KEEP (OK: the file stays, a warning) or
+// CRC_MISMATCH_STOP (Abbrechen: code 9962). Once the user has asked to stop
+// the extraction no box is shown and it answers STOP.
 int AskCrcMismatch(const char *entryName);
 
 #endif

@@ -140,8 +140,25 @@ static int ExtractFolderEntry(const char *target) {
   return 1;
 }
 
-// Produces the entry's bytes into outputFile, then stamps and closes it and
-// makes the final progress call. Failures arrive in errorCode.
+// The entry check, made once the file is complete and closed, and only
+// for an entry that has not failed otherwise (the first code stays): its
+// CRC-32 against the central record's. A mismatch is put to
+// callbacks.confirmCrcMismatch; keeping the file counts a warning; Cancel,
+// or no one to ask, records 9962 and the driver deletes the file.
+static void CheckEntry(void) {
+  if (extraction.errorCode != ERR_NONE) return;
+  if (CheckEntryCrc()) return;
+  ConfirmCrcMismatchFn ask = callbacks.confirmCrcMismatch;
+  if (ask && ask(storage.entry->entryName) == CRC_MISMATCH_KEEP) {
+    counters.warningCount++;
+    return;
+  }
+  Fail(ERR_CRC);
+}
+
+// Produces the entry's bytes into outputFile, then stamps and closes it,
+// makes the final progress call and checks the entry. Failures arrive in
+// errorCode.
 static void ProduceEntry(void) {
   EntryRecord *entry = storage.entry;
   entry->entryComplete = 0;
@@ -158,7 +175,8 @@ static void ProduceEntry(void) {
   FileClose(extraction.outputFile);
   extraction.outputFile = FILE_INVALID;
   entry->entryComplete = 1;
-  if (callbacks.reportProgress) callbacks.reportProgress(0, 100);
+  if (callbacks.reportProgress) callbacks.reportProgress(0, 100);  // display only: its answer is not examined
+  CheckEntry();
 }
 
 // Extracts the current entry. Returns 1 to go on with the next entry, 0

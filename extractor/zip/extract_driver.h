@@ -9,8 +9,11 @@
 //   5. CreateOutputFile on a temporary name beside the target
 //   6. DecodeDeflateEntry (method 8) or CopyStoredEntry (any other method)
 //   7. time stamped on the handle, file closed, entryComplete = 1, final
-//      progress call (callbacks.reportProgress(0, 100): the CRC check)
-//   8. counted; with a code: the temporary file is deleted and the run
+//      progress call (callbacks.reportProgress(0, 100), display only)
+//   8. entry check, when no code is recorded: CRC-32 compared here; a
+//      mismatch goes to callbacks.confirmCrcMismatch (keep: a warning;
+//      stop or no slot: 9962)
+//   9. counted; with a code: the temporary file is deleted and the run
 //      ends; without: it replaces the target, which gets its attributes
 //
 // A failed entry therefore never destroys the file it was to replace.

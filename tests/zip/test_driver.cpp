@@ -202,6 +202,16 @@ TEST_F(DriverTest, FailedEntriesNeverCostTheFileTheyReplace) {
   EXPECT_EQ(1u, counters.filesExtracted);
   EXPECT_TRUE(LeftoverTempFiles().empty());
 
+  // No one to ask (a silent run leaves the slot empty): the same as Cancel.
+  ui = ScriptedUi();
+  ui.crcButton = 0;
+  Extract({wrongCrc, Entry("next.txt", TextBytes("next"))}, 1);
+  EXPECT_EQ(ERR_CRC, extraction.errorCode);
+  EXPECT_EQ(TextBytes("old contents"), Target("keep.txt"));
+  EXPECT_FALSE(InTarget("next.txt"));
+  EXPECT_EQ(0u, counters.warningCount);
+  EXPECT_TRUE(LeftoverTempFiles().empty());
+
   // Corrupt Deflate data: 9964, the old file is still there.
   ui = ScriptedUi();
   Bytes zip = BuildZip({Entry("keep.txt", SampleText(5000, 4))});
