@@ -94,9 +94,11 @@ static int ReadAnswer(char *buffer, int size, int hidden) {
   return 1;
 }
 
+static int overwriteAll;  // 1 after "alle ersetzen", or from the start without --ask
+
 static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
   if (FileGetAttributes(targetPath) == FILE_ATTR_NONE) return OVERWRITE_WRITE;
-  if (!shell.overwriteAll) {
+  if (!overwriteAll) {
     char shown[4 * PATH_BUFFER], answer[64];
     AnsiToUtf8(targetPath, shown, sizeof shown);
     for (char *c = shown; *c; c++)
@@ -107,7 +109,7 @@ static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
       if (!ReadAnswer(answer, sizeof answer, 0)) return OVERWRITE_STOP;  // no answer can come
       if (!strcmp(answer, "o") || !strcmp(answer, "ok")) break;
       if (!strcmp(answer, "a") || !strcmp(answer, "alle")) {
-        shell.overwriteAll = 1;
+        overwriteAll = 1;
         break;
       }
       if (!strcmp(answer, "n") || !strcmp(answer, "nein")) return OVERWRITE_SKIP;
@@ -183,7 +185,7 @@ static int ToCorePath(const char *argument, char *core) {
 // Prints the run's German summary as UTF-8 with plain line ends. Returns the exit code.
 static int PrintSummary(void) {
   char message[SUMMARY_TEXT_BUFFER], utf8[SUMMARY_TEXT_BUFFER * 3];
-  ComposeSummary(message);
+  ComposeSummary(message, "");
   AnsiToUtf8(message, utf8, sizeof utf8);
   FILE *out = extraction.errorCode == ERR_NONE ? stdout : stderr;
   for (const char *c = utf8; *c; c++)
@@ -230,7 +232,7 @@ int RunExtract(int argc, char **argv) {
   callbacks.reportProgress = ToolProgress;
   callbacks.confirmOverwrite = ToolConfirmOverwrite;
   callbacks.askPassword = ToolAskPassword;
-  shell.overwriteAll = !options.ask;
+  overwriteAll = !options.ask;
   SetTargetFolder(folder);
   if (!MakeDirectoryChain(folder)) {
     fprintf(stderr, "ostrel: cannot create %s\n", positional[1]);
@@ -243,7 +245,6 @@ int RunExtract(int argc, char **argv) {
   memset(&action, 0, sizeof action);
   action.sa_handler = OnInterrupt;
   sigaction(SIGINT, &action, &previous);
-  shell.extractionStarted = 1;
   ExtractArchive();
   sigaction(SIGINT, &previous, nullptr);
   return PrintSummary();
