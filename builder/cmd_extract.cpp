@@ -86,9 +86,8 @@ static int ReadAnswer(char *buffer, int size, int hidden) {
   return 1;
 }
 
-<<<<<<< HEAD
 static int overwriteAll;  // 1 after "alle ersetzen", or from the start without --ask
-=======
+
 // The CRC question, as the warning box asks it: [o]k keeps the damaged
 // file (a warning), a[b]brechen discards it and ends the run. Without a
 // terminal nobody can answer: discarded, as an empty slot would.
@@ -107,7 +106,6 @@ static int ToolConfirmCrcMismatch(const char *) {
   fprintf(stderr, "ostrel: CRC mismatch in %s: file discarded\n", name);
   return CRC_MISMATCH_STOP;
 }
->>>>>>> h/safety
 
 static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
   if (FileGetAttributes(targetPath) == FILE_ATTR_NONE) return OVERWRITE_WRITE;
@@ -245,12 +243,8 @@ int RunExtract(int argc, char **argv) {
   callbacks.reportProgress = ToolProgress;
   callbacks.confirmOverwrite = ToolConfirmOverwrite;
   callbacks.askPassword = ToolAskPassword;
-<<<<<<< HEAD
-  overwriteAll = !options.ask;
-=======
   callbacks.confirmCrcMismatch = ToolConfirmCrcMismatch;
-  shell.overwriteAll = !options.ask;
->>>>>>> h/safety
+  overwriteAll = !options.ask;
   SetTargetFolder(folder);
   if (!MakeDirectoryChain(folder)) {
     fprintf(stderr, "ostrel: cannot create %s\n", positional[1]);
