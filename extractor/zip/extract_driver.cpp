@@ -147,6 +147,12 @@ static int ExtractFolderEntry(const char *target) {
 // or no one to ask, records 9962 and the driver deletes the file.
 static void CheckEntry(void) {
   if (extraction.errorCode != ERR_NONE) return;
+  // Fewer bytes than declared: the size field lies (the sink already
+  // refused more). The data is not what the archive describes.
+  if (transfer.bytesDone != transfer.bytesTotal) {
+    Fail(ERR_INVALID_DATA);
+    return;
+  }
   if (CheckEntryCrc()) return;
   ConfirmCrcMismatchFn ask = callbacks.confirmCrcMismatch;
   if (ask && ask(storage.entry->entryName) == CRC_MISMATCH_KEEP) {
@@ -187,6 +193,13 @@ static int ExtractEntry(void) {
   if (!BuildTargetPath(entry->entryName, target)) return 0;
   size_t length = strlen(target);
   if (target[length - 1] == '\\') return ExtractFolderEntry(target);
+
+  // An entry that is not deflated is copied byte for byte: its stored
+  // size must be its uncompressed size (without the encryption header,
+  // already taken off inputLeft). Sizes that disagree lie; refused before
+  // anything is asked or written.
+  if (entry->central.method != ZIP_METHOD_DEFLATE && transfer.inputLeft != transfer.bytesTotal)
+    return Fail(ERR_INVALID_DATA);
 
   EntryFindData findData;
   DescribeEntry(&findData);
