@@ -34,18 +34,25 @@ static int IsParentComponent(const char *component, uint32_t length) {
 }
 
 // 1 when component (length characters) names a Windows device: CON, PRN,
-// AUX, NUL, COM1..COM9 or LPT1..LPT9, in any case, also with an extension
-// or trailing blanks ("nul.txt", "CON "). Win32 opens the device for such a
-// name in any folder, so the entry's bytes would go to it, not to a file.
+// AUX, NUL, COM0..COM9 or LPT0..LPT9, also COM and LPT followed by the
+// superscript digits 1, 2, 3 (Windows-1252 0xB9, 0xB2, 0xB3, which Windows
+// counts as digits there), and CONIN$, CONOUT$ (the console); in any case,
+// also with an extension or trailing blanks ("nul.txt", "CON ", "com\xB9.log").
+// Win32 opens the device for such a name in any folder, so the entry's
+// bytes would go to it, not to a file.
 static int IsDeviceComponent(const char *component, uint32_t length) {
   uint32_t base = 0;
   while (base < length && component[base] != '.') base++;
   while (base > 0 && component[base - 1] == ' ') base--;
-  char upper[5] = {0};
-  if (base < 3 || base > 4) return 0;
+  char upper[8] = {0};
+  if (base < 3 || base > 7) return 0;
   for (uint32_t i = 0; i < base; i++) upper[i] = (char)toupper((unsigned char)component[i]);
   if (base == 3) return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") || !strcmp(upper, "NUL");
-  return (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3)) && upper[3] >= '1' && upper[3] <= '9';
+  if (base == 4 && (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3))) {
+    uint8_t digit = (uint8_t)upper[3];
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  }
+  return !strcmp(upper, "CONIN$") || !strcmp(upper, "CONOUT$");
 }
 
 int BuildTargetPath(const char *name, char *out) {

@@ -288,7 +288,9 @@ TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
       "\\\\server\\share\\evil.txt", "/\\evil.txt", "a/.../evil.txt", "a/.. /evil.txt",
       "stream.txt:evil", "",
       // Device names: Win32 would hand the bytes to the device in any folder.
-      "NUL", "con.txt", "a/COM1", "lpt9.log", "aux .txt",
+      "NUL", "con.txt", "a/COM1", "lpt9.log", "aux .txt", "com0", "LPT0.txt", "conin$", "CONOUT$.txt",
+      // COM and LPT with a superscript 1, 2, 3: OEM 0xFB, 0xFD, 0xFC become 1252 0xB9, 0xB2, 0xB3.
+      "COM\xFB", "lpt\xFD.log", "a/Com\xFC.txt",
   };
   for (const char *name : names) {
     ui = ScriptedUi();
@@ -301,11 +303,13 @@ TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
   // Names that only look odd stay allowed.
   ui = ScriptedUi();
   Extract({Entry("..hidden", TextBytes("1")), Entry("a/..b/c..", TextBytes("2")), Entry("./dot.txt", TextBytes("3")),
-           Entry("console.txt", TextBytes("4")), Entry("com10", TextBytes("5")), Entry("nul2.txt", TextBytes("6"))},
+           Entry("console.txt", TextBytes("4")), Entry("com10", TextBytes("5")), Entry("nul2.txt", TextBytes("6")),
+           Entry("lpt\xF8", TextBytes("7"))},  // OEM 0xF8: a degree sign, no digit
           1);
   EXPECT_EQ(ERR_NONE, extraction.errorCode);
   EXPECT_TRUE(InTarget("console.txt"));
   EXPECT_TRUE(InTarget("com10"));
+  EXPECT_TRUE(InTarget("lpt\xC2\xB0"));
   EXPECT_TRUE(InTarget("nul2.txt"));
   EXPECT_TRUE(InTarget("..hidden"));
   EXPECT_TRUE(InTarget("a/..b/c.."));
