@@ -40,7 +40,8 @@ void ExtractArchive(void);
 // 0 with code 9964 when the name could leave the target folder (a ".."
 // component, also as "..." or ". ." which Windows trims to "..", a colon
 // (drive prefix or stream name), a second leading separator), names a
-// device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension) or is empty;
+// device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, COM and LPT with a superscript
+// 1, 2 or 3, CONIN$, CONOUT$; with any extension) or is empty;
 // 0 with code 5 when the path exceeds 260 characters.
 int BuildTargetPath(const char *name, char *out);
 
