@@ -272,7 +272,7 @@ void ExtractArchive(void) {
   }
   extraction.errorCode = ERR_NONE;
   reader.fileSize = -1;
-  reader.spanCount = 0;
+  SpanSetClear(&reader.spans);
   extraction.outputFile = FILE_INVALID;
   extraction.dataFile = FileOpen(extraction.archivePath, "rb");
   if (extraction.dataFile == FILE_INVALID) {
