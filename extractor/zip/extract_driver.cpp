@@ -14,7 +14,8 @@
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
 
-static uint32_t tempCounter;  // next temporary name to try; unique within the process
+static uint32_t tempSeed;     // ProcessStamp of this process, taken at the first temporary name
+static uint32_t tempCounter;  // temporary names made so far in this process
 
 static int Fail(int32_t code) {
   extraction.errorCode = code;
@@ -115,17 +116,38 @@ int CreateOutputFile(FileHandle *handle, const char *path) {
   return 1;
 }
 
-// temp (PATH_BUFFER bytes) <- a name that does not exist yet, in the folder
-// of target, so that the finished file replaces the target by a rename on
-// the same volume. Returns 0 when no such name fits or is free.
-static int MakeTempPath(const char *target, char *temp) {
+// A bijective 32-bit mix (the finaliser of MurmurHash3): consecutive
+// counters give names that share no prefix, and no value repeats within
+// one process.
+static uint32_t MixBits(uint32_t x) {
+  x ^= x >> 16;
+  x *= 0x85EBCA6Bu;
+  x ^= x >> 13;
+  x *= 0xC2B2AE35u;
+  x ^= x >> 16;
+  return x;
+}
+
+// Creates a new file for writing under a temporary name in the folder of
+// target (its folders exist), so that the finished file replaces the
+// target by a rename on the same volume. The name ("~ox" + 8 hex digits +
+// ".tmp") comes from this process's stamp and a counter, and the file is
+// created exclusively: another run, or a file left by a killed one, cannot
+// hold it, and how many such files lie around does not matter; a taken
+// name just means the next one. Returns 1 with temp and *handle; 0 when no
+// name fits, the folder refuses new files, or TEMP_NAME_TRIES names were
+// all taken.
+static int CreateTempFile(const char *target, char *temp, FileHandle *handle) {
   char folder[PATH_BUFFER];
   ParentFolder(target, folder);
   size_t length = strlen(folder);
   if (length + TEMP_NAME_LENGTH >= PATH_BUFFER) return 0;
+  if (tempCounter == 0) tempSeed = ProcessStamp();
   for (int tries = 0; tries < TEMP_NAME_TRIES; tries++) {
-    snprintf(temp, PATH_BUFFER, "%s~ox%05x.tmp", folder, (unsigned)(tempCounter++ & 0xFFFFF));
-    if (FileGetAttributes(temp) == FILE_ATTR_NONE) return 1;
+    snprintf(temp, PATH_BUFFER, "%s~ox%08x.tmp", folder, (unsigned)MixBits(tempSeed + tempCounter++));
+    *handle = FileOpen(temp, "n");
+    if (*handle != FILE_INVALID) return 1;
+    if (FileGetAttributes(temp) == FILE_ATTR_NONE) return 0;  // refused for another reason than a taken name
   }
   return 0;
 }
@@ -220,13 +242,15 @@ static int ExtractEntry(void) {
 
   // Written under a temporary name and put in place only once complete:
   // a failing entry must not cost the user the file it was to replace.
-  // Without room for a temporary name, a target that does not exist yet
-  // is written directly (there is nothing to lose).
-  char temp[PATH_BUFFER];
-  int useTemp = MakeTempPath(target, temp);
+  // Without a temporary file, a target that does not exist yet is written
+  // directly (there is nothing to lose).
+  char folder[PATH_BUFFER], temp[PATH_BUFFER];
+  ParentFolder(target, folder);
+  if (folder[0] && !MakeParentFolders(folder)) return Fail(ERR_ACCESS);
+  int useTemp = CreateTempFile(target, temp, &extraction.outputFile);
   if (!useTemp && FileGetAttributes(target) != FILE_ATTR_NONE) return Fail(ERR_ACCESS);
   const char *writePath = useTemp ? temp : target;
-  if (!CreateOutputFile(&extraction.outputFile, writePath)) return 0;
+  if (!useTemp && !CreateOutputFile(&extraction.outputFile, target)) return 0;
 
   ProduceEntry();
   counters.filesExtracted++;

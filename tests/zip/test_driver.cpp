@@ -156,6 +156,29 @@ TEST_F(DriverTest, ExistingFilesAbbrechenStopsWithoutTouchingTheFile) {
   EXPECT_EQ("\r\nAbbruch durch Anwender.\r\n\r\nDateien entpackt: 1   Fehler: 0   Warnungen: 0", Summary());
 }
 
+// Temporary files left by killed runs (names counted from 0, in the old
+// and the current length) block no later run: existing targets are still
+// replaced, and the left-overs are neither touched nor added to.
+TEST_F(DriverTest, LeftOverTemporaryFilesDoNotBlockALaterRun) {
+  char name[32];
+  for (unsigned i = 0; i < 80; i++) {
+    snprintf(name, sizeof name, "/~ox%05x.tmp", i);
+    WriteFileBytes(target_ + name, TextBytes("old run"));
+    snprintf(name, sizeof name, "/~ox%08x.tmp", i);
+    WriteFileBytes(target_ + name, TextBytes("old run"));
+  }
+  std::vector<ZipEntrySpec> entries;
+  for (int i = 0; i < 20; i++) {
+    std::string file = "f" + std::to_string(i) + ".txt";
+    WriteFileBytes(target_ + "/" + file, TextBytes("old"));
+    entries.push_back(Entry(file, TextBytes("new " + file)));
+  }
+  Extract(entries, 1);
+  EXPECT_EQ(ERR_NONE, extraction.errorCode);
+  for (int i = 0; i < 20; i++) EXPECT_EQ(TextBytes("new f" + std::to_string(i) + ".txt"), Target("f" + std::to_string(i) + ".txt"));
+  EXPECT_EQ(160u, LeftoverTempFiles().size());
+}
+
 TEST_F(DriverTest, CancelDuringAnEntryDeletesItAndKeepsTheFileItReplaced) {
   WriteFileBytes(target_ + "/big.txt", TextBytes("the old big file"));
   ui.stopAtReport = 2;  // during big.txt: small.txt makes one report
