@@ -243,8 +243,7 @@ int RunExtract(int argc, char **argv) {
   callbacks.askPassword = ToolAskPassword;
   callbacks.confirmCrcMismatch = ToolConfirmCrcMismatch;
   shell.overwriteAll = !options.ask;
-  SetTargetFolder(folder);
-  if (!MakeDirectoryChain(folder)) {
+  if (!SetTargetFolder(folder) || !MakeDirectoryChain(folder)) {
     fprintf(stderr, "ostrel: cannot create %s\n", positional[1]);
     extraction.errorCode = ERR_ACCESS;
     FreeWorkingStorage();

@@ -295,6 +295,13 @@ void ExtractArchive(void) {
     return;
   }
   extraction.errorCode = ERR_NONE;
+  // SetTargetFolder refused the folder (too long): names joined to an
+  // empty folder would land in the current folder instead.
+  if (extraction.targetFolder[0] == 0) {
+    Fail(ERR_ACCESS);
+    FreeWorkingStorage();
+    return;
+  }
   reader.fileSize = -1;
   reader.spanCount = 0;
   extraction.outputFile = FILE_INVALID;
