@@ -66,7 +66,11 @@ static const uint8_t kOemToAnsi[128] = {
 
 static int64_t writeLimit = -1;  // bytes FileWrite may still store; -1 = no limit
 
+static int64_t writeCeiling = -1;  // bytes FileWrite may still be asked for; -1 = no ceiling
+
 void FileSetWriteLimit(int64_t limit) { writeLimit = limit < 0 ? -1 : limit; }
+
+void FileSetWriteCeiling(int64_t ceiling) { writeCeiling = ceiling < 0 ? -1 : ceiling; }
 
 // native (NATIVE_PATH_BUFFER bytes) <- path with "/" for "\" and UTF-8 for
 // Windows-1252. Returns 0 for a path an ANSI Win32 call would refuse as too
@@ -132,6 +136,13 @@ int32_t FileRead(void *buffer, int32_t count, FileHandle handle) {
 
 int32_t FileWrite(const void *buffer, int32_t count, FileHandle handle) {
   if (count < 0) return -1;
+  if (writeCeiling >= 0) {
+    writeCeiling -= count;
+    if (writeCeiling < 0) {
+      fprintf(stderr, "FileWrite: past the test write ceiling: a decoder runs away\n");
+      abort();
+    }
+  }
   int32_t allowed = count;
   if (writeLimit >= 0 && writeLimit < allowed) allowed = (int32_t)writeLimit;
   int32_t done = 0;
