@@ -5,6 +5,8 @@
 //   1. ReadNextEntry (archive_reader.h)
 //   2. BuildTargetPath: the entry's place inside the target folder, or a refusal
 //   3. a folder entry (name ends in "\") creates its folder; go to 1
+//      a file entry that comes out as a file written earlier in the run
+//      (same name up to case, trailing dots and blanks): 9964
 //   4. DescribeEntry, then callbacks.confirmOverwrite: write, skip or stop
 //   5. the target's folders made; the file created exclusively under a
 //      temporary name beside the target
