@@ -29,7 +29,8 @@ Bytes TextBytes(const std::string &text);
 bool PathExists(const std::string &path);
 // Every regular file below root, as "relative/path" -> contents, sorted.
 std::vector<std::pair<std::string, Bytes>> ListTree(const std::string &root);
-// Runs a shell command; returns its exit status (-1 when it could not run).
+// Runs a shell command with every file it writes capped in size; returns
+// its exit status (-1 when it could not run or was killed).
 int RunCommand(const std::string &command);
 std::string ShellQuote(const std::string &text);
 
