@@ -225,6 +225,13 @@ int ReadNextEntry(void) {
   if (!LoadBounds()) return 0;
   if (!ReadCentralRecord(entry)) return 0;
 
+  // Only stored and Deflate data can be unpacked. Anything else copied as
+  // if stored would be the packed bytes under the entry's name, passing as
+  // a file; an AES entry would also ask for a password first in vain.
+  uint16_t method = entry->central.method;
+  if (method == ZIP_METHOD_AES) return Fail(ERR_AES);
+  if (method != ZIP_METHOD_STORED && method != ZIP_METHOD_DEFLATE) return Fail(ERR_METHOD);
+
   // Local header: inside the file and in front of the central directory.
   // Of its fields only the flags and the sizes count; its signature, method,
   // time and CRC are not compared with the central record.
@@ -250,7 +257,7 @@ int ReadNextEntry(void) {
   if (encrypted && packed < ZIP_CRYPT_HEADER_SIZE) return Fail(ERR_INVALID_DATA);
   uint32_t budget = packed - (encrypted ? ZIP_CRYPT_HEADER_SIZE : 0);
   // An entry copied as stored copies unpacked bytes: they must be its own.
-  if (entry->central.method != ZIP_METHOD_DEFLATE && unpacked > budget) return Fail(ERR_INVALID_DATA);
+  if (method == ZIP_METHOD_STORED && unpacked > budget) return Fail(ERR_INVALID_DATA);
   // Two central records for one local header, or a local header inside
   // another entry's data: the overlapping-entries "zip bomb".
   int added = SpanSetAdd(&reader.spans, offset, dataStart + packed);

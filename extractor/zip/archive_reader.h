@@ -67,7 +67,8 @@ int LoadEndRecord(void);
 // directoryFile must stand at a central record (the caller places it at
 // the directory offset before the first call). Returns 1 with dataFile at
 // the entry's data; 0 when the end record was met (no code) or a failure
-// was recorded: 5 (read failed), 9961 (password given up), 9964 (wrong
+// was recorded: 5 (read failed), 9961 (password given up), 9967 (method
+// neither stored nor Deflate), 9968 (AES-encrypted), 9964 (wrong
 // signature, record cut short, name over 260 bytes, an offset or size
 // outside the archive, or an entry overlapping another) or 8 (the list of
 // entry ranges cannot grow).

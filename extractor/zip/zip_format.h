@@ -29,6 +29,7 @@ enum {
   ZIP_FLAG_UTF8 = 0x0800,
   ZIP_METHOD_STORED = 0,
   ZIP_METHOD_DEFLATE = 8,
+  ZIP_METHOD_AES = 99,            // WinZip AES: the real method is inside its extra field
   ZIP_CRYPT_HEADER_SIZE = 12,
   ZIP_HOST_UNIX = 3,              // versionMadeBy >> 8: names in the system's charset, mode in
   ZIP_HOST_MACOS = 19             // the upper 16 bits of the external attributes
@@ -54,7 +55,7 @@ typedef struct ZipCentralHeader {
   uint16_t versionMadeBy;
   uint16_t versionNeeded;
   uint16_t flags;              // not used by the reader (the local flags decide)
-  uint16_t method;             // 8 Deflate; anything else is copied as stored
+  uint16_t method;             // 0 stored, 8 Deflate; every other is refused
   uint16_t time;               // DOS time of the extracted file
   uint16_t date;               // DOS date of the extracted file
   uint32_t crc32;              // checked against the output; password check byte

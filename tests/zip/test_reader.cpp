@@ -322,6 +322,9 @@ TEST_F(WalkTest, BrokenRecordsEndWithTheirCode) {
       {"stored copy longer than its data", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 0); PutLe32(z, 22, 401); }, ERR_INVALID_DATA},
       {"encrypted with fewer than 12 bytes", [](Bytes &z, size_t) { PutLe16(z, 6, 1); PutLe32(z, 18, 5); }, ERR_INVALID_DATA},
       {"local extra field runs past the data", [](Bytes &z, size_t) { PutLe16(z, 28, 0xFFFF); }, ERR_INVALID_DATA},
+      {"method 12 (bzip2)", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 12); }, ERR_METHOD},
+      {"method 9 (Deflate64), stored sizes", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 9); PutLe32(z, 22, 400); }, ERR_METHOD},
+      {"method 99 (AES), encrypted", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 99); PutLe16(z, 6, 1); }, ERR_AES},
   };
   for (const BrokenRow &row : rows) {
     Bytes zip = BuildZip({first});
