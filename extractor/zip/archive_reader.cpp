@@ -9,6 +9,8 @@
 // - An entry's sizes come from its local header unless bit 3 is set: then
 //   the local values may be zero (written before the data was known) and
 //   the central record's sizes are the true ones.
+// - Stored offsets count from the start of the file, plus a base when the
+//   archive sits behind data it does not know of (see LocateDirectory).
 // - Stored offsets and sizes are checked against the archive's own bytes:
 //   a record cut short by the end of the file, an offset outside it, data
 //   running into the central directory or two entries sharing bytes are
@@ -25,7 +27,7 @@
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 
-ReaderState reader = {-1, 0, {nullptr, nullptr, 0, 0, 0}};
+ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}};
 
 static const uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 
@@ -78,6 +80,7 @@ void OpenArchive(const char *path) {
   extraction.endRecordPos = -1;
   reader.fileSize = -1;
   reader.directoryOffset = 0;
+  reader.base = 0;
   SpanSetClear(&reader.spans);
 
   if (strlen(path) >= PATH_BUFFER) {
@@ -187,14 +190,60 @@ static void ConvertName(EntryRecord *entry) {
   else OemToAnsiInPlace(entry->entryName);
 }
 
-// The bounds ReadNextEntry checks against, taken once per run.
+// The bounds ReadNextEntry checks against when LocateDirectory did not set
+// them: no base, the directory where the end record says.
 static int LoadBounds(void) {
   if (reader.fileSize >= 0) return 1;
   int32_t size = FileSize(extraction.dataFile);
   if (size < 0) return Fail(ERR_ACCESS);
   reader.fileSize = size;
+  reader.base = 0;
   reader.directoryOffset = extraction.endRecordLoaded ? extraction.endRecord.directoryOffset : (uint32_t)size;
   if (reader.directoryOffset > (uint32_t)size) reader.directoryOffset = (uint32_t)size;
+  return 1;
+}
+
+// *signature <- the 4 bytes at position of dataFile (0 when the file ends
+// before them). Returns 0 with code 5 when the seek or read fails.
+static int SignatureAt(uint32_t position, uint32_t *signature) {
+  uint8_t bytes[4];
+  *signature = 0;
+  if (FileSeek(extraction.dataFile, (int32_t)position, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  int32_t got = FileRead(bytes, 4, extraction.dataFile);
+  if (got < 0) return Fail(ERR_ACCESS);
+  if (got == 4) *signature = (uint32_t)bytes[0] | bytes[1] << 8 | bytes[2] << 16 | (uint32_t)bytes[3] << 24;
+  return 1;
+}
+
+// Format notes: the central directory ends where the end record begins, so
+// its true start is the end record's own position less the directory size.
+// A ZIP file put behind a script or program by plain concatenation keeps
+// offsets that count from its own first byte; the difference between the
+// true start and the stored offset is then the length of what lies in
+// front, and it belongs to every stored offset (Info-ZIP unzip reads such
+// files the same way). The difference is only taken when a central record
+// signature stands at the place it gives: a directory size that is merely
+// wrong must not move a correct archive. An archive whose offsets are
+// right has a difference of 0 and reads as before.
+int LocateDirectory(void) {
+  SpanSetClear(&reader.spans);
+  reader.fileSize = -1;
+  if (!LoadBounds()) return 0;
+  const ZipEndRecord *end = &extraction.endRecord;
+  uint32_t directoryEnd = (uint32_t)extraction.endRecordPos - 4;  // the end record's position
+  if (end->totalEntries == 0) return 0;
+  uint32_t offset = end->directoryOffset;
+  uint32_t size = end->directorySize;
+  if (offset > directoryEnd) return Fail(ERR_INVALID_DATA);  // the directory lies in front of the end record
+  if (size < directoryEnd - offset) {
+    uint32_t base = directoryEnd - offset - size;
+    uint32_t signature;
+    if (!SignatureAt(offset + base, &signature)) return 0;
+    if (signature == ZIP_SIG_CENTRAL) reader.base = base;
+  }
+  reader.directoryOffset = offset + reader.base;
+  if (FileSeek(extraction.dataFile, (int32_t)reader.directoryOffset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  if (FileSeek(extraction.directoryFile, (int32_t)reader.directoryOffset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   return 1;
 }
 
@@ -235,15 +284,17 @@ int ReadNextEntry(void) {
   // Local header: inside the file and in front of the central directory.
   // Of its fields only the flags and the sizes count; its signature, method,
   // time and CRC are not compared with the central record.
-  uint32_t offset = entry->central.localHeaderOffset;
+  uint64_t stored = (uint64_t)entry->central.localHeaderOffset + reader.base;
   uint32_t limit = reader.directoryOffset;
-  if (offset > limit || limit - offset < ZIP_LOCAL_SIZE) return Fail(ERR_INVALID_DATA);
+  if (stored > limit || limit - stored < ZIP_LOCAL_SIZE) return Fail(ERR_INVALID_DATA);
+  uint32_t offset = (uint32_t)stored;
   if (FileSeek(extraction.dataFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   if (!ReadExactly(&entry->local, ZIP_LOCAL_SIZE, extraction.dataFile)) return 0;
 
   SlashesToBackslashes(entry->entryName);
   ConvertName(entry);
 
+  // At most 2^31 + 30 + 2 * 65535: no wrap in 32 bits, checked against limit below.
   uint32_t dataStart = offset + ZIP_LOCAL_SIZE + entry->local.nameLength + entry->local.extraLength;
   int descriptor = (entry->local.flags & ZIP_FLAG_DESCRIPTOR) != 0;
   uint32_t packed = descriptor ? entry->central.compressedSize : entry->local.compressedSize;

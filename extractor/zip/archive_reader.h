@@ -9,10 +9,11 @@
 //   2. OpenArchive(sfxPath)           resets the run, finds the end record
 //   3. (fill callbacks, set the target folder)
 //   4. ExtractArchive() (extract_driver.h): FindEndRecord, LoadEndRecord,
-//      ReadNextEntry until it returns 0, FreeWorkingStorage
+//      LocateDirectory, ReadNextEntry until it returns 0, FreeWorkingStorage
 //
-// Every offset the archive stores counts from the start of the SFX file;
-// nothing is added to it. All failures record one code in
+// Every offset the archive stores counts from the start of the SFX file,
+// unless the archive was put behind other data without moving them: then
+// LocateDirectory finds the difference and it is added to each. All failures record one code in
 // extraction.errorCode and return 0; nothing here talks to the user.
 #ifndef OSTREL_ZIP_ARCHIVE_READER_H
 #define OSTREL_ZIP_ARCHIVE_READER_H
@@ -34,7 +35,9 @@ enum {
 // so that no record is read from outside the archive's own bytes.
 typedef struct ReaderState {
   int32_t fileSize;          // of the SFX file; -1 while unknown (no bound checks)
-  uint32_t directoryOffset;  // first central record; entry data must end at or before it
+  uint32_t directoryOffset;  // first central record, base added; entry data must end at or before it
+  uint32_t base;             // added to every stored offset: the bytes in front of an archive
+                             // whose offsets were not moved (plain concatenation); 0 normally
   SpanSet spans;             // byte ranges of the entries read so far in the run
 } ReaderState;
 
@@ -61,6 +64,14 @@ int FindEndRecord(void);
 // at endRecordPos - 4). Returns 1 when endRecord holds the checked record;
 // 0 with code 5 (read failed) or 9964 (wrong signature, or cut short).
 int LoadEndRecord(void);
+
+// Finds the central directory from the loaded end record (dataFile and
+// directoryFile open) and places both handles at it; works out reader.base
+// and the bounds that ReadNextEntry checks and empties the span set.
+// Returns 1 when there are entries to walk; 0 when the end record counts
+// none (no code) or with code 5 (seek or read failed) or 9964 (directory
+// offset beyond the end record).
+int LocateDirectory(void);
 
 // Reads the next central record, its name and the entry's local header,
 // runs the password step of an encrypted entry and prepares transfer.

@@ -168,9 +168,7 @@ class WalkTest : public ::testing::Test {
     if (!FindEndRecord()) return 0;
     FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN);
     if (!LoadEndRecord()) return 0;
-    FileSeek(extraction.dataFile, extraction.endRecord.directoryOffset, FILE_SEEK_BEGIN);
-    FileSeek(extraction.directoryFile, extraction.endRecord.directoryOffset, FILE_SEEK_BEGIN);
-    return 1;
+    return LocateDirectory();
   }
   TempFolder temp_;
 };
@@ -241,6 +239,49 @@ TEST_F(WalkTest, DescriptorEntriesTakeTheCentralSizes) {
   EXPECT_EQ(5000, transfer.bytesTotal);
   EXPECT_EQ((int32_t)storage.entry->central.compressedSize, transfer.inputLeft);
   EXPECT_GT(transfer.inputLeft, 0);
+}
+
+struct BaseRow {
+  const char *label;
+  std::function<Bytes(const Bytes &zip)> shape;  // zip: two entries, offsets from 0
+  uint32_t base;                                 // found by LocateDirectory
+  int32_t code;                                  // after walking both entries
+};
+
+TEST_F(WalkTest, DirectoryFoundFromTheEndRecordsOwnPosition) {
+  ZipEntrySpec first, second;
+  first.name = "one.txt";
+  first.data = TextBytes(std::string(400, '1'));
+  second.name = "two.txt";
+  second.data = TextBytes("2");
+  auto prefixed = [](const Bytes &zip, size_t length) {
+    Bytes out(length + zip.size(), 0x23);
+    std::copy(zip.begin(), zip.end(), out.begin() + length);
+    return out;
+  };
+  auto sizeField = [](Bytes zip, int32_t change) {
+    PutLe32(zip, zip.size() - 22 + 12, GetLe32(zip, zip.size() - 22 + 12) + change);
+    return zip;
+  };
+  const BaseRow rows[] = {
+      {"offsets right", [](const Bytes &z) { return z; }, 0, ERR_NONE},
+      {"offsets moved for a prefix", [](const Bytes &z) { return PrefixArchive(z, 8192); }, 0, ERR_NONE},
+      {"prefix, offsets not moved (cat)", [&](const Bytes &z) { return prefixed(z, 8192); }, 8192, ERR_NONE},
+      {"prefix of 1 byte, not moved", [&](const Bytes &z) { return prefixed(z, 1); }, 1, ERR_NONE},
+      {"directory size 2 short, offsets right: no signature there, as before",
+       [&](const Bytes &z) { return sizeField(z, -2); }, 0, ERR_NONE},
+      {"directory size 2 long, offsets right", [&](const Bytes &z) { return sizeField(z, 2); }, 0, ERR_NONE},
+      {"prefix not moved and size wrong: no signature anywhere",
+       [&](const Bytes &z) { return sizeField(prefixed(z, 100), -3); }, 0, ERR_INVALID_DATA},
+  };
+  for (const BaseRow &row : rows) {
+    ASSERT_EQ(1, Start(row.shape(BuildZip({first, second})))) << row.label;
+    EXPECT_EQ(row.base, reader.base) << row.label;
+    int read = 0;
+    while (ReadNextEntry()) read++;
+    EXPECT_EQ(row.code, extraction.errorCode) << row.label;
+    EXPECT_EQ(row.code == ERR_NONE ? 2 : 0, read) << row.label;
+  }
 }
 
 int GiveUp(int, char *, const char *) { return 0; }
