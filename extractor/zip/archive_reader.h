@@ -70,18 +70,22 @@ int LoadEndRecord(void);
 // and the bounds that ReadNextEntry checks and empties the span set.
 // Returns 1 when there are entries to walk; 0 when the end record counts
 // none (no code) or with code 5 (seek or read failed) or 9964 (directory
-// offset beyond the end record).
+// offset beyond the end record). A ZIP64 end record, found through its
+// locator, gives the count, size and offset in place of the end record's.
 int LocateDirectory(void);
 
 // Reads the next central record, its name and the entry's local header,
 // runs the password step of an encrypted entry and prepares transfer.
 // directoryFile must stand at a central record (the caller places it at
 // the directory offset before the first call). Returns 1 with dataFile at
-// the entry's data; 0 when the end record was met (no code) or a failure
+// the entry's data; 0 when the end record (or the ZIP64 end record) was
+// met (no code) or a failure
 // was recorded: 5 (read failed), 9961 (password given up), 9967 (method
-// neither stored nor Deflate), 9968 (AES-encrypted), 9964 (wrong
+// neither stored nor Deflate), 9968 (AES-encrypted), 9969 (2 GiB or
+// larger), 9964 (wrong
 // signature, record cut short, name over 260 bytes, an offset or size
-// outside the archive, or an entry overlapping another) or 8 (the list of
+// outside the archive, a ZIP64 marker without its value, or an entry
+// overlapping another) or 8 (the list of
 // entry ranges cannot grow).
 int ReadNextEntry(void);
 

@@ -19,6 +19,7 @@ enum ErrorCode {
   ERR_NO_ARCHIVE = 9966,     // no end-of-central-directory signature in the file
   ERR_METHOD = 9967,         // an entry's compression method is neither stored (0) nor Deflate (8)
   ERR_AES = 9968,            // an entry is AES-encrypted (method 99)
+  ERR_TOO_LARGE = 9969,      // an entry is 2 GiB or larger (uncompressed)
 };
 
 #endif

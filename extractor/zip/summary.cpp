@@ -30,6 +30,8 @@ const char *ErrorCodeText(int32_t code) {
       return "Das Archiv verwendet eine Kompressionsmethode, die dieses Programm nicht entpacken kann.\r\n";
     case ERR_AES:
       return "Eine Datei im Archiv ist mit AES verschl\xFCsselt; dieses Programm kann sie nicht entpacken.\r\n";
+    case ERR_TOO_LARGE:
+      return "Eine Datei im Archiv ist 2 GB oder gr\xF6\xDF" "er; dieses Programm kann sie nicht entpacken.\r\n";
     default: return "";
   }
 }

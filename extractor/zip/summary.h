@@ -6,7 +6,7 @@
 // Layout of a composed summary (lines end in CR LF):
 //   no code:          "Dateien entpackt: N   Fehler: 0   Warnungen: W"
 //   code with a text ending in CR LF (5, 8, 101, 9961, 9962, 9964, 9966,
-//   9967, 9968):
+//   9967, 9968, 9969):
 //                     "", "Fehler: <text>", "", "", counter line
 //   code 2, 106, 2926 and unknown codes (no final CR LF):
 //                     "", "Fehler: " / "Fehler: Die Datei '...'..." /

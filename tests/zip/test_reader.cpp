@@ -284,6 +284,54 @@ TEST_F(WalkTest, DirectoryFoundFromTheEndRecordsOwnPosition) {
   }
 }
 
+struct Zip64Row {
+  const char *label;
+  std::function<Bytes(Bytes zip)> shape;  // zip: two entries with ZIP64 fields, ZIP64 end record
+  int32_t code;
+  int entries;                            // read before the walk ended
+};
+
+TEST_F(WalkTest, Zip64RecordsAndExtraFields) {
+  ZipEntrySpec first, second;
+  first.name = "eins.txt";
+  first.data = TextBytes(std::string(3000, 'e'));
+  first.zip64 = true;
+  second.name = "zwei.txt";
+  second.data = TextBytes("zwei");
+  second.zip64 = true;
+  second.method = 0;
+  // Offsets into the archive of two ZIP64 entries and its ZIP64 records.
+  const size_t localExtra = 30 + 8, endAt = BuildZip({first, second}, 0, "", true).size() - 22;
+  const size_t record = endAt - 20 - 56;
+  const Zip64Row rows[] = {
+      {"ZIP64 fields in every header, ZIP64 end record", [](Bytes z) { return z; }, ERR_NONE, 2},
+      {"behind a prefix, offsets moved", [](Bytes z) { return PrefixArchive(z, 8192); }, ERR_NONE, 2},
+      {"behind a prefix, offsets not moved",
+       [](Bytes z) {
+         Bytes out(100 + z.size(), 0x23);
+         std::copy(z.begin(), z.end(), out.begin() + 100);
+         return out;
+       },
+       ERR_NONE, 2},
+      {"local sizes marked, no ZIP64 field", [&](Bytes z) { PutLe16(z, localExtra, 0x9999); return z; }, ERR_INVALID_DATA, 0},
+      {"uncompressed 2 GiB in the local field", [&](Bytes z) { PutLe64(z, localExtra + 4, 0x80000000u); return z; }, ERR_TOO_LARGE, 0},
+      {"uncompressed 4 GiB + 5 in the local field", [&](Bytes z) { PutLe64(z, localExtra + 4, 0x100000005ull); return z; }, ERR_TOO_LARGE, 0},
+      {"central field without the offset value",
+       [&](Bytes z) { PutLe16(z, GetLe64(z, record + 48) + 46 + 8 + 2, 16); return z; }, ERR_INVALID_DATA, 0},
+      {"ZIP64 directory offset beyond 4 GiB", [&](Bytes z) { PutLe64(z, record + 48, 1ull << 32); return z; }, ERR_INVALID_DATA, -1},
+      {"ZIP64 count of 0: nothing to walk", [&](Bytes z) { PutLe64(z, record + 32, 0); return z; }, ERR_NONE, -1},
+  };
+  for (const Zip64Row &row : rows) {
+    int started = Start(row.shape(BuildZip({first, second}, 0, "", true)));
+    int read = 0;
+    if (started) {
+      for (; ReadNextEntry(); read++) EXPECT_EQ(read == 0 ? 3000 : 4, transfer.bytesTotal) << row.label;
+    }
+    EXPECT_EQ(row.entries, started ? read : -1) << row.label;
+    EXPECT_EQ(row.code, extraction.errorCode) << row.label;
+  }
+}
+
 int GiveUp(int, char *, const char *) { return 0; }
 int AnyPassword(int, char *buffer, const char *) {
   strcpy(buffer, "irrelevant");
@@ -359,7 +407,8 @@ TEST_F(WalkTest, BrokenRecordsEndWithTheirCode) {
       {"local offset beyond the file", [](Bytes &z, size_t c) { PutLe32(z, c + 42, 0x7FFFFF00); }, ERR_INVALID_DATA},
       {"local offset inside the central directory", [](Bytes &z, size_t c) { PutLe32(z, c + 42, (uint32_t)c); }, ERR_INVALID_DATA},
       {"compressed size past the central directory", [](Bytes &z, size_t) { PutLe32(z, 18, 0x00100000); }, ERR_INVALID_DATA},
-      {"uncompressed size of 4 GiB - 1", [](Bytes &z, size_t) { PutLe32(z, 22, 0xFFFFFFFF); }, ERR_INVALID_DATA},
+      {"uncompressed size 0xFFFFFFFF: a ZIP64 marker without its field", [](Bytes &z, size_t) { PutLe32(z, 22, 0xFFFFFFFF); }, ERR_INVALID_DATA},
+      {"uncompressed size of 2 GiB", [](Bytes &z, size_t) { PutLe32(z, 22, 0x80000000u); }, ERR_TOO_LARGE},
       {"stored copy longer than its data", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 0); PutLe32(z, 22, 401); }, ERR_INVALID_DATA},
       {"encrypted with fewer than 12 bytes", [](Bytes &z, size_t) { PutLe16(z, 6, 1); PutLe32(z, 18, 5); }, ERR_INVALID_DATA},
       {"local extra field runs past the data", [](Bytes &z, size_t) { PutLe16(z, 28, 0xFFFF); }, ERR_INVALID_DATA},

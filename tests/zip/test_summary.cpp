@@ -55,6 +55,8 @@ const SummaryRow kRows[] = {
            "\r\n\r\n\r\nDateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
     {9968, "\r\nFehler: Eine Datei im Archiv ist mit AES verschl\xFCsselt; dieses Programm kann sie nicht entpacken."
            "\r\n\r\n\r\nDateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
+    {9969, "\r\nFehler: Eine Datei im Archiv ist 2 GB oder gr\xF6\xDF" "er; dieses Programm kann sie nicht entpacken."
+           "\r\n\r\n\r\nDateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
     {1234, "\r\nFehler: \r\n\r\nDateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},  // unknown: prefix alone
     {106, "\r\nFehler: Die Datei 'setup.exe' konnte nicht ausgef\xFChrt werden.\r\n\r\n"
           "Dateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
