@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kOstrel[] = OSTREL_BINARY_DIR "/builder/ostrel";
+const char kOstrel[] = OSTREL_EMULATOR OSTREL_BINARY_DIR "/builder/ostrel";
 const char kPassword[] = "geheim";
 
 bool HaveTool(const char *name) { return RunCommand(std::string("command -v ") + name + " >/dev/null 2>&1") == 0; }
