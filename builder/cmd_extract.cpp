@@ -16,7 +16,6 @@
 
 #include "builder/commands.h"
 #include "builder/tool_support.h"
-#include "extractor/decoders/output_sink.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/error_codes.h"
@@ -37,7 +36,8 @@ static const char kUsage[] =
     "                 (default: existing files are replaced)\n"
     "  --help         this text\n"
     "\n"
-    "A file whose CRC does not match is deleted and ends the run.\n"
+    "A file whose CRC does not match is deleted and ends the run; on a\n"
+    "terminal you are asked first ([o]k keeps it, counted as a warning).\n"
     "Exit status: 0 complete, 1 the run ended with an error, 2 wrong usage.\n";
 
 typedef struct ToolOptions {
@@ -52,23 +52,34 @@ static volatile sig_atomic_t interrupted;  // Ctrl-C: the next progress report a
 static void OnInterrupt(int) { interrupted = 1; }
 
 static int ToolProgress(int, int32_t) {
-  EntryRecord *entry = storage.entry;
-  if (entry->entryComplete && extraction.errorCode == ERR_NONE) {
+  if (storage.entry->entryComplete && extraction.errorCode == ERR_NONE && options.progressLines) {
     char name[4 * PATH_BUFFER];
     EntryNameUtf8(storage.entry->entryName, name, sizeof name);
-    // A tool must not leave a damaged file behind as if all was well: the
-    // mismatch is reported and handled like Cancel at the warning box.
-    if (!CheckEntryCrc()) {
-      fprintf(stderr, "ostrel: CRC mismatch in %s: file discarded\n", name);
-      extraction.errorCode = ERR_CRC;
-      return 0;
-    }
-    if (options.progressLines) printf("  %s\n", name);
+    printf("  %s\n", name);
   }
   return interrupted ? 0 : 1;
 }
 
 static int overwriteAll;  // 1 after "alle ersetzen", or from the start without --ask
+
+// The CRC question, as the warning box asks it: [o]k keeps the damaged
+// file (a warning), a[b]brechen discards it and ends the run. Without a
+// terminal nobody can answer: discarded, as an empty slot would.
+static int ToolConfirmCrcMismatch(const char *) {
+  char name[4 * PATH_BUFFER], answer[64];
+  EntryNameUtf8(storage.entry->entryName, name, sizeof name);
+  if (!interrupted && isatty(STDIN_FILENO)) {
+    for (;;) {
+      fprintf(stderr, "Falscher CRC! Die Datei %s ist moeglicherweise beschaedigt! [o]k, a[b]brechen: ", name);
+      fflush(stderr);
+      if (!ReadAnswer(answer, sizeof answer, 0)) break;
+      if (!strcmp(answer, "o") || !strcmp(answer, "ok")) return CRC_MISMATCH_KEEP;
+      if (!strcmp(answer, "b") || !strcmp(answer, "abbrechen")) break;
+    }
+  }
+  fprintf(stderr, "ostrel: CRC mismatch in %s: file discarded\n", name);
+  return CRC_MISMATCH_STOP;
+}
 
 static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
   if (FileGetAttributes(targetPath) == FILE_ATTR_NONE) return OVERWRITE_WRITE;
@@ -144,6 +155,7 @@ int RunExtract(int argc, char **argv) {
   callbacks.reportProgress = ToolProgress;
   callbacks.confirmOverwrite = ToolConfirmOverwrite;
   callbacks.askPassword = ToolAskPassword;
+  callbacks.confirmCrcMismatch = ToolConfirmCrcMismatch;
   SetToolPassword(options.password);
   overwriteAll = !options.ask;
   SetTargetFolder(folder);

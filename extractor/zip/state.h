@@ -91,18 +91,38 @@ typedef struct EntryFindData {
 static_assert(sizeof(EntryFindData) == 320, "EntryFindData has the size of WIN32_FIND_DATAA");
 
 // Progress: reserved is 0; percent normally 0..100. Returns nonzero to go on, 0 to stop.
+// The driver's last call for an entry (entryComplete = 1, percent 100) is a
+// display update only: its answer is not examined and it checks nothing.
 typedef int (*ReportProgressFn)(int reserved, int32_t percent);
 // Returns 0 write the entry, 1 skip it, 2 stop the extraction.
 typedef int (*ConfirmOverwriteFn)(const char *targetPath, const EntryFindData *entry);
 // buffer is extraction.password, overwritten on confirmation only.
 // Returns 1 when the user confirmed, 0 when they gave up.
 typedef int (*AskPasswordFn)(int reserved, char *buffer, const char *entryName);
+// The CRC question. The driver compares every entry's CRC-32 itself, after
+// the entry's file is complete and closed (still under its temporary
+// name), and asks only when they differ and no code is recorded (never
+// after a cancel or another failure). entryName is the entry's name as in
+// EntryRecord (backslashes, ANSI); a dialog shows its last component.
+// Returns CRC_MISMATCH_KEEP (the warning box's OK): the file is kept and
+// counters.warningCount raised by the driver; CRC_MISMATCH_STOP (Cancel,
+// or a user who has already asked to stop): the driver records 9962,
+// deletes the file and ends the run. An empty slot answers STOP without a
+// question: silent runs and a tool without a terminal leave it empty, so a
+// damaged file is never kept where nobody could be told.
+typedef int (*ConfirmCrcMismatchFn)(const char *entryName);
 
 typedef struct ExtractCallbacks {
-  ReportProgressFn reportProgress;     // skipped by NotifyProgress when empty
-  ConfirmOverwriteFn confirmOverwrite; // always filled when ExtractArchive runs
-  AskPasswordFn askPassword;           // empty counts as giving up
+  ReportProgressFn reportProgress;         // skipped by NotifyProgress and the driver when empty
+  ConfirmOverwriteFn confirmOverwrite;     // always filled when ExtractArchive runs
+  AskPasswordFn askPassword;               // empty counts as giving up
+  ConfirmCrcMismatchFn confirmCrcMismatch; // empty counts as CRC_MISMATCH_STOP
 } ExtractCallbacks;
+
+enum {
+  CRC_MISMATCH_STOP = 0,
+  CRC_MISMATCH_KEEP = 1
+};
 
 enum {
   OVERWRITE_WRITE = 0,
