@@ -332,3 +332,56 @@ TEST(Build, SignedSfxVerifiesAndStaysAZip) {
 }
 
 }  // namespace
+
+namespace {
+
+// info, list and test over a built file, and the damage test must find.
+TEST(Build, InspectCommandsSeeWhatWentIn) {
+  TempFolder tmp;
+  std::string sfx = tmp.File("p.exe"), examples = std::string(OSTREL_SOURCE_DIR) + "/examples";
+  ASSERT_EQ(RunCommand(BuildCommand(tmp, "--password 'gehe im' --interactive", sfx, examples) + " 2>/dev/null"), 0);
+  Bytes damaged = ReadFileBytes(sfx);
+  size_t name = std::string(damaged.begin(), damaged.end()).find("Liesmich.txt");  // first local header's name
+  ASSERT_NE(name, std::string::npos);
+  damaged[name + 40] ^= 0x55;
+  WriteFileBytes(tmp.File("damaged.exe"), damaged);
+  struct Case {
+    std::string command;
+    int status;
+    const char *shown;
+  } cases[] = {
+      {"info " + ShellQuote(sfx), 0, "silent mode     0 (interactive"},
+      {"info --json " + ShellQuote(sfx), 0, "\"silentMode\": 0"},
+      {"list " + ShellQuote(sfx), 0, "Unterordner/\xC3\x9C" "bersicht.txt"},
+      {"test --password 'gehe im' " + ShellQuote(sfx), 0, "all 5 files intact"},
+      {"test --password falsch " + ShellQuote(sfx) + " </dev/null", 1, "code 9961"},
+      {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "1 of 5 entries failed"},
+  };
+  for (const Case &c : cases) {
+    CommandResult run = RunCapture(tmp, ShellQuote(kOstrel) + " " + c.command);
+    EXPECT_EQ(run.status, c.status) << c.command << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.shown), std::string::npos) << c.command << "\n" << run.output;
+  }
+}
+
+// Windows asks for administrator rights for setup/install/update names
+// unless the stub has a manifest: the builder warns exactly then.
+TEST(Build, ManifestWarningForInstallerNames) {
+  TempFolder tmp;
+  WriteFileBytes(tmp.File("with-manifest.exe"), FakeStub(true));
+  std::string examples = std::string(OSTREL_SOURCE_DIR) + "/examples";
+  struct Case {
+    const char *output;
+    bool manifest;
+    bool warned;
+  } cases[] = {{"Setup.exe", false, true}, {"mein-update.exe", false, true}, {"paket.exe", false, false},
+               {"setup.exe", true, false}};
+  for (const Case &c : cases) {
+    std::string options = c.manifest ? "--stub " + ShellQuote(tmp.File("with-manifest.exe")) : "";
+    CommandResult run = RunCapture(tmp, BuildCommand(tmp, options, tmp.File(c.output), examples));
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("no manifest") != std::string::npos, c.warned) << c.output << "\n" << run.output;
+  }
+}
+
+}  // namespace
