@@ -61,6 +61,9 @@ static const char kUsage[] =
     "  --settings FILE         options from FILE, one per line: 'name value' or\n"
     "                          'name = value' without the dashes, '#' comments,\n"
     "                          \\n \\t \\\\ in values; later options win\n"
+    "  --fast                  Deflate with zlib level 9 alone: about a fifth of the\n"
+    "                          CPU time, 2-5% larger (default --best: zlib level 9\n"
+    "                          and libdeflate level 12, whichever is smaller)\n"
     "  --stub FILE             the stub program to use (default: see below)\n"
     "  --extractor FILE        the extractor program to use\n"
     "  -q, --quiet             no progress and no summary line\n"
@@ -81,6 +84,7 @@ typedef struct BuildOptions {
   SfxArch arch;
   int archGiven;            // --arch given; otherwise a --stub decides, else win32
   int quiet;
+  int fast;                 // --fast: zlib alone
 } BuildOptions;
 
 enum { OPT_FAILED = 0, OPT_DONE = 1, OPT_HELP = 2 };
@@ -118,6 +122,8 @@ static int ApplyOption(BuildOptions *options, const std::string &name, const std
   else if (name == "overwrite-option") s.overwriteMode = 1;
   else if (name == "no-overwrite-option") s.overwriteMode = 0;
   else if (name == "quiet") options->quiet = 1;
+  else if (name == "fast") options->fast = 1;
+  else if (name == "best") options->fast = 0;
   else if (name == "silent-mode" || name == "overwrite-mode") {
     if (!ParseNumber(value, name == "silent-mode" ? &s.silentMode : &s.overwriteMode))
       return (*error = "--" + name + ": '" + value + "' is not a number from -32768 to 32767", 0);
@@ -353,6 +359,7 @@ int RunBuild(int argc, char **argv) {
   options.arch = SFX_ARCH_WIN32;
   options.archGiven = 0;
   options.quiet = 0;
+  options.fast = 0;
   std::string error;
   int parsed = ParseArguments(argc, argv, &options, &error);
   if (parsed == OPT_HELP) return fputs(kUsage, stdout), EXIT_OK;
@@ -414,7 +421,7 @@ int RunBuild(int argc, char **argv) {
 
   // Files are compressed by the pool's threads while the stage is encoded here.
   PackPool pool;
-  if (!zipFile) PackPoolStart(&pool, &entries, options.havePassword ? options.password : std::string());
+  if (!zipFile) PackPoolStart(&pool, &entries, options.havePassword ? options.password : std::string(), options.fast);
   std::vector<uint8_t> prefix;
   SfxOutput output;
   if (!BuildSfxPrefix(stub, extractor, &options.settings, &prefix, &error) ||

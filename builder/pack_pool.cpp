@@ -5,13 +5,13 @@
 #include "builder/embedded.h"
 #include "builder/entry_encode.h"
 
-int PackFileEntry(SourceEntry *entry, const std::string &password, std::vector<uint8_t> *data,
+int PackFileEntry(SourceEntry *entry, const std::string &password, int fast, std::vector<uint8_t> *data,
                   std::string *error) {
   ZipEntryRecord &r = entry->record;
   std::vector<uint8_t> content;
   if (!ReadFileBytes(entry->path, &content, error)) return 0;
   if (content.size() > ENTRY_SIZE_LIMIT) return (*error = entry->path + ": grew to 2 GiB or more while building", 0);
-  if (!DeflateBest(content.data(), content.size(), &r, data)) return (*error = entry->path + ": out of memory", 0);
+  if (!DeflateBest(content.data(), content.size(), fast, &r, data)) return (*error = entry->path + ": out of memory", 0);
   r.versionNeeded = r.method == ZIP_METHOD_DEFLATE ? ZIP_VERSION_DEFLATE : ZIP_VERSION_STORED;
   if (!password.empty() && !EncryptEntry(password, &r, data))
     return (*error = "no random bytes for the encryption header", 0);
@@ -34,16 +34,17 @@ static void Work(PackPool *pool) {
     PackResult &result = pool->results[index];
     hold.unlock();
     // Each worker writes only its own entry and result; the lock guards the counters.
-    result.ok = entry.isFolder ? 1 : PackFileEntry(&entry, pool->password, &result.data, &result.error);
+    result.ok = entry.isFolder ? 1 : PackFileEntry(&entry, pool->password, pool->fast, &result.data, &result.error);
     hold.lock();
     result.ready = 1;
     pool->changed.notify_all();
   }
 }
 
-void PackPoolStart(PackPool *pool, std::vector<SourceEntry> *entries, const std::string &password) {
+void PackPoolStart(PackPool *pool, std::vector<SourceEntry> *entries, const std::string &password, int fast) {
   pool->entries = entries;
   pool->password = password;
+  pool->fast = fast;
   pool->results.assign(entries->size(), PackResult());
   for (PackResult &result : pool->results) result.ready = 0, result.ok = 0;
   pool->nextToTake = pool->nextToWrite = 0;

@@ -39,6 +39,7 @@ typedef struct PackResult {
 typedef struct PackPool {
   std::vector<SourceEntry> *entries;  // records get method, CRC and sizes when packed
   std::string password;               // Windows-1252; empty: no encryption
+  int fast;                           // zlib alone (DeflateBest)
   std::vector<PackResult> results;    // one per entry
   size_t nextToTake;                  // first entry no worker has taken
   size_t nextToWrite;                 // first entry the writer has not taken
@@ -51,10 +52,10 @@ typedef struct PackPool {
 
 // Packs one file entry: reads it, deflates it (or stores it), encrypts it
 // when password is not empty. Returns 1 with data; 0 with error.
-int PackFileEntry(SourceEntry *entry, const std::string &password, std::vector<uint8_t> *data,
+int PackFileEntry(SourceEntry *entry, const std::string &password, int fast, std::vector<uint8_t> *data,
                   std::string *error);
 
-void PackPoolStart(PackPool *pool, std::vector<SourceEntry> *entries, const std::string &password);
+void PackPoolStart(PackPool *pool, std::vector<SourceEntry> *entries, const std::string &password, int fast);
 // Waits for entry index (the next in order). Returns 1 with its stored
 // bytes in data (folder entries: none); 0 with error.
 int PackPoolTake(PackPool *pool, size_t index, std::vector<uint8_t> *data, std::string *error);
