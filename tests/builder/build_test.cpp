@@ -146,6 +146,7 @@ TEST(Build, ZipInputsExtractAsTheirOriginals) {
   struct Maker {
     const char *label;
     std::string command;  // run inside the tree, writes ../NAME.zip
+    const char *password = "";
   } makers[] = {
       {"zip", "zip -q -r -9 ../zip.zip ."},
       {"7z", "7z a -bd -tzip ../7z.zip . >/dev/null"},
@@ -158,6 +159,8 @@ TEST(Build, ZipInputsExtractAsTheirOriginals) {
                  "   with open(p,\"rb\") as s, z.open(p,\"w\",force_zip64=True) as t: t.write(s.read())'"},
       // Prepended data: the offsets inside are off by the prefix, as in another SFX.
       {"prefixed", "zip -q -r ../plain.zip . && (head -c 5000 /dev/urandom; cat ../plain.zip) >../prefixed.zip"},
+      // Encrypted with data descriptors: the password check byte comes from the time.
+      {"zipcrypt", "bsdtar --format zip --options zip:encryption=zipcrypt --passphrase pw -cf ../zipcrypt.zip .", "pw"},
   };
   for (const Maker &maker : makers) {
     SCOPED_TRACE(maker.label);
@@ -166,11 +169,14 @@ TEST(Build, ZipInputsExtractAsTheirOriginals) {
     CommandResult built = RunCapture(tmp, BuildCommand(tmp, "", sfx, zip));
     ASSERT_EQ(built.status, 0) << built.output;
     std::string ours = tmp.File(std::string("ours-") + maker.label), theirs = tmp.File(std::string("unzip-") + maker.label);
-    ASSERT_EQ(RunCommand(ShellQuote(kOstrel) + " extract " + ShellQuote(sfx) + " " + ShellQuote(ours) + " >/dev/null"), 0);
-    RunCommand("unzip -qq -d " + ShellQuote(theirs) + " " + ShellQuote(zip) + " 2>/dev/null");
+    std::string password = ShellQuote(maker.password);
+    ASSERT_EQ(RunCommand(ShellQuote(kOstrel) + " extract --password " + password + " " + ShellQuote(sfx) + " " +
+                         ShellQuote(ours) + " >/dev/null"),
+              0);
+    RunCommand("unzip -qq -P " + password + " -d " + ShellQuote(theirs) + " " + ShellQuote(zip) + " 2>/dev/null");
     EXPECT_EQ(ListTree(ours), ListTree(theirs));
     EXPECT_FALSE(ListTree(ours).empty());
-    CommandResult strict = RunCapture(tmp, "unzip -tq " + ShellQuote(sfx));
+    CommandResult strict = RunCapture(tmp, "unzip -tq -P " + password + " " + ShellQuote(sfx));
     EXPECT_EQ(strict.output.find("warning"), std::string::npos) << strict.output;
   }
 }
