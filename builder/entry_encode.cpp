@@ -100,7 +100,8 @@ static void UpdateKeys(CipherKeys *keys, uint8_t plain) {
 }
 
 static uint8_t EncryptByte(CipherKeys *keys, uint8_t plain) {
-  uint16_t temp = (uint16_t)(keys->key[2] | 2);
+  // Unsigned 32-bit product: two 16-bit values multiplied as int can overflow.
+  uint32_t temp = (keys->key[2] | 2) & 0xFFFF;
   uint8_t cipher = (uint8_t)(plain ^ (uint8_t)((temp * (temp ^ 1)) >> 8));
   UpdateKeys(keys, plain);
   return cipher;
