@@ -11,7 +11,10 @@ int PackFileEntry(SourceEntry *entry, const std::string &password, int fast, std
   std::vector<uint8_t> content;
   if (!ReadFileBytes(entry->path, &content, error)) return 0;
   if (content.size() > ENTRY_SIZE_LIMIT) return (*error = entry->path + ": grew to 2 GiB or more while building", 0);
-  if (!DeflateBest(content.data(), content.size(), fast, &r, data)) return (*error = entry->path + ": out of memory", 0);
+  // libdeflate compresses whole buffers only: for a large file it would
+  // hold a third copy, so zlib alone packs those.
+  int zlibOnly = fast || content.size() > (size_t)PACK_AHEAD_BYTES;
+  if (!DeflateBest(content.data(), content.size(), zlibOnly, &r, data)) return (*error = entry->path + ": out of memory", 0);
   r.versionNeeded = r.method == ZIP_METHOD_DEFLATE ? ZIP_VERSION_DEFLATE : ZIP_VERSION_STORED;
   if (!password.empty() && !EncryptEntry(password, &r, data))
     return (*error = "no random bytes for the encryption header", 0);
