@@ -147,6 +147,20 @@ static std::string JsonText(const std::string &ansi) {
   return out + "\"";
 }
 
+// Text for people: UTF-8 in quotes, line ends and tabs spelled \r \n \t.
+static std::string ShownText(const std::string &ansi) {
+  std::vector<char> utf8(ansi.size() * 3 + 1);
+  AnsiToUtf8(ansi.c_str(), utf8.data(), (uint32_t)utf8.size());
+  std::string out = "\"";
+  for (const char *c = utf8.data(); *c; c++) {
+    if (*c == '\r') out += "\\r";
+    else if (*c == '\n') out += "\\n";
+    else if (*c == '\t') out += "\\t";
+    else out += *c;
+  }
+  return out + "\"";
+}
+
 typedef struct SfxLayout {
   uint64_t fileSize;
   PeInfo stub;
@@ -254,7 +268,7 @@ int RunInfo(int argc, char **argv) {
     static const char *const kLabels[] = {"intro text", "intro caption", "info text", "run file", "default folder"};
     for (int i = 0; i < SFX_TEXT_COUNT; i++) {
       if (s.text[i].empty()) printf("  %-15s none\n", kLabels[i]);
-      else printf("  %-15s %s (%zu bytes)\n", kLabels[i], JsonText(s.text[i]).c_str(), s.text[i].size());
+      else printf("  %-15s %s (%zu bytes)\n", kLabels[i], ShownText(s.text[i]).c_str(), s.text[i].size());
     }
   }
   printf("archive        at %llu, %zu entries, %llu bytes packed, %llu unpacked\n",
