@@ -26,6 +26,7 @@
 #include "extractor/decoders/output_sink.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/codepage.h"
+#include "extractor/zip/extract_driver.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/state.h"
@@ -146,6 +147,20 @@ static std::string JsonText(const std::string &ansi) {
   return out + "\"";
 }
 
+// Text for people: UTF-8 in quotes, line ends and tabs spelled \r \n \t.
+static std::string ShownText(const std::string &ansi) {
+  std::vector<char> utf8(ansi.size() * 3 + 1);
+  AnsiToUtf8(ansi.c_str(), utf8.data(), (uint32_t)utf8.size());
+  std::string out = "\"";
+  for (const char *c = utf8.data(); *c; c++) {
+    if (*c == '\r') out += "\\r";
+    else if (*c == '\n') out += "\\n";
+    else if (*c == '\t') out += "\\t";
+    else out += *c;
+  }
+  return out + "\"";
+}
+
 typedef struct SfxLayout {
   uint64_t fileSize;
   PeInfo stub;
@@ -253,7 +268,7 @@ int RunInfo(int argc, char **argv) {
     static const char *const kLabels[] = {"intro text", "intro caption", "info text", "run file", "default folder"};
     for (int i = 0; i < SFX_TEXT_COUNT; i++) {
       if (s.text[i].empty()) printf("  %-15s none\n", kLabels[i]);
-      else printf("  %-15s %s (%zu bytes)\n", kLabels[i], JsonText(s.text[i]).c_str(), s.text[i].size());
+      else printf("  %-15s %s (%zu bytes)\n", kLabels[i], ShownText(s.text[i]).c_str(), s.text[i].size());
     }
   }
   printf("archive        at %llu, %zu entries, %llu bytes packed, %llu unpacked\n",
@@ -287,6 +302,37 @@ static int StartWalk(void) {
   int32_t offset = (int32_t)extraction.endRecord.directoryOffset;
   return FileSeek(extraction.dataFile, offset, FILE_SEEK_BEGIN) >= 0 &&
          FileSeek(extraction.directoryFile, offset, FILE_SEEK_BEGIN) >= 0;
+}
+
+// Decodes the current entry into a sink that keeps nothing and makes the
+// driver's checks: a name the extractor would refuse, sizes that
+// disagree, fewer bytes than declared, the CRC. Returns "" when intact,
+// otherwise what failed (the code stays in errorCode).
+static std::string TestEntry(void) {
+  EntryRecord *entry = storage.entry;
+  char target[PATH_BUFFER];
+  extraction.targetFolder[0] = 0;
+  if (!BuildTargetPath(entry->entryName, target)) return "FAILED: the extractor refuses this name";
+  if (entry->central.method != ZIP_METHOD_DEFLATE && transfer.inputLeft != transfer.bytesTotal)
+    return "FAILED: stored sizes disagree";
+  extraction.outputFile = FileOpen("\\dev\\null", "wb");
+  if (extraction.outputFile == FILE_INVALID) return extraction.errorCode = ERR_ACCESS, "FAILED: no sink";
+  entry->entryComplete = 0;
+  ResetEntryInput();
+  if (entry->central.method == ZIP_METHOD_DEFLATE) {
+    DecodeDeflateEntry();
+    ReleaseFixedTables();
+  } else {
+    CopyStoredEntry();
+  }
+  FileClose(extraction.outputFile);
+  extraction.outputFile = FILE_INVALID;
+  entry->entryComplete = 1;
+  if (extraction.errorCode != ERR_NONE)
+    return "FAILED (" + std::to_string(extraction.errorCode) + " " + CodeText(extraction.errorCode) + ")";
+  if (transfer.bytesDone != transfer.bytesTotal) return "FAILED: fewer bytes than declared";
+  if (!CheckEntryCrc()) return "CRC mismatch";
+  return "";
 }
 
 int RunTest(int argc, char **argv) {
@@ -323,34 +369,12 @@ int RunTest(int argc, char **argv) {
     EntryNameUtf8(entry->entryName, name, sizeof name);
     size_t length = strlen(entry->entryName);
     if (length && entry->entryName[length - 1] == '\\') continue;  // a folder: nothing to decode
-    extraction.outputFile = FileOpen("\\dev\\null", "wb");
-    if (extraction.outputFile == FILE_INVALID) {
-      extraction.errorCode = ERR_ACCESS;
-      break;
-    }
-    entry->entryComplete = 0;
-    ResetEntryInput();
-    if (entry->central.method == ZIP_METHOD_DEFLATE) {
-      DecodeDeflateEntry();
-      ReleaseFixedTables();
-    } else {
-      CopyStoredEntry();
-    }
-    FileClose(extraction.outputFile);
-    extraction.outputFile = FILE_INVALID;
-    entry->entryComplete = 1;
+    std::string problem = TestEntry();
     tested++;
-    if (extraction.errorCode != ERR_NONE) {
-      printf("  %s: FAILED (%d %s)\n", name, extraction.errorCode, CodeText(extraction.errorCode).c_str());
-      failed++;
-      if (extraction.errorCode == ERR_CANCELLED) break;
-      extraction.errorCode = ERR_NONE;  // the next entry is found from the directory again
-    } else if (!CheckEntryCrc()) {
-      printf("  %s: CRC mismatch\n", name);
-      failed++;
-    } else {
-      printf("  %s: OK\n", name);
-    }
+    if (!problem.empty()) failed++;
+    printf("  %s: %s\n", name, problem.empty() ? "OK" : problem.c_str());
+    if (extraction.errorCode == ERR_CANCELLED || extraction.errorCode == ERR_ACCESS) break;
+    extraction.errorCode = ERR_NONE;  // the next entry is found from the directory again
   }
   int32_t code = extraction.errorCode;
   if (extraction.directoryFile != FILE_INVALID) FileClose(extraction.directoryFile);

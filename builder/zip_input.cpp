@@ -171,5 +171,9 @@ int ReadZipInput(FILE *file, const std::string &path, std::vector<SourceEntry> *
     entry.isFolder = !r.name.empty() && (r.name.back() == '/' || r.name.back() == '\\');
     entries->push_back(entry);
   }
+  // A count that wrapped at 65,536 without a ZIP64 record would hide entries.
+  if (at != dir.size())
+    return Fail(error, path, "the central directory holds more than the " + std::to_string(count) +
+                                 " entries its end record counts");
   return 1;
 }
