@@ -11,9 +11,45 @@
 // ---- packed-stage byte source and block sink ------------------------------
 
 // The decoder asks for the 4-byte header once and then for one byte at a
-// time; each request is one ReadFile, as the stage format was designed for.
+// time. One ReadFile per byte made the start-up cost one system call per
+// byte of the stage, so the source hands the bytes out of a block buffer and
+// refills it with one ReadFile of STUB_READ_BLOCK bytes.
+//
+// Format notes (what the decoder sees is what a byte-wise source gave it):
+// - A refill that reads 0 bytes (end of file) or fails (-1) is passed on
+//   as it is; bytes already in the buffer are delivered first.
+// - A failed block read is retried for one byte, so a read that fails only
+//   for part of the block (a range locked by another process, for example)
+//   gives the decoder every byte a one-byte read would have given, and the
+//   failure at the same byte.
+// - Reading ahead past the stage's end costs nothing: the file is closed
+//   once the stage is decoded, and nothing else reads from it.
+enum { STUB_READ_BLOCK = 4096 };
+
+typedef struct StubSource {
+  HANDLE file;                      // the SFX file, positioned at the stage at first
+  int32_t next;                     // index of the next byte to hand out, 0 … filled
+  int32_t filled;                   // bytes of buffer read from file, 0 … STUB_READ_BLOCK
+  uint8_t buffer[STUB_READ_BLOCK];  // the last block read
+} StubSource;
+
+// Module-level so that the 4 KiB lie in .bss, not on the stack (the stub has
+// no stack probes) and not in the file.
+static StubSource stageSource;
+
 static int32_t ReadSource(void *context, uint8_t *buffer, int32_t count) {
-  return FileRead((HANDLE)context, buffer, count);
+  StubSource *source = (StubSource *)context;
+  if (source->next == source->filled) {
+    int32_t got = FileRead(source->file, source->buffer, STUB_READ_BLOCK);
+    if (got < 0) got = FileRead(source->file, source->buffer, 1);
+    if (got <= 0) return got;
+    source->filled = got;
+    source->next = 0;
+  }
+  int32_t given = 0;
+  while (given < count && source->next < source->filled)
+    buffer[given++] = source->buffer[source->next++];
+  return given;
 }
 
 static int32_t WriteTarget(void *context, const uint8_t *data, int32_t count) {
@@ -89,8 +125,9 @@ static int WriteTrailer(const StubLaunch *launch) {
 static StubError WriteExtractor(StubLaunch *launch) {
   StubError result = STUB_OK;
   StageIo io;
+  stageSource.file = launch->source;
   io.read = ReadSource;
-  io.readContext = (void *)launch->source;
+  io.readContext = &stageSource;
   io.write = WriteTarget;
   io.writeContext = (void *)launch->target;
   StageResult stage;
