@@ -56,6 +56,45 @@ static int32_t WriteTarget(void *context, const uint8_t *data, int32_t count) {
   return FileWrite((HANDLE)context, data, count);
 }
 
+// ---- DLL search guard -------------------------------------------------------
+
+// DLL planting: the stub runs from wherever the user saved the SFX file,
+// typically the Downloads folder, where anyone can drop a DLL beside it.
+// A DLL loaded by name without a path is searched in the program's folder
+// before the system folder, so this limits the search to the system folder
+// (System32) before anything can load a DLL.
+//
+// What it covers: every DLL loaded by name after this point, and the DLLs
+// those load in turn: the ones USER32 and the error box pull in on demand
+// (the themes DLL uxtheme.dll, version.dll, text services and IME support).
+// What it cannot cover: what the loader maps before the entry point runs:
+// the static imports KERNEL32 and USER32, their own static dependencies and
+// whatever USER32 loads while it initialises. KERNEL32 and USER32 (and
+// GDI32) are Known DLLs, which Windows maps from System32 whatever the
+// search order, which is why the stub imports from nothing else. Nor does
+// it carry over to the extractor: a new process starts with the default
+// search order, so the extractor needs a guard of its own.
+//
+// SetDefaultDllDirectories exists from Windows 8 and on Windows 7 and Vista
+// with update KB2533623; SetDllDirectoryA("") from XP SP1, and it removes
+// the current folder from the search, not the program's folder. Both are
+// found through GetProcAddress, so that the stub still starts on systems
+// without them (an import of either would make the loader refuse it).
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD flags);
+typedef BOOL(WINAPI *SetDllDirectoryFn)(const char *path);
+
+static void RestrictDllSearch(void) {
+  HMODULE kernel = GetModuleHandleA("KERNEL32");
+  // GetProcAddress returns a generic function pointer; the cast through
+  // void (*)(void) tells the compiler that the type change is meant.
+  SetDefaultDllDirectoriesFn setDefault = (SetDefaultDllDirectoriesFn)(void (*)(void))
+      GetProcAddress(kernel, "SetDefaultDllDirectories");
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  SetDllDirectoryFn setDirectory =
+      (SetDllDirectoryFn)(void (*)(void))GetProcAddress(kernel, "SetDllDirectoryA");
+  if (setDirectory) setDirectory("");
+}
+
 // ---- launch steps: each returns STUB_OK or the failure to show -------------
 
 // The shell shows the "app starting" cursor until the new process takes its
@@ -209,10 +248,12 @@ int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
   return result == STUB_OK ? 1 : 0;
 }
 
-// The image's entry point: what a C runtime's start-up would do for WinMain.
+// The image's entry point: what a C runtime's start-up would do for WinMain,
+// after the DLL search guard, which comes before any call that may load a DLL.
 // The stub's own arguments and show state are fetched as usual but not used:
 // the extractor always gets its path alone and SW_SHOW.
 extern "C" void StubEntry(void) {
+  RestrictDllSearch();
   STARTUPINFOA startup;
   startup.cb = sizeof startup;
   GetStartupInfoA(&startup);
