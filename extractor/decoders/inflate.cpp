@@ -58,20 +58,20 @@ enum {
   // length code of real data (and every one of the fixed code) and nearly
   // every distance code resolve in one lookup, and the tables (8 KiB and
   // 1 KiB of 4-byte entries) stay in the first-level cache.
-  DYNAMIC_LITERAL_BITS = 11,
-  DYNAMIC_DISTANCE_BITS = 8,
+  // Every literal/length and distance table is then widened to these
+  // widths (WidenFirstTable), so that the fast path masks with constants.
+  LITERAL_BITS = 11,
+  DISTANCE_BITS = 8,
   CODE_LENGTH_BITS = 7,
-  FIXED_LITERAL_BITS = 9,
-  FIXED_DISTANCE_BITS = 5,
   // Table areas. Deflate code lengths are at most 15, so below a first
   // table of w bits every sub-table has at most 15 - w index bits, and
   // each holds at least one symbol's code: the first table plus one
   // sub-table of that size per symbol bounds the area.
-  DYNAMIC_LITERAL_AREA = (1 << DYNAMIC_LITERAL_BITS) + LENGTH_CODES_LIMIT * (1 << (15 - DYNAMIC_LITERAL_BITS)),
-  DYNAMIC_DISTANCE_AREA = (1 << DYNAMIC_DISTANCE_BITS) + DISTANCE_CODES * (1 << (15 - DYNAMIC_DISTANCE_BITS)),
+  DYNAMIC_LITERAL_AREA = (1 << LITERAL_BITS) + LENGTH_CODES_LIMIT * (1 << (15 - LITERAL_BITS)),
+  DYNAMIC_DISTANCE_AREA = (1 << DISTANCE_BITS) + DISTANCE_CODES * (1 << (15 - DISTANCE_BITS)),
   CODE_LENGTH_AREA = 1 << CODE_LENGTH_BITS,  // lengths are at most 7: one table
-  FIXED_LITERAL_AREA = 1 << FIXED_LITERAL_BITS,  // longest fixed code: 9 bits
-  FIXED_DISTANCE_AREA = 1 << FIXED_DISTANCE_BITS
+  FIXED_LITERAL_AREA = 1 << LITERAL_BITS,    // longest fixed codes: 9 and 5 bits, one table each
+  FIXED_DISTANCE_AREA = 1 << DISTANCE_BITS
 };
 
 // Symbols 257..285 then 286 and 287, which the fixed code assigns but
@@ -86,7 +86,8 @@ static const uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5
 static const uint8_t kCodeLengthOrder[CODE_LENGTH_CODES] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 // The code tables of one block: where they are and their first-table widths
-// (0: the code has no lengths, nothing can be decoded through it).
+// (LITERAL_BITS and DISTANCE_BITS, or 0: the code has no lengths, nothing
+// can be decoded through it).
 typedef struct BlockCodes {
   const CodeEntry *literal;
   const CodeEntry *distance;
@@ -289,11 +290,12 @@ static int DecodeCodesFast(const BlockCodes *codes) {
   BitWord bits = state.bitBuffer;
   uint32_t count = state.bitCount;
   uint8_t *window = storage.outputWindow;
-  uint32_t pos = state.windowPos;
+  uint8_t *out = window + state.windowPos;
+  uint8_t *const outLimit = window + OUTPUT_WINDOW_SIZE - FAST_MAX_OUTPUT;  // a step may start below it
   const CodeEntry *literalTable = codes->literal;
   const CodeEntry *distanceTable = codes->distance;
-  const BitWord literalMask = ((BitWord)1 << codes->literalBits) - 1;
-  const BitWord distanceMask = ((BitWord)1 << codes->distanceBits) - 1;
+  const BitWord literalMask = ((BitWord)1 << LITERAL_BITS) - 1;
+  const BitWord distanceMask = ((BitWord)1 << DISTANCE_BITS) - 1;
   int result = FAST_LEAVE;
 
 // Tops the buffer up with whole bytes: the word is loaded whatever count
@@ -311,7 +313,7 @@ static int DecodeCodesFast(const BlockCodes *codes) {
     count -= (n);   \
   } while (0)
 
-  while (in <= inLimit && pos < OUTPUT_WINDOW_SIZE - FAST_MAX_OUTPUT) {
+  while (in <= inLimit && out < outLimit) {
     REFILL();
     CodeEntry e = literalTable[bits & literalMask];
     if (BITWORD_BITS == 64 && EntryOp(e) == CODE_OP_LITERAL) {
@@ -319,15 +321,15 @@ static int DecodeCodesFast(const BlockCodes *codes) {
       // of the 56, so two more lookups fit before the next refill, and
       // whatever the second one finds (up to 15 + 5 bits) as well.
       CONSUME(EntryBits(e));
-      window[pos++] = (uint8_t)EntryValue(e);
+      *out++ = (uint8_t)EntryValue(e);
       e = literalTable[bits & literalMask];
       if (EntryOp(e) == CODE_OP_LITERAL) {
         CONSUME(EntryBits(e));
-        window[pos++] = (uint8_t)EntryValue(e);
+        *out++ = (uint8_t)EntryValue(e);
         e = literalTable[bits & literalMask];
         if (EntryOp(e) == CODE_OP_LITERAL) {
           CONSUME(EntryBits(e));
-          window[pos++] = (uint8_t)EntryValue(e);
+          *out++ = (uint8_t)EntryValue(e);
           continue;
         }
       }
@@ -343,7 +345,7 @@ static int DecodeCodesFast(const BlockCodes *codes) {
     }
     CONSUME(EntryBits(e));
     if (EntryOp(e) == CODE_OP_LITERAL) {
-      window[pos++] = (uint8_t)EntryValue(e);
+      *out++ = (uint8_t)EntryValue(e);
       continue;
     }
     if (EntryOp(e) == CODE_OP_END_OF_BLOCK) {
@@ -369,6 +371,7 @@ static int DecodeCodesFast(const BlockCodes *codes) {
     uint32_t distance = EntryValue(e) + (uint32_t)LowBits(bits, EntryOp(e));
     CONSUME(EntryOp(e));
 
+    uint32_t pos = (uint32_t)(out - window);
     if (distance > pos) {
       // The source lies in the window's tail (output of the previous
       // window fill). Before the window was full once, it lies before the
@@ -379,19 +382,19 @@ static int DecodeCodesFast(const BlockCodes *codes) {
       }
       uint32_t from = pos + OUTPUT_WINDOW_SIZE - distance;
       if (from + length <= OUTPUT_WINDOW_SIZE && from - pos >= sizeof(BitWord)) {
-        CopyWords(window + pos, window + from, length);
-        pos += length;
+        CopyWords(out, window + from, length);
+        out += length;
         continue;
       }
       // It runs over the window's end, or nearly meets the output: the
       // general copy, which the room check keeps from the flush point.
       state.windowPos = pos;
       CopyMatch(distance, length);
-      pos = state.windowPos;
+      out = window + state.windowPos;
       continue;
     }
-    CopyFast(window + pos, distance, length);
-    pos += length;
+    CopyFast(out, distance, length);
+    out += length;
   }
 #undef REFILL
 #undef CONSUME
@@ -399,8 +402,26 @@ done:
   EntryInputAdvance((int32_t)(in - start));
   state.bitBuffer = LowBits(bits, count);  // drop look-ahead bits above count
   state.bitCount = count;
-  state.windowPos = pos;
+  state.windowPos = (uint32_t)(out - window);
   return result;
+}
+
+// Builds a literal/length or distance code's tables with a first table of
+// exactly width bits (0 for a code without lengths). The builder narrows
+// the first table to the longest code; such a code has no sub-tables, so
+// the table is repeated up to the full width, which the area has room for.
+static int BuildBlockTable(const uint8_t *lengths, uint32_t count, uint32_t simpleCount, const uint16_t *bases,
+                           const uint8_t *extras, CodeEntry *area, uint32_t capacity, uint32_t width,
+                           uint32_t *tableBits) {
+  uint32_t bits = width;
+  int r = BuildDecodeTable(lengths, count, simpleCount, bases, extras, area, capacity, &bits);
+  if (r > INFLATE_CORRUPT || bits == 0) {
+    *tableBits = 0;
+    return r;
+  }
+  for (uint32_t filled = 1u << bits; filled < (1u << width); filled *= 2) memcpy(area + filled, area, filled * sizeof *area);
+  *tableBits = width;
+  return r;
 }
 
 // ---- blocks --------------------------------------------------------------------
@@ -483,14 +504,13 @@ static int DecodeFixedBlock(void) {
     for (int i = 144; i < 256; i++) fixedLengths[i] = 9;
     for (int i = 256; i < 280; i++) fixedLengths[i] = 7;
     for (int i = 280; i < LITERAL_CODES; i++) fixedLengths[i] = 8;
-    uint32_t literalBits = FIXED_LITERAL_BITS;
-    int r = BuildDecodeTable(fixedLengths, LITERAL_CODES, 257, kLengthBase, kLengthExtra, fixedLiteralArea,
-                             FIXED_LITERAL_AREA, &literalBits);
+    uint32_t literalBits, distanceBits;
+    int r = BuildBlockTable(fixedLengths, LITERAL_CODES, 257, kLengthBase, kLengthExtra, fixedLiteralArea,
+                            FIXED_LITERAL_AREA, LITERAL_BITS, &literalBits);
     if (r != INFLATE_OK) return r;
     for (int i = 0; i < DISTANCE_CODES; i++) fixedLengths[i] = 5;
-    uint32_t distanceBits = FIXED_DISTANCE_BITS;
-    r = BuildDecodeTable(fixedLengths, DISTANCE_CODES, 0, kDistanceBase, kDistanceExtra, fixedDistanceArea,
-                         FIXED_DISTANCE_AREA, &distanceBits);
+    r = BuildBlockTable(fixedLengths, DISTANCE_CODES, 0, kDistanceBase, kDistanceExtra, fixedDistanceArea,
+                        FIXED_DISTANCE_AREA, DISTANCE_BITS, &distanceBits);
     if (r > INFLATE_CORRUPT) return r;
     state.fixed.literal = fixedLiteralArea;
     state.fixed.literalBits = literalBits;
@@ -572,16 +592,14 @@ static int DecodeDynamicBlock(void) {
   BlockCodes codes;
   codes.literal = dynamicLiteralArea;
   codes.distance = dynamicDistanceArea;
-  codes.literalBits = DYNAMIC_LITERAL_BITS;
-  codes.distanceBits = DYNAMIC_DISTANCE_BITS;
-  r = BuildDecodeTable(codeLengths, literalCount, 257, kLengthBase, kLengthExtra, dynamicLiteralArea,
-                       DYNAMIC_LITERAL_AREA, &codes.literalBits);
+  r = BuildBlockTable(codeLengths, literalCount, 257, kLengthBase, kLengthExtra, dynamicLiteralArea,
+                      DYNAMIC_LITERAL_AREA, LITERAL_BITS, &codes.literalBits);
   if (r != INFLATE_OK) return r;
   // An incomplete distance code is refused, except a single code of length
   // 1, which the builder reports as complete. All lengths 0 is accepted
   // (a block of literals only); a match in it then finds no table.
-  r = BuildDecodeTable(codeLengths + literalCount, distanceCount, 0, kDistanceBase, kDistanceExtra,
-                       dynamicDistanceArea, DYNAMIC_DISTANCE_AREA, &codes.distanceBits);
+  r = BuildBlockTable(codeLengths + literalCount, distanceCount, 0, kDistanceBase, kDistanceExtra,
+                      dynamicDistanceArea, DYNAMIC_DISTANCE_AREA, DISTANCE_BITS, &codes.distanceBits);
   if (r != INFLATE_OK) return r;
   return DecodeCodes(&codes) != INFLATE_OK ? INFLATE_CORRUPT : INFLATE_OK;
 }
