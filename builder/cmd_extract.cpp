@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include "builder/commands.h"
-#include "extractor/decoders/output_sink.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/error_codes.h"
@@ -36,7 +35,8 @@ static const char kUsage[] =
     "                 (default: existing files are replaced)\n"
     "  --help         this text\n"
     "\n"
-    "A file whose CRC does not match is deleted and ends the run.\n"
+    "A file whose CRC does not match is deleted and ends the run; on a\n"
+    "terminal you are asked first ([o]k keeps it, counted as a warning).\n"
     "Exit status: 0 complete, 1 the run ended with an error, 2 wrong usage.\n";
 
 typedef struct ToolOptions {
@@ -59,18 +59,10 @@ static void EntryNameUtf8(char *out, uint32_t size) {
 }
 
 static int ToolProgress(int, int32_t) {
-  EntryRecord *entry = storage.entry;
-  if (entry->entryComplete && extraction.errorCode == ERR_NONE) {
+  if (storage.entry->entryComplete && extraction.errorCode == ERR_NONE && options.progressLines) {
     char name[4 * PATH_BUFFER];
     EntryNameUtf8(name, sizeof name);
-    // A tool must not leave a damaged file behind as if all was well: the
-    // mismatch is reported and handled like Cancel at the warning box.
-    if (!CheckEntryCrc()) {
-      fprintf(stderr, "ostrel: CRC mismatch in %s: file discarded\n", name);
-      extraction.errorCode = ERR_CRC;
-      return 0;
-    }
-    if (options.progressLines) printf("  %s\n", name);
+    printf("  %s\n", name);
   }
   return interrupted ? 0 : 1;
 }
@@ -94,9 +86,30 @@ static int ReadAnswer(char *buffer, int size, int hidden) {
   return 1;
 }
 
+static int overwriteAll;  // 1 after "alle ersetzen", or from the start without --ask
+
+// The CRC question, as the warning box asks it: [o]k keeps the damaged
+// file (a warning), a[b]brechen discards it and ends the run. Without a
+// terminal nobody can answer: discarded, as an empty slot would.
+static int ToolConfirmCrcMismatch(const char *) {
+  char name[4 * PATH_BUFFER], answer[64];
+  EntryNameUtf8(name, sizeof name);
+  if (!interrupted && isatty(STDIN_FILENO)) {
+    for (;;) {
+      fprintf(stderr, "Falscher CRC! Die Datei %s ist moeglicherweise beschaedigt! [o]k, a[b]brechen: ", name);
+      fflush(stderr);
+      if (!ReadAnswer(answer, sizeof answer, 0)) break;
+      if (!strcmp(answer, "o") || !strcmp(answer, "ok")) return CRC_MISMATCH_KEEP;
+      if (!strcmp(answer, "b") || !strcmp(answer, "abbrechen")) break;
+    }
+  }
+  fprintf(stderr, "ostrel: CRC mismatch in %s: file discarded\n", name);
+  return CRC_MISMATCH_STOP;
+}
+
 static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
   if (FileGetAttributes(targetPath) == FILE_ATTR_NONE) return OVERWRITE_WRITE;
-  if (!shell.overwriteAll) {
+  if (!overwriteAll) {
     char shown[4 * PATH_BUFFER], answer[64];
     AnsiToUtf8(targetPath, shown, sizeof shown);
     for (char *c = shown; *c; c++)
@@ -107,7 +120,7 @@ static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
       if (!ReadAnswer(answer, sizeof answer, 0)) return OVERWRITE_STOP;  // no answer can come
       if (!strcmp(answer, "o") || !strcmp(answer, "ok")) break;
       if (!strcmp(answer, "a") || !strcmp(answer, "alle")) {
-        shell.overwriteAll = 1;
+        overwriteAll = 1;
         break;
       }
       if (!strcmp(answer, "n") || !strcmp(answer, "nein")) return OVERWRITE_SKIP;
@@ -183,7 +196,7 @@ static int ToCorePath(const char *argument, char *core) {
 // Prints the run's German summary as UTF-8 with plain line ends. Returns the exit code.
 static int PrintSummary(void) {
   char message[SUMMARY_TEXT_BUFFER], utf8[SUMMARY_TEXT_BUFFER * 3];
-  ComposeSummary(message);
+  ComposeSummary(message, "");
   AnsiToUtf8(message, utf8, sizeof utf8);
   FILE *out = extraction.errorCode == ERR_NONE ? stdout : stderr;
   for (const char *c = utf8; *c; c++)
@@ -230,7 +243,8 @@ int RunExtract(int argc, char **argv) {
   callbacks.reportProgress = ToolProgress;
   callbacks.confirmOverwrite = ToolConfirmOverwrite;
   callbacks.askPassword = ToolAskPassword;
-  shell.overwriteAll = !options.ask;
+  callbacks.confirmCrcMismatch = ToolConfirmCrcMismatch;
+  overwriteAll = !options.ask;
   SetTargetFolder(folder);
   if (!MakeDirectoryChain(folder)) {
     fprintf(stderr, "ostrel: cannot create %s\n", positional[1]);
@@ -243,7 +257,6 @@ int RunExtract(int argc, char **argv) {
   memset(&action, 0, sizeof action);
   action.sa_handler = OnInterrupt;
   sigaction(SIGINT, &action, &previous);
-  shell.extractionStarted = 1;
   ExtractArchive();
   sigaction(SIGINT, &previous, nullptr);
   return PrintSummary();

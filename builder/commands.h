@@ -14,6 +14,7 @@ typedef struct Command {
   CommandFn run;
 } Command;
 
+int RunBuild(int argc, char **argv);
 int RunPack(int argc, char **argv);
 int RunUnpack(int argc, char **argv);
 int RunExtract(int argc, char **argv);

@@ -25,7 +25,7 @@
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 
-ReaderState reader = {-1, 0, nullptr, 0};
+ReaderState reader = {-1, 0, {nullptr, nullptr, 0, 0, 0}};
 
 static const uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 
@@ -48,8 +48,8 @@ int AllocWorkingStorage(void) {
   storage.outputWindow = (uint8_t *)MemAlloc(OUTPUT_WINDOW_SIZE);
   storage.entry = (EntryRecord *)MemAlloc(sizeof(EntryRecord));
   storage.crcTable = (uint32_t *)MemAlloc(CRC_TABLE_ENTRIES * sizeof(uint32_t));
-  reader.spans = (EntrySpan *)MemAlloc(SPAN_CAPACITY * sizeof(EntrySpan));
-  if (!storage.outputWindow || !storage.entry || !storage.crcTable || !reader.spans) {
+  int spans = SpanSetCreate(&reader.spans);
+  if (!storage.outputWindow || !storage.entry || !storage.crcTable || !spans) {
     FreeWorkingStorage();
     return Fail(ERR_NO_MEMORY);
   }
@@ -57,7 +57,6 @@ int AllocWorkingStorage(void) {
   // reads bytes an entry did not produce, but nothing old should be there.
   memset(storage.outputWindow, 0, OUTPUT_WINDOW_SIZE);
   memset(storage.entry, 0, sizeof(EntryRecord));
-  reader.spanCount = 0;
   BuildCrcTable();
   return 1;
 }
@@ -67,12 +66,10 @@ void FreeWorkingStorage(void) {
   if (storage.outputWindow) MemFree(storage.outputWindow);
   if (storage.entry) MemFree(storage.entry);
   if (storage.crcTable) MemFree(storage.crcTable);
-  if (reader.spans) MemFree(reader.spans);
+  SpanSetFree(&reader.spans);
   storage.outputWindow = nullptr;
   storage.entry = nullptr;
   storage.crcTable = nullptr;
-  reader.spans = nullptr;
-  reader.spanCount = 0;
 }
 
 void OpenArchive(const char *path) {
@@ -84,7 +81,7 @@ void OpenArchive(const char *path) {
   extraction.endRecordPos = -1;
   reader.fileSize = -1;
   reader.directoryOffset = 0;
-  reader.spanCount = 0;
+  SpanSetClear(&reader.spans);
 
   if (strlen(path) >= PATH_BUFFER) {
     Fail(ERR_ACCESS);  // no platform call can name it; archivePath could not hold it
@@ -193,27 +190,6 @@ static void ConvertName(EntryRecord *entry) {
   else OemToAnsiInPlace(entry->entryName);
 }
 
-// Enters [start, end) into the sorted span list. Returns 0 when it shares a
-// byte with an entry before: a second central record for the same local
-// header, or local headers nested inside another entry's data (the
-// overlapping-entries "zip bomb"). A full list accepts without checking.
-static int AddSpan(uint32_t start, uint32_t end) {
-  if (!reader.spans || reader.spanCount >= SPAN_CAPACITY) return 1;
-  uint32_t low = 0, high = reader.spanCount;  // first span with a larger start
-  while (low < high) {
-    uint32_t middle = (low + high) / 2;
-    if (reader.spans[middle].start <= start) low = middle + 1;
-    else high = middle;
-  }
-  if (low > 0 && reader.spans[low - 1].end > start) return 0;
-  if (low < reader.spanCount && reader.spans[low].start < end) return 0;
-  memmove(reader.spans + low + 1, reader.spans + low, (reader.spanCount - low) * sizeof(EntrySpan));
-  reader.spans[low].start = start;
-  reader.spans[low].end = end;
-  reader.spanCount++;
-  return 1;
-}
-
 // The bounds ReadNextEntry checks against, taken once per run.
 static int LoadBounds(void) {
   if (reader.fileSize >= 0) return 1;
@@ -278,7 +254,10 @@ int ReadNextEntry(void) {
   uint32_t budget = packed - (encrypted ? ZIP_CRYPT_HEADER_SIZE : 0);
   // An entry copied as stored copies unpacked bytes: they must be its own.
   if (entry->central.method != ZIP_METHOD_DEFLATE && unpacked > budget) return Fail(ERR_INVALID_DATA);
-  if (!AddSpan(offset, dataStart + packed)) return Fail(ERR_INVALID_DATA);
+  // Two central records for one local header, or a local header inside
+  // another entry's data: the overlapping-entries "zip bomb".
+  int added = SpanSetAdd(&reader.spans, offset, dataStart + packed);
+  if (added != SPAN_ADDED) return Fail(added == SPAN_OVERLAP ? ERR_INVALID_DATA : ERR_NO_MEMORY);
 
   if (FileSeek(extraction.dataFile, (int32_t)dataStart, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
 

@@ -19,20 +19,15 @@
 
 #include <stdint.h>
 
+#include "extractor/zip/entry_spans.h"
+
 enum {
   END_SCAN_FIRST = 64,       // the first window: the last 64 bytes of the file
   END_SCAN_STEP = 60,        // each further window: 60 bytes earlier ...
   END_SCAN_KEPT = 4,         // ... plus the first 4 bytes of the window before
   FIND_BYTES_NONE = 0xFFFF,  // FindBytes: no occurrence
-  NAME_MAX_LENGTH = 260,     // longest entry name kept (entryName holds 261 bytes)
-  SPAN_CAPACITY = 65536      // entries whose byte ranges are checked for overlap
+  NAME_MAX_LENGTH = 260      // longest entry name kept (entryName holds 261 bytes)
 };
-
-// An entry's bytes in the file: local header, name, extra field and data.
-typedef struct EntrySpan {
-  uint32_t start;            // local header offset
-  uint32_t end;              // one past the last data byte
-} EntrySpan;
 
 // Bounds of the archive, known once ExtractArchive has loaded the end
 // record; ReadNextEntry checks every stored offset and size against them
@@ -40,8 +35,7 @@ typedef struct EntrySpan {
 typedef struct ReaderState {
   int32_t fileSize;          // of the SFX file; -1 while unknown (no bound checks)
   uint32_t directoryOffset;  // first central record; entry data must end at or before it
-  EntrySpan *spans;          // sorted by start; null when the block could not be created
-  uint32_t spanCount;        // 0..SPAN_CAPACITY; full means later entries go unchecked
+  SpanSet spans;             // byte ranges of the entries read so far in the run
 } ReaderState;
 
 extern ReaderState reader;
@@ -75,7 +69,8 @@ int LoadEndRecord(void);
 // the entry's data; 0 when the end record was met (no code) or a failure
 // was recorded: 5 (read failed), 9961 (password given up), 9964 (wrong
 // signature, record cut short, name over 260 bytes, an offset or size
-// outside the archive, or an entry overlapping another).
+// outside the archive, or an entry overlapping another) or 8 (the list of
+// entry ranges cannot grow).
 int ReadNextEntry(void);
 
 // Returns the lowest index i, 0 <= i <= length - patternLength, at which

@@ -34,18 +34,25 @@ static int IsParentComponent(const char *component, uint32_t length) {
 }
 
 // 1 when component (length characters) names a Windows device: CON, PRN,
-// AUX, NUL, COM1..COM9 or LPT1..LPT9, in any case, also with an extension
-// or trailing blanks ("nul.txt", "CON "). Win32 opens the device for such a
-// name in any folder, so the entry's bytes would go to it, not to a file.
+// AUX, NUL, COM0..COM9 or LPT0..LPT9, also COM and LPT followed by the
+// superscript digits 1, 2, 3 (Windows-1252 0xB9, 0xB2, 0xB3, which Windows
+// counts as digits there), and CONIN$, CONOUT$ (the console); in any case,
+// also with an extension or trailing blanks ("nul.txt", "CON ", "com\xB9.log").
+// Win32 opens the device for such a name in any folder, so the entry's
+// bytes would go to it, not to a file.
 static int IsDeviceComponent(const char *component, uint32_t length) {
   uint32_t base = 0;
   while (base < length && component[base] != '.') base++;
   while (base > 0 && component[base - 1] == ' ') base--;
-  char upper[5] = {0};
-  if (base < 3 || base > 4) return 0;
+  char upper[8] = {0};
+  if (base < 3 || base > 7) return 0;
   for (uint32_t i = 0; i < base; i++) upper[i] = (char)toupper((unsigned char)component[i]);
   if (base == 3) return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") || !strcmp(upper, "NUL");
-  return (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3)) && upper[3] >= '1' && upper[3] <= '9';
+  if (base == 4 && (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3))) {
+    uint8_t digit = (uint8_t)upper[3];
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  }
+  return !strcmp(upper, "CONIN$") || !strcmp(upper, "CONOUT$");
 }
 
 int BuildTargetPath(const char *name, char *out) {
@@ -140,8 +147,31 @@ static int ExtractFolderEntry(const char *target) {
   return 1;
 }
 
-// Produces the entry's bytes into outputFile, then stamps and closes it and
-// makes the final progress call. Failures arrive in errorCode.
+// The entry check, made once the file is complete and closed, and only
+// for an entry that has not failed otherwise (the first code stays): its
+// CRC-32 against the central record's. A mismatch is put to
+// callbacks.confirmCrcMismatch; keeping the file counts a warning; Cancel,
+// or no one to ask, records 9962 and the driver deletes the file.
+static void CheckEntry(void) {
+  if (extraction.errorCode != ERR_NONE) return;
+  // Fewer bytes than declared: the size field lies (the sink already
+  // refused more). The data is not what the archive describes.
+  if (transfer.bytesDone != transfer.bytesTotal) {
+    Fail(ERR_INVALID_DATA);
+    return;
+  }
+  if (CheckEntryCrc()) return;
+  ConfirmCrcMismatchFn ask = callbacks.confirmCrcMismatch;
+  if (ask && ask(storage.entry->entryName) == CRC_MISMATCH_KEEP) {
+    counters.warningCount++;
+    return;
+  }
+  Fail(ERR_CRC);
+}
+
+// Produces the entry's bytes into outputFile, then stamps and closes it,
+// makes the final progress call and checks the entry. Failures arrive in
+// errorCode.
 static void ProduceEntry(void) {
   EntryRecord *entry = storage.entry;
   entry->entryComplete = 0;
@@ -158,7 +188,8 @@ static void ProduceEntry(void) {
   FileClose(extraction.outputFile);
   extraction.outputFile = FILE_INVALID;
   entry->entryComplete = 1;
-  if (callbacks.reportProgress) callbacks.reportProgress(0, 100);
+  if (callbacks.reportProgress) callbacks.reportProgress(0, 100);  // display only: its answer is not examined
+  CheckEntry();
 }
 
 // Extracts the current entry. Returns 1 to go on with the next entry, 0
@@ -169,6 +200,13 @@ static int ExtractEntry(void) {
   if (!BuildTargetPath(entry->entryName, target)) return 0;
   size_t length = strlen(target);
   if (target[length - 1] == '\\') return ExtractFolderEntry(target);
+
+  // An entry that is not deflated is copied byte for byte: its stored
+  // size must be its uncompressed size (without the encryption header,
+  // already taken off inputLeft). Sizes that disagree lie; refused before
+  // anything is asked or written.
+  if (entry->central.method != ZIP_METHOD_DEFLATE && transfer.inputLeft != transfer.bytesTotal)
+    return Fail(ERR_INVALID_DATA);
 
   EntryFindData findData;
   DescribeEntry(&findData);
@@ -234,7 +272,7 @@ void ExtractArchive(void) {
   }
   extraction.errorCode = ERR_NONE;
   reader.fileSize = -1;
-  reader.spanCount = 0;
+  SpanSetClear(&reader.spans);
   extraction.outputFile = FILE_INVALID;
   extraction.dataFile = FileOpen(extraction.archivePath, "rb");
   if (extraction.dataFile == FILE_INVALID) {

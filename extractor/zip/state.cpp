@@ -7,8 +7,6 @@ TransferState transfer;
 RunCounters counters;
 WorkingStorage storage;
 ExtractCallbacks callbacks;
-ShellState shell;
-SettingsState settings;
 
 void SetTargetFolder(const char *folder) {
   AddTrailingBackslash(folder, extraction.targetFolder, PATH_BUFFER);

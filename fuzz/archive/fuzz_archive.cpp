@@ -29,10 +29,8 @@ static std::string root;  // temporary folder: archive.bin and target/
 
 static int passwordGiven;
 
-static int GoOn(int, int32_t) {
-  if (storage.entry->entryComplete && extraction.errorCode == ERR_NONE) CheckEntryCrc();
-  return 1;
-}
+static int GoOn(int, int32_t) { return 1; }
+static int KeepDamaged(const char *) { return CRC_MISMATCH_KEEP; }
 static int WriteAll(const char *target, const EntryFindData *) {
   MakeWritable(target);
   return OVERWRITE_WRITE;
@@ -104,12 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   SlashesToBackslashes(&coreTarget[0]);
   FileSetWriteLimit(8 << 20);
   passwordGiven = 0;
-  shell.overwriteAll = 1;
   if (AllocWorkingStorage()) {
     OpenArchive(coreArchive.c_str());
     callbacks.reportProgress = GoOn;
     callbacks.confirmOverwrite = WriteAll;
     callbacks.askPassword = OnePassword;
+    callbacks.confirmCrcMismatch = KeepDamaged;
     SetTargetFolder(coreTarget.c_str());
     ExtractArchive();
   }

@@ -72,7 +72,7 @@ class DriverTest : public ::testing::Test {
   }
   std::string Summary() {
     char message[SUMMARY_TEXT_BUFFER];
-    ComposeSummary(message);
+    ComposeSummary(message, "");
     return message;
   }
 
@@ -138,7 +138,7 @@ TEST_F(DriverTest, ExistingFilesAlleErsetzenAsksOnce) {
            Entry("three.txt", TextBytes("new 3"))});
   EXPECT_EQ(ERR_NONE, extraction.errorCode);
   EXPECT_EQ(1u, ui.questions.size());
-  EXPECT_EQ(1, shell.overwriteAll);
+  EXPECT_EQ(1, ui.overwriteAll);
   EXPECT_EQ(TextBytes("new 3"), Target("three.txt"));
   EXPECT_EQ(3u, counters.filesExtracted);
 }
@@ -202,6 +202,16 @@ TEST_F(DriverTest, FailedEntriesNeverCostTheFileTheyReplace) {
   EXPECT_EQ(1u, counters.filesExtracted);
   EXPECT_TRUE(LeftoverTempFiles().empty());
 
+  // No one to ask (a silent run leaves the slot empty): the same as Cancel.
+  ui = ScriptedUi();
+  ui.crcButton = 0;
+  Extract({wrongCrc, Entry("next.txt", TextBytes("next"))}, 1);
+  EXPECT_EQ(ERR_CRC, extraction.errorCode);
+  EXPECT_EQ(TextBytes("old contents"), Target("keep.txt"));
+  EXPECT_FALSE(InTarget("next.txt"));
+  EXPECT_EQ(0u, counters.warningCount);
+  EXPECT_TRUE(LeftoverTempFiles().empty());
+
   // Corrupt Deflate data: 9964, the old file is still there.
   ui = ScriptedUi();
   Bytes zip = BuildZip({Entry("keep.txt", SampleText(5000, 4))});
@@ -231,6 +241,46 @@ TEST_F(DriverTest, FailedEntriesNeverCostTheFileTheyReplace) {
   EXPECT_TRUE(LeftoverTempFiles().empty());
 }
 
+// Archives that lie about their data. Each ends with its code after the
+// good entry in front of it; the lying entry leaves nothing behind and the
+// run counts what it wrote.
+TEST_F(DriverTest, ArchivesThatLieEndWithTheirCode) {
+  ZipEntrySpec tooFar = Entry("weit.txt", TextBytes("aaaa"));
+  tooFar.packedOverride = {0x4B, 0x04, 0x42, 0x00};  // fixed block: 'a', length 3 at distance 2, end
+  ZipEntrySpec bomb = Entry("bombe.txt", Bytes(1 << 20, 0));
+  bomb.sizeOverride = 100;                           // 1 MiB of zeros declared as 100 bytes
+  ZipEntrySpec shortOne = Entry("kurz.txt", SampleText(5000, 7));
+  shortOne.sizeOverride = 5001;                      // one byte more declared than it inflates to
+  ZipEntrySpec storedLie = Entry("roh.txt", SampleText(500, 8), 0);
+  storedLie.sizeOverride = 400;                      // stored: 500 bytes of data, 400 declared
+  ZipEntrySpec damaged = Entry("crc.txt", SampleText(500, 9));
+  damaged.crcOverride = 0;                           // and nobody to ask (silent run)
+  struct {
+    const char *label;
+    ZipEntrySpec entry;
+    int32_t code;
+    uint32_t counted;  // the lying entry counts when it was started
+  } rows[] = {
+      {"match before the entry's first byte", tooFar, ERR_INVALID_DATA, 2},
+      {"more output than declared", bomb, ERR_INVALID_DATA, 2},
+      {"less output than declared", shortOne, ERR_INVALID_DATA, 2},
+      {"stored size differs from the declared size", storedLie, ERR_INVALID_DATA, 1},
+      {"CRC mismatch without a question", damaged, ERR_CRC, 2},
+  };
+  FileSetWriteLimit(64 << 20);  // a regression fails short of filling the disk
+  for (auto &row : rows) {
+    ui = ScriptedUi();
+    ui.crcButton = 0;
+    ASSERT_EQ(0, RunCommand("rm -rf " + ShellQuote(target_) + " && mkdir -p " + ShellQuote(target_)));
+    Extract({Entry("gut.txt", SampleText(40000, 1)), row.entry, Entry("nie.txt", TextBytes("never"))}, 1);
+    EXPECT_EQ(row.code, extraction.errorCode) << row.label;
+    EXPECT_EQ(row.counted, counters.filesExtracted) << row.label;
+    auto files = ListTree(target_);
+    ASSERT_EQ(1u, files.size()) << row.label;
+    EXPECT_EQ("gut.txt", files[0].first) << row.label;
+  }
+}
+
 TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
   const char *names[] = {
       "../evil.txt", "..\\evil.txt", "a/../../evil.txt", "a\\..\\..\\evil.txt", "../../evil.txt",
@@ -238,7 +288,9 @@ TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
       "\\\\server\\share\\evil.txt", "/\\evil.txt", "a/.../evil.txt", "a/.. /evil.txt",
       "stream.txt:evil", "",
       // Device names: Win32 would hand the bytes to the device in any folder.
-      "NUL", "con.txt", "a/COM1", "lpt9.log", "aux .txt",
+      "NUL", "con.txt", "a/COM1", "lpt9.log", "aux .txt", "com0", "LPT0.txt", "conin$", "CONOUT$.txt",
+      // COM and LPT with a superscript 1, 2, 3: OEM 0xFB, 0xFD, 0xFC become 1252 0xB9, 0xB2, 0xB3.
+      "COM\xFB", "lpt\xFD.log", "a/Com\xFC.txt",
   };
   for (const char *name : names) {
     ui = ScriptedUi();
@@ -251,11 +303,13 @@ TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
   // Names that only look odd stay allowed.
   ui = ScriptedUi();
   Extract({Entry("..hidden", TextBytes("1")), Entry("a/..b/c..", TextBytes("2")), Entry("./dot.txt", TextBytes("3")),
-           Entry("console.txt", TextBytes("4")), Entry("com10", TextBytes("5")), Entry("nul2.txt", TextBytes("6"))},
+           Entry("console.txt", TextBytes("4")), Entry("com10", TextBytes("5")), Entry("nul2.txt", TextBytes("6")),
+           Entry("lpt\xF8", TextBytes("7"))},  // OEM 0xF8: a degree sign, no digit
           1);
   EXPECT_EQ(ERR_NONE, extraction.errorCode);
   EXPECT_TRUE(InTarget("console.txt"));
   EXPECT_TRUE(InTarget("com10"));
+  EXPECT_TRUE(InTarget("lpt\xC2\xB0"));
   EXPECT_TRUE(InTarget("nul2.txt"));
   EXPECT_TRUE(InTarget("..hidden"));
   EXPECT_TRUE(InTarget("a/..b/c.."));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/error_codes.h"
@@ -340,6 +341,47 @@ TEST_F(WalkTest, BrokenRecordsEndWithTheirCode) {
   EXPECT_EQ(1, ReadNextEntry());
   EXPECT_EQ(0, ReadNextEntry());
   EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode);
+
+  // The same after 65,536 entries of padding, where a list of fixed size
+  // would be full: three records for one local header, the second refused.
+  std::vector<ZipEntrySpec> many(65536 + 3);
+  for (size_t i = 0; i < many.size(); i++) many[i].name = std::to_string(i), many[i].method = 0;
+  Bytes padded = BuildZip(many);
+  size_t lastThree = padded.size() - 22 - 3 * (46 + 5);  // names "65536" .. "65538"
+  for (size_t k = 1; k < 3; k++) PutLe32(padded, lastThree + k * 51 + 42, GetLe32(padded, lastThree + 42));
+  ASSERT_EQ(1, Start(padded));
+  uint32_t read = 0;
+  while (ReadNextEntry()) read++;
+  EXPECT_EQ(65537u, read);
+  EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode);
+}
+
+// The span set against a plain pairwise check: ranges in every order
+// (ascending, descending, shuffled), touching, nested and overlapping,
+// past the initial capacity so that the set grows.
+TEST(SpanSet, AgreesWithAPairwiseCheck) {
+  SpanSet set;
+  ASSERT_EQ(1, SpanSetCreate(&set));
+  uint32_t state = 12345;
+  auto next = [&](uint32_t range) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % range;
+  };
+  for (int order = 0; order < 3; order++) {
+    SpanSetClear(&set);
+    std::vector<EntrySpan> held;
+    for (uint32_t i = 0; i < 3 * SPAN_INITIAL_CAPACITY; i++) {
+      uint32_t slot = order == 0 ? i : order == 1 ? 3 * SPAN_INITIAL_CAPACITY - i : next(4 * SPAN_INITIAL_CAPACITY);
+      uint32_t start = slot * 100 + next(120), end = start + 1 + next(order == 2 ? 200 : 100);
+      bool overlap = false;
+      for (const EntrySpan &span : held) overlap = overlap || (span.start < end && start < span.end);
+      ASSERT_EQ(overlap ? SPAN_OVERLAP : SPAN_ADDED, SpanSetAdd(&set, start, end)) << order << " " << i;
+      if (!overlap) held.push_back({start, end});
+    }
+    EXPECT_GT(held.size(), SPAN_INITIAL_CAPACITY + 0u) << order;
+  }
+  SpanSetFree(&set);
+  EXPECT_EQ(SPAN_NO_MEMORY, SpanSetAdd(&set, 1, 2));  // an absent set never accepts unchecked
 }
 
 TEST_F(WalkTest, RecordsCutShortAreInvalidNotThePreviousEntry) {

@@ -139,11 +139,12 @@ static Bytes RawDeflate(const Bytes &data) {
 Bytes BuildZip(const std::vector<ZipEntrySpec> &entries, uint32_t base, const std::string &comment) {
   Bytes out, central;
   for (const ZipEntrySpec &e : entries) {
-    Bytes stored = e.method == 8 ? RawDeflate(e.data) : e.data;
+    Bytes stored = !e.packedOverride.empty() ? e.packedOverride : e.method == 8 ? RawDeflate(e.data) : e.data;
+    uint32_t unpacked = e.sizeOverride >= 0 ? (uint32_t)e.sizeOverride : (uint32_t)e.data.size();
     uint32_t crc = e.crcOverride >= 0 ? (uint32_t)e.crcOverride : Crc32Of(e.data);
     uint32_t offset = base + (uint32_t)out.size();
     uint32_t localPacked = e.localCompressedOverride >= 0 ? (uint32_t)e.localCompressedOverride : (uint32_t)stored.size();
-    uint32_t localUnpacked = e.localUncompressedOverride >= 0 ? (uint32_t)e.localUncompressedOverride : (uint32_t)e.data.size();
+    uint32_t localUnpacked = e.localUncompressedOverride >= 0 ? (uint32_t)e.localUncompressedOverride : unpacked;
     Append32(out, 0x04034B50);  // local header signature
     Append16(out, 20);          // version needed
     Append16(out, e.flags);
@@ -167,7 +168,7 @@ Bytes BuildZip(const std::vector<ZipEntrySpec> &entries, uint32_t base, const st
     Append16(central, e.date);
     Append32(central, crc);
     Append32(central, (uint32_t)stored.size());
-    Append32(central, (uint32_t)e.data.size());
+    Append32(central, unpacked);
     Append16(central, (uint16_t)e.name.size());
     Append16(central, 0);  // extra
     Append16(central, 0);  // comment

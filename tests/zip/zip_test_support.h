@@ -48,6 +48,8 @@ struct ZipEntrySpec {
   int64_t localUncompressedOverride = -1;
   int64_t localCompressedOverride = -1;
   int64_t localOffsetOverride = -1;  // central record's local header offset
+  int64_t sizeOverride = -1;     // >= 0: uncompressed size in both headers (a size that lies)
+  Bytes packedOverride;          // non-empty: stored as the entry's data as it is (hand-made streams)
 };
 
 // Builds an archive in memory: local records and data, central directory,
