@@ -103,6 +103,13 @@ FileHandle FileOpen(const char *path, const char *mode) {
   char native[NATIVE_PATH_BUFFER];
   if (mode[0] != 'r' && mode[0] != 'w') return FILE_INVALID;
   if (!NativePath(path, native)) return FILE_INVALID;
+  if (mode[0] == 'w') {
+    // A file that does not exist yet (every temporary name) is simply
+    // created: nothing to compare with Windows' rules, and no stat call.
+    int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return (FileHandle)fd;
+    if (errno != EEXIST) return FILE_INVALID;
+  }
   struct stat info;
   int exists = stat(native, &info) == 0;
   // CreateFileA refuses folders, and refuses to open a read-only file for
@@ -239,6 +246,7 @@ int32_t FileSetAttributes(const char *path, uint32_t attributes) {
     umask(mask);
     mode |= S_IWUSR | (WRITE_MODE_BITS & ~mask);
   }
+  if (mode == (info.st_mode & 07777)) return 0;  // nothing to change: no chmod call per file
   return chmod(native, mode) == 0 ? 0 : -1;
 }
 
@@ -273,10 +281,24 @@ static int DosToTm(uint16_t dosDate, uint16_t dosTime, struct tm *out) {
   return 1;
 }
 
+// mktime for the local zone, read once per run. With TZ unset, glibc's
+// mktime looks at /etc/localtime again on every call (two stat calls per
+// extracted file); naming that same file in TZ makes it notice that
+// nothing changed and skip the look. The zone and its rules are the same.
+static time_t LocalToTime(struct tm *local) {
+  static int zoneFixed;
+  if (!zoneFixed) {
+    zoneFixed = 1;
+    if (!getenv("TZ")) setenv("TZ", ":/etc/localtime", 0);
+    tzset();
+  }
+  return mktime(local);
+}
+
 int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime) {
   struct tm local;
   if (!DosToTm(dosDate, dosTime, &local)) return WIN_ERROR_INVALID_PARAMETER;
-  time_t when = mktime(&local);
+  time_t when = LocalToTime(&local);
   if (when == (time_t)-1) return -1;
   struct timespec times[2];
   times[0].tv_sec = 0;
@@ -292,7 +314,7 @@ int DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
   struct tm local;
   out->lowDateTime = out->highDateTime = 0;
   if (!DosToTm(dosDate, dosTime, &local)) return 0;
-  time_t when = mktime(&local);
+  time_t when = LocalToTime(&local);
   if (when == (time_t)-1) return 0;
   uint64_t ticks = kUnixEpochAsFileTime + (uint64_t)(int64_t)when * 10000000ull;
   out->lowDateTime = (uint32_t)ticks;
