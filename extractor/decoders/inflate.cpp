@@ -237,8 +237,22 @@ static inline void CopyWords(uint8_t *to, const uint8_t *from, uint32_t length) 
       from += WORD;
     }
     memcpy(last, lastFrom, WORD);
-  } else {
-    while (length--) *to++ = *from++;
+  } else if (WORD == 8 && length >= 4) {
+    // 4 to 7 bytes: two 4-byte copies that meet or overlap in the middle.
+    uint32_t head, tail;
+    memcpy(&head, from, 4);
+    memcpy(&tail, from + length - 4, 4);
+    memcpy(to, &head, 4);
+    memcpy(to + length - 4, &tail, 4);
+  } else if (length >= 2) {
+    // 2 or 3 bytes: two 2-byte copies the same way.
+    uint16_t head, tail;
+    memcpy(&head, from, 2);
+    memcpy(&tail, from + length - 2, 2);
+    memcpy(to, &head, 2);
+    memcpy(to + length - 2, &tail, 2);
+  } else if (length == 1) {
+    *to = *from;  // the rest of a short period's match
   }
 }
 
@@ -248,13 +262,19 @@ static inline void CopyFast(uint8_t *to, uint32_t distance, uint32_t length) {
   if (distance < WORD) {
     if (distance == 1) {
       // A run of one byte: the byte spread over a word, stored word by word.
+      // The last store ends at the run's end and may overlap the one before.
       BitWord run = (BitWord)(*from) * (BitWord)(~(BitWord)0 / 0xFF);
       uint8_t *end = to + length;
-      while (end - to >= WORD) {
-        memcpy(to, &run, WORD);
-        to += WORD;
+      if (length >= WORD) {
+        for (; end - to > WORD; to += WORD) memcpy(to, &run, WORD);
+        memcpy(end - WORD, &run, WORD);
+      } else if (length >= 4) {
+        memcpy(to, &run, 4);
+        memcpy(end - 4, &run, 4);
+      } else {
+        memcpy(to, &run, 2);
+        memcpy(end - 2, &run, 2);
       }
-      while (to < end) *to++ = (uint8_t)run;
       return;
     }
     // A short period: once its first bytes are out, the source may trail
