@@ -312,6 +312,7 @@ static int DecodeCodesFast(const BlockCodes *codes) {
   uint8_t *window = storage.outputWindow;
   uint8_t *out = window + state.windowPos;
   uint8_t *const outLimit = window + OUTPUT_WINDOW_SIZE - FAST_MAX_OUTPUT;  // a step may start below it
+  const uint32_t windowFull = state.windowFull;  // no flush happens in here
   const CodeEntry *literalTable = codes->literal;
   const CodeEntry *distanceTable = codes->distance;
   const BitWord literalMask = ((BitWord)1 << LITERAL_BITS) - 1;
@@ -392,28 +393,35 @@ static int DecodeCodesFast(const BlockCodes *codes) {
     CONSUME(EntryOp(e));
 
     uint32_t pos = (uint32_t)(out - window);
+    // Before the window was full once, a source before position 0 lies
+    // before the entry's first byte: corrupt. (Tested on windowFull first,
+    // which is settled after the first 32 KiB, not on the distance.)
+    if (!windowFull && distance > pos) {
+      result = INFLATE_CORRUPT;
+      goto done;
+    }
+    // The source, behind the output or (wrapped) in the window's tail,
+    // the output of the previous window fill. The common case, whichever
+    // it is: a word or more away from the output (distance at least a
+    // word and at most a window less a word) and not running over the
+    // window's end (a source behind the output never does).
+    uint32_t from = (pos - distance) & WINDOW_MASK;
+    if (distance - (uint32_t)sizeof(BitWord) <= (uint32_t)(OUTPUT_WINDOW_SIZE - 2 * sizeof(BitWord)) &&
+        from + length <= OUTPUT_WINDOW_SIZE) {
+      CopyWords(out, window + from, length);
+      out += length;
+      continue;
+    }
     if (distance > pos) {
-      // The source lies in the window's tail (output of the previous
-      // window fill). Before the window was full once, it lies before the
-      // entry's first byte instead: corrupt.
-      if (!state.windowFull) {
-        result = INFLATE_CORRUPT;
-        goto done;
-      }
-      uint32_t from = pos + OUTPUT_WINDOW_SIZE - distance;
-      if (from + length <= OUTPUT_WINDOW_SIZE && from - pos >= sizeof(BitWord)) {
-        CopyWords(out, window + from, length);
-        out += length;
-        continue;
-      }
-      // It runs over the window's end, or nearly meets the output: the
-      // general copy, which the room check keeps from the flush point.
+      // A wrapped source that runs over the window's end or nearly meets
+      // the output: the general copy, which the room check keeps from the
+      // flush point.
       state.windowPos = pos;
       CopyMatch(distance, length);
       out = window + state.windowPos;
       continue;
     }
-    CopyFast(out, distance, length);
+    CopyFast(out, distance, length);  // a distance shorter than a word
     out += length;
   }
 #undef REFILL
