@@ -74,8 +74,8 @@ int32_t CreateFolder(const char *path);
 // Returns 0; -1 when the platform refuses the time; the platform's error
 // code when the DOS date or time itself is rejected (nothing is set).
 int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime);
-// DOS date and time (local time, offset as in FileSetTime) to a UTC FileTime. Returns 1, or 0 when the
-// date or time is not valid (out is then zero).
+// DOS date and time (local time, offset as in FileSetTime) to a UTC FileTime.
+// Returns 1, or 0 when the date or time is not valid (out is then zero).
 int DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime *out);
 
 // A value that differs between processes running at the same time and,
