@@ -387,13 +387,7 @@ static int PrepareWalk(void) {
   if (!FindEndRecord()) return 0;
   if (FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   if (!LoadEndRecord()) return 0;
-  if (extraction.endRecord.totalEntries == 0) return 0;
-  // The central directory lies in front of the end record.
-  uint32_t offset = extraction.endRecord.directoryOffset;
-  if (offset > (uint32_t)(extraction.endRecordPos - 4)) return Fail(ERR_INVALID_DATA);
-  if (FileSeek(extraction.dataFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
-  if (FileSeek(extraction.directoryFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
-  return 1;
+  return LocateDirectory();
 }
 
 void ExtractArchive(void) {
@@ -413,7 +407,7 @@ void ExtractArchive(void) {
     return;
   }
   reader.fileSize = -1;
-  reader.spanCount = 0;
+  SpanSetClear(&reader.spans);
   extraction.outputFile = FILE_INVALID;
   extraction.dataFile = FileOpen(extraction.archivePath, "rb");
   if (extraction.dataFile == FILE_INVALID) {

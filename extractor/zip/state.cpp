@@ -8,8 +8,6 @@ TransferState transfer;
 RunCounters counters;
 WorkingStorage storage;
 ExtractCallbacks callbacks;
-ShellState shell;
-SettingsState settings;
 
 int SetTargetFolder(const char *folder) {
   if (AddTrailingBackslash(folder, extraction.targetFolder, PATH_BUFFER)) return 1;

@@ -7,8 +7,10 @@
 //   counters    RunCounters      files, errors, warnings of the run
 //   storage     WorkingStorage   the four heap blocks of the run
 //   callbacks   ExtractCallbacks the slots through which extraction reaches the user
-//   shell       ShellState       flags of the start-up and the main dialog
-//   settings    SettingsState    the settings block and its five texts
+//
+// The state of the Windows program around the core (start-up flags, main
+// dialog, settings) lives with it, in extractor/shell/shell_state.h; each
+// user of the callbacks keeps its own answers (such as "replace all").
 //
 // Lifecycle: OpenArchive zeroes extraction, counters and callbacks once at
 // start-up; ReadNextEntry overwrites entry and transfer for each entry;
@@ -20,12 +22,10 @@
 
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/zip_format.h"
-#include "packed/sfx_layout.h"
 
 enum {
   PATH_BUFFER = 261,          // 260 characters plus terminator
   PASSWORD_BUFFER = 256,      // at most 254 characters are kept
-  SETTINGS_TEXT_BUFFER = 512, // each settings text, zero-filled before reading
   ENTRY_INPUT_SIZE = 8192,    // EntryInputBuffer
   OUTPUT_WINDOW_SIZE = 32768, // OutputWindow: Deflate history and copy buffer
   CRC_TABLE_ENTRIES = 256
@@ -130,31 +130,11 @@ enum {
   OVERWRITE_STOP = 2
 };
 
-typedef struct ShellState {
-  void *appInstance;               // module handle: source of dialogs and icons
-  char sfxPath[PATH_BUFFER];       // SFX path from the trailer (own image path before)
-  void *mainDialog;                // main dialog window, null when none
-  int32_t overwriteAll;            // 1: replace existing files without asking
-  int32_t cancelRequested;         // 1 once "Abbrechen" was pressed
-  int32_t extractionStarted;       // 1 right before ExtractArchive runs
-} ShellState;
-
-typedef struct SettingsState {
-  SettingsBlock block;             // as read from the image tail
-  char introText[SETTINGS_TEXT_BUFFER];
-  char introCaption[SETTINGS_TEXT_BUFFER];
-  char infoText[SETTINGS_TEXT_BUFFER];
-  char runFile[SETTINGS_TEXT_BUFFER];
-  char defaultFolder[SETTINGS_TEXT_BUFFER];
-} SettingsState;
-
 extern ExtractionState extraction;
 extern TransferState transfer;
 extern RunCounters counters;
 extern WorkingStorage storage;
 extern ExtractCallbacks callbacks;
-extern ShellState shell;
-extern SettingsState settings;
 
 // Sets extraction.targetFolder to folder with "\" appended when its last
 // character is not one; an empty folder gives "\". Returns 1; 0 with code 5

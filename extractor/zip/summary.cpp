@@ -1,6 +1,6 @@
 // Summary texts. All texts are Windows-1252 bytes written as escapes
-// (\xFC is "ü", \xE4 "ä", \xDF "ß") so that the source's own encoding
-// cannot change them.
+// (\xFC is "ü", \xE4 "ä", \xF6 "ö", \xDF "ß") so that the source's own
+// encoding cannot change them.
 #include "extractor/zip/summary.h"
 
 #include <stdio.h>
@@ -26,6 +26,12 @@ const char *ErrorCodeText(int32_t code) {
     case ERR_CRC: return "Pr\xFC" "fsummenfehler.\r\n";
     case ERR_INVALID_DATA: return "Das Archiv enth\xE4lt ung\xFCltige Daten\r\n";
     case ERR_NO_ARCHIVE: return "Das Archiv ist anscheinend kein g\xFCltiges Archiv.\r\n";
+    case ERR_METHOD:
+      return "Das Archiv verwendet eine Kompressionsmethode, die dieses Programm nicht entpacken kann.\r\n";
+    case ERR_AES:
+      return "Eine Datei im Archiv ist mit AES verschl\xFCsselt; dieses Programm kann sie nicht entpacken.\r\n";
+    case ERR_TOO_LARGE:
+      return "Eine Datei im Archiv ist 2 GB oder gr\xF6\xDF" "er; dieses Programm kann sie nicht entpacken.\r\n";
     default: return "";
   }
 }
@@ -42,9 +48,9 @@ static void Append(char *message, const char *source) {
 
 // The run file part of code 106: "Die Datei 'name.ext' konnte ...", with
 // name.ext shortened to what leaves room for the counter line.
-static void AppendRunFileText(char *message, uint32_t counterLength) {
+static void AppendRunFileText(char *message, const char *runFile, uint32_t counterLength) {
   char name[SPLIT_FIELD], extension[SPLIT_FIELD];
-  SplitPath(settings.runFile, nullptr, nullptr, name, extension);
+  SplitPath(runFile, nullptr, nullptr, name, extension);
   char shown[2 * SPLIT_FIELD];
   snprintf(shown, sizeof shown, "%s%s", name, extension);
 
@@ -61,7 +67,7 @@ static void AppendRunFileText(char *message, uint32_t counterLength) {
   Append(message, kRunFileAfter);
 }
 
-uint32_t ComposeSummary(char *message) {
+uint32_t ComposeSummary(char *message, const char *runFile) {
   memset(message, 0, SUMMARY_TEXT_BUFFER);
   int32_t code = extraction.errorCode;
   if (code != ERR_NONE) counters.errorCount++;
@@ -83,7 +89,7 @@ uint32_t ComposeSummary(char *message) {
     Append(message, kCancelled);
   } else if (code != ERR_NONE) {
     Append(message, kErrorPrefix);
-    if (code == ERR_RUN_FILE) AppendRunFileText(message, (uint32_t)strlen(counterLine));
+    if (code == ERR_RUN_FILE) AppendRunFileText(message, runFile, (uint32_t)strlen(counterLine));
     else Append(message, ErrorCodeText(code));
   }
   Append(message, counterLine);

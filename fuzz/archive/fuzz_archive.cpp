@@ -102,7 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   SlashesToBackslashes(&coreTarget[0]);
   FileSetWriteLimit(8 << 20);
   passwordGiven = 0;
-  shell.overwriteAll = 1;
   if (AllocWorkingStorage()) {
     OpenArchive(coreArchive.c_str());
     callbacks.reportProgress = GoOn;

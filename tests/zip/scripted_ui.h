@@ -35,19 +35,21 @@ struct ScriptedUi {
   std::vector<std::string> completed;  // entry names at their final call
   const char *password = nullptr;      // answer at the password prompt; null gives up
   int passwordPrompts = 0;
+  int overwriteAll = 0;                // "Alle ersetzen" given (or set by the run)
+  int cancelRequested = 0;             // "Abbrechen" pressed during the extraction
 };
 
 inline ScriptedUi ui;
 
 inline int ScriptedConfirm(const char *targetPath, const EntryFindData *) {
-  if (!shell.overwriteAll) {
+  if (!ui.overwriteAll) {
     if (FileGetAttributes(targetPath) == FILE_ATTR_NONE) return OVERWRITE_WRITE;
     size_t asked = ui.questions.size();
     ui.questions.push_back(targetPath);
     int button = asked < ui.overwriteButtons.size() ? ui.overwriteButtons[asked] : BUTTON_CANCEL;
     if (button == BUTTON_NO) return OVERWRITE_SKIP;
     if (button == BUTTON_CANCEL) return OVERWRITE_STOP;
-    if (button == BUTTON_REPLACE_ALL) shell.overwriteAll = 1;
+    if (button == BUTTON_REPLACE_ALL) ui.overwriteAll = 1;
   }
   MakeWritable(targetPath);
   return OVERWRITE_WRITE;
@@ -55,16 +57,16 @@ inline int ScriptedConfirm(const char *targetPath, const EntryFindData *) {
 
 inline int ScriptedCrcMismatch(const char *) {
   ui.crcWarnings++;
-  return ui.crcButton == BUTTON_CANCEL || shell.cancelRequested ? CRC_MISMATCH_STOP : CRC_MISMATCH_KEEP;
+  return ui.crcButton == BUTTON_CANCEL || ui.cancelRequested ? CRC_MISMATCH_STOP : CRC_MISMATCH_KEEP;
 }
 
 inline int ScriptedProgress(int, int32_t) {
   if (storage.entry->entryComplete) {
     ui.completed.push_back(storage.entry->entryName);
   } else if (ui.stopAtReport > 0 && ++ui.intermediateReports >= ui.stopAtReport) {
-    shell.cancelRequested = 1;
+    ui.cancelRequested = 1;
   }
-  return shell.cancelRequested ? 0 : 1;
+  return ui.cancelRequested ? 0 : 1;
 }
 
 inline int ScriptedPassword(int, char *buffer, const char *) {
@@ -76,8 +78,8 @@ inline int ScriptedPassword(int, char *buffer, const char *) {
 
 // The start-up and the run: storage, archive, callbacks, target, driver.
 inline void RunExtraction(const std::string &coreArchive, const std::string &coreTarget, int overwriteAll = 0) {
-  shell.overwriteAll = overwriteAll;
-  shell.cancelRequested = 0;
+  ui.overwriteAll = overwriteAll;
+  ui.cancelRequested = 0;
   if (!AllocWorkingStorage()) return;
   OpenArchive(coreArchive.c_str());
   callbacks.reportProgress = ScriptedProgress;

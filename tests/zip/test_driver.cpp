@@ -72,7 +72,7 @@ class DriverTest : public ::testing::Test {
   }
   std::string Summary() {
     char message[SUMMARY_TEXT_BUFFER];
-    ComposeSummary(message);
+    ComposeSummary(message, "");
     return message;
   }
 
@@ -138,7 +138,7 @@ TEST_F(DriverTest, ExistingFilesAlleErsetzenAsksOnce) {
            Entry("three.txt", TextBytes("new 3"))});
   EXPECT_EQ(ERR_NONE, extraction.errorCode);
   EXPECT_EQ(1u, ui.questions.size());
-  EXPECT_EQ(1, shell.overwriteAll);
+  EXPECT_EQ(1, ui.overwriteAll);
   EXPECT_EQ(TextBytes("new 3"), Target("three.txt"));
   EXPECT_EQ(3u, counters.filesExtracted);
 }
