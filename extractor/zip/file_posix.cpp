@@ -256,6 +256,12 @@ int32_t CreateFolder(const char *path) {
   return mkdir(native, 0777) == 0 ? 0 : -1;
 }
 
+// The local time is turned into UTC with the offset in force on the
+// entry's own date (summer time for a date in summer), as unzip does.
+// Windows' LocalFileTimeToFileTime applies today's offset instead, so in
+// zones with summer time the two differ by an hour for dates in the other
+// season; the POSIX layer keeps unzip's answer, which is the same on every
+// day the archive is unpacked. DosDateTimeToUtc converts the same way.
 int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime) {
   struct tm local;
   if (!DosToTm(dosDate, dosTime, &local)) return WIN_ERROR_INVALID_PARAMETER;

@@ -47,7 +47,7 @@ int DosToTm(uint16_t dosDate, uint16_t dosTime, struct tm *out) {
   out->tm_hour = hour;
   out->tm_min = minute;
   out->tm_sec = second;
-  out->tm_isdst = -1;  // let the zone rules decide, as LocalFileTimeToFileTime uses the current ones
+  out->tm_isdst = -1;  // mktime applies the offset in force on that date (see FileSetTime)
   return 1;
 }
 
