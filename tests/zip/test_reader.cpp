@@ -369,6 +369,19 @@ TEST_F(WalkTest, Zip64RecordsAndExtraFields) {
   }
 }
 
+TEST_F(WalkTest, MoreThan65535EntriesThroughTheZip64EndRecord) {
+  // Python's zipfile writes the ZIP64 end record once the count does not
+  // fit in 16 bits; the end record then holds 0xFFFF.
+  std::string path = temp_.File("many.zip");
+  ASSERT_EQ(0, RunCommand("python3 " OSTREL_SOURCE_DIR "/tests/zip/write_archive.py many " + ShellQuote(path) + " 66000"));
+  ASSERT_EQ(1, Start(ReadFileBytes(path)));
+  uint32_t read = 0;
+  while (ReadNextEntry()) read++;
+  EXPECT_EQ(66000u, read);
+  EXPECT_EQ(ERR_NONE, extraction.errorCode);
+  EXPECT_STREQ("e65999", storage.entry->entryName);
+}
+
 int GiveUp(int, char *, const char *) { return 0; }
 int AnyPassword(int, char *buffer, const char *) {
   strcpy(buffer, "irrelevant");
