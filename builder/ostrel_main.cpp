@@ -3,19 +3,37 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "builder/commands.h"
+#include "builder/embedded.h"
 
 static const Command commands[] = {
-    // Each command adds its line here when its source file lands.
+    {"build", "make an SFX file from a folder or a ZIP archive", RunBuild},
+    {"info", "show the layout and settings of an SFX file", RunInfo},
+    {"list", "list the entries of an SFX file", RunList},
+    {"test", "decode every entry of an SFX file and check its CRC", RunTest},
+    {"extract", "extract an SFX file or a ZIP archive into a folder", RunExtract},
     {"pack", "pack a file into a packed stage", RunPack},
     {"unpack", "unpack a packed stage", RunUnpack},
-    {"extract", "extract an SFX file or a ZIP archive into a folder", RunExtract},
     {nullptr, nullptr, nullptr}};
 
 static void PrintOverview(FILE *out) {
   fprintf(out, "usage: ostrel COMMAND [ARGS]\n\ncommands:\n");
   for (const Command *c = commands; c->name; c++) fprintf(out, "  %-8s %s\n", c->name, c->synopsis);
-  fprintf(out, "\n'ostrel COMMAND --help' describes one command.\n");
+  fprintf(out, "\n'ostrel COMMAND --help' describes one command; 'ostrel --version' names the build.\n");
+}
+
+// The tool's version and build, and the Windows programs it would use.
+static void PrintVersion(void) {
+  printf("%s\n", ToolVersion());
+  for (int arch = SFX_ARCH_WIN32; arch <= SFX_ARCH_WIN64; arch++) {
+    for (const char *name : {"stub", "extractor"}) {
+      std::string path, tried;
+      int found = FindProgram((SfxArch)arch, name, &path, &tried);
+      printf("  %s %-9s %s\n", kArchName[arch], name, found ? path.c_str() : "not found");
+    }
+  }
 }
 
 int main(int argc, char **argv) {
@@ -25,6 +43,10 @@ int main(int argc, char **argv) {
   }
   if (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h") || !strcmp(argv[1], "help")) {
     PrintOverview(stdout);
+    return EXIT_OK;
+  }
+  if (!strcmp(argv[1], "--version")) {
+    PrintVersion();
     return EXIT_OK;
   }
   for (const Command *c = commands; c->name; c++)

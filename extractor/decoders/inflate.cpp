@@ -59,6 +59,9 @@ typedef struct InflateState {
   int32_t inputFailed;          // 1 once a refill failed (code 5 recorded): decoding stops
   // Output
   uint32_t windowPos;           // next write position in storage.outputWindow, 0..OUTPUT_WINDOW_SIZE-1
+  uint32_t windowFull;          // 1 once the entry filled the window (flushed it whole): every
+                                // distance (at most 32,768) stays inside the entry's own bytes;
+                                // 0: only the first windowPos bytes are the entry's
   // Fixed-code tables, built on an entry's first fixed block, kept until ReleaseFixedTables
   CodeEntry *fixedLiteral;      // null while not built
   CodeEntry *fixedDistance;
@@ -99,13 +102,23 @@ static inline void DropBits(uint32_t n) {
   state.bitCount -= n;
 }
 
+// Hands on the full window and starts it again from position 0.
+static void FlushFullWindow(void) {
+  FlushWindow(OUTPUT_WINDOW_SIZE);
+  state.windowPos = 0;
+  state.windowFull = 1;
+}
+
 static inline void PutByte(uint8_t byte) {
   storage.outputWindow[state.windowPos++] = byte;
-  if (state.windowPos == OUTPUT_WINDOW_SIZE) {
-    FlushWindow(OUTPUT_WINDOW_SIZE);
-    state.windowPos = 0;
-  }
+  if (state.windowPos == OUTPUT_WINDOW_SIZE) FlushFullWindow();
 }
+
+// A match may reach back only into bytes this entry produced: until the
+// window was full once these are its first windowPos bytes. A longer
+// distance would copy an earlier entry's bytes (perhaps of an encrypted
+// one) and is refused, as zlib refuses it ("too far back").
+static inline int DistanceTooFar(uint32_t distance, uint32_t pos) { return distance > pos && !state.windowFull; }
 
 // Decodes one code through table and its sub-tables. Returns its entry, or
 // null for an invalid code, an empty table (a code set with no lengths, so
@@ -125,9 +138,8 @@ static const CodeEntry *DecodeSymbol(const CodeEntry *table, uint32_t tableBits)
 }
 
 // Copies a match of length bytes from distance back, wrapping in the window.
-// Distances reaching before the entry's first byte copy what the window
-// holds from earlier (it is not cleared between entries); the mask keeps
-// every read inside the window.
+// The caller has refused distances before the entry's first byte
+// (DistanceTooFar); the mask keeps every read inside the window anyway.
 static void CopyMatch(uint32_t distance, uint32_t length) {
   uint8_t *window = storage.outputWindow;
   uint32_t from = (state.windowPos - distance) & WINDOW_MASK;
@@ -143,10 +155,7 @@ static void CopyMatch(uint32_t distance, uint32_t length) {
     }
     state.windowPos = pos + n;
     from = (from + n) & WINDOW_MASK;
-    if (state.windowPos == OUTPUT_WINDOW_SIZE) {
-      FlushWindow(OUTPUT_WINDOW_SIZE);
-      state.windowPos = 0;
-    }
+    if (state.windowPos == OUTPUT_WINDOW_SIZE) FlushFullWindow();
   }
 }
 
@@ -234,9 +243,14 @@ static int DecodeCodesFast(const CodeEntry *literalTable, const CodeEntry *dista
     count -= e->op;
 
     if (distance > pos) {
-      // The source wraps to the window's far end (or lies before the
-      // entry's first byte): the general copy handles it; the room check
-      // above guarantees it cannot reach the flush point.
+      // The source wraps to the window's far end: the general copy handles
+      // it; the room check above guarantees it cannot reach the flush
+      // point. Before the window was full once, it lies before the
+      // entry's first byte instead: corrupt.
+      if (!state.windowFull) {
+        result = INFLATE_CORRUPT;
+        goto done;
+      }
       state.windowPos = pos;
       CopyMatch(distance, length);
       pos = state.windowPos;
@@ -287,11 +301,17 @@ done:
 
 // ---- blocks --------------------------------------------------------------------
 
+// 1 once the output sink refused a flush (the entry outgrew its declared
+// size): matches can expand input a thousandfold, so decoding stops there
+// instead of running on to the end of the stream.
+static inline int SinkRefused(void) { return extraction.errorCode == ERR_INVALID_DATA; }
+
 // Decodes literal/length and distance codes up to the end of the block.
 // Returns INFLATE_OK at the end of the block, else INFLATE_CORRUPT.
 static int DecodeCodes(const CodeEntry *literalTable, const CodeEntry *distanceTable, uint32_t literalBits,
                        uint32_t distanceBits) {
   for (;;) {
+    if (SinkRefused()) return INFLATE_CORRUPT;
     if (literalTable && distanceTable && state.windowPos < OUTPUT_WINDOW_SIZE - MAX_MATCH) {
       int fast = DecodeCodesFast(literalTable, distanceTable, literalBits, distanceBits);
       if (fast != FAST_LEAVE) return fast;
@@ -310,6 +330,7 @@ static int DecodeCodes(const CodeEntry *literalTable, const CodeEntry *distanceT
     if (!e || !NeedBits(e->op)) return INFLATE_CORRUPT;
     uint32_t distance = e->value + (uint32_t)LowBits(state.bitBuffer, e->op);
     DropBits(e->op);
+    if (DistanceTooFar(distance, state.windowPos)) return INFLATE_CORRUPT;
     CopyMatch(distance, length);
   }
 }
@@ -348,10 +369,7 @@ static int DecodeStoredBlock(void) {
     EntryInputAdvance((int32_t)n);
     state.windowPos += n;
     length -= n;
-    if (state.windowPos == OUTPUT_WINDOW_SIZE) {
-      FlushWindow(OUTPUT_WINDOW_SIZE);
-      state.windowPos = 0;
-    }
+    if (state.windowPos == OUTPUT_WINDOW_SIZE) FlushFullWindow();
   }
   return INFLATE_OK;
 }
@@ -510,24 +528,27 @@ int DecodeDeflateEntry(void) {
   state.bitBuffer = 0;
   state.bitCount = 0;
   state.windowPos = 0;
+  state.windowFull = 0;
   state.inputFailed = 0;
   int last = 0;
   do {
     int r = DecodeBlock(&last);
+    if (r == INFLATE_OK && SinkRefused()) r = INFLATE_CORRUPT;  // stored blocks: bounded by the input
     if (r != INFLATE_OK) {
-      // A failed read keeps its own code (5); everything else is corrupt data.
-      if (!state.inputFailed) extraction.errorCode = ERR_INVALID_DATA;
+      // A failed read keeps its own code (5), as does any code recorded
+      // before (the first one stays); everything else is corrupt data.
+      if (!state.inputFailed && extraction.errorCode == ERR_NONE) extraction.errorCode = ERR_INVALID_DATA;
       return r;
     }
   } while (!last);
   // A stream that needed bits beyond its budget to finish decoded stale
   // buffer bytes: refuse it (a complete stream only looks ahead).
   if (extraction.errorCode != ERR_CANCELLED && (uint32_t)EntryInputOverrun() * 8 > state.bitCount) {
-    extraction.errorCode = ERR_INVALID_DATA;
+    if (extraction.errorCode == ERR_NONE) extraction.errorCode = ERR_INVALID_DATA;
     return INFLATE_CORRUPT;
   }
   FlushWindow((int32_t)state.windowPos);
-  return INFLATE_OK;
+  return SinkRefused() ? INFLATE_CORRUPT : INFLATE_OK;
 }
 
 int ReleaseFixedTables(void) {

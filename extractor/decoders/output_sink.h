@@ -13,10 +13,9 @@ void NotifyProgress(void);
 // Copies an entry that is not deflated (bytesTotal bytes, decrypted when
 // the entry is encrypted) from extraction.dataFile to extraction.outputFile.
 void CopyStoredEntry(void);
-// The CRC half of the entry check, made on the driver's final progress call
-// (entry->entryComplete = 1): complements transfer.crc (once per entry) and
+// The CRC comparison of the entry check, made by the driver alone once the
+// entry is complete: complements transfer.crc (call it once per entry) and
 // compares it with the central record's CRC-32. Returns 1 when they match.
-// The caller (progress callback) decides on the warning and its answer.
 int CheckEntryCrc(void);
 
 #endif

@@ -57,6 +57,9 @@ int AllocWorkingStorage(void) {
     FreeWorkingStorage();
     return Fail(ERR_NO_MEMORY);
   }
+  // A fresh window holds whatever the heap held before; the decoder never
+  // reads bytes an entry did not produce, but nothing old should be there.
+  memset(storage.outputWindow, 0, OUTPUT_WINDOW_SIZE);
   memset(storage.entry, 0, sizeof(EntryRecord));
   BuildCrcTable();
   return 1;

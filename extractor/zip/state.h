@@ -7,8 +7,10 @@
 //   counters    RunCounters      files, errors, warnings of the run
 //   storage     WorkingStorage   the four heap blocks of the run
 //   callbacks   ExtractCallbacks the slots through which extraction reaches the user
-//   shell       ShellState       flags of the start-up and the main dialog
-//   settings    SettingsState    the settings block and its five texts
+//
+// The state of the Windows program around the core (start-up flags, main
+// dialog, settings) lives with it, in extractor/shell/shell_state.h; each
+// user of the callbacks keeps its own answers (such as "replace all").
 //
 // Lifecycle: OpenArchive zeroes extraction, counters and callbacks once at
 // start-up; ReadNextEntry overwrites entry and transfer for each entry;
@@ -20,19 +22,17 @@
 
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/zip_format.h"
-#include "packed/sfx_layout.h"
 
 enum {
   PATH_BUFFER = 261,          // 260 characters plus terminator
   PASSWORD_BUFFER = 256,      // at most 254 characters are kept
-  SETTINGS_TEXT_BUFFER = 512, // each settings text, zero-filled before reading
   ENTRY_INPUT_SIZE = 8192,    // EntryInputBuffer
   OUTPUT_WINDOW_SIZE = 32768, // OutputWindow: Deflate history and copy buffer
   CRC_TABLE_ENTRIES = 256
 };
 
 typedef struct ExtractionState {
-  char targetFolder[PATH_BUFFER];  // always ends in "\" (SetTargetFolder)
+  char targetFolder[PATH_BUFFER];  // ends in "\" (SetTargetFolder); empty: refused, nothing extracts
   FileHandle dataFile;             // SFX file: end record, local headers, entry data
   FileHandle directoryFile;        // SFX file again: walks the central directory only
   FileHandle outputFile;           // file being extracted
@@ -68,7 +68,7 @@ typedef struct RunCounters {
 
 typedef struct WorkingStorage {
   uint8_t *entryInput;             // EntryInputBuffer, ENTRY_INPUT_SIZE bytes, zero-filled
-  uint8_t *outputWindow;           // OutputWindow, OUTPUT_WINDOW_SIZE bytes, not cleared
+  uint8_t *outputWindow;           // OutputWindow, OUTPUT_WINDOW_SIZE bytes, zero-filled at creation
   EntryRecord *entry;              // zero-filled at creation
   uint32_t *crcTable;              // CrcTable, 256 entries
 } WorkingStorage;
@@ -91,18 +91,38 @@ typedef struct EntryFindData {
 static_assert(sizeof(EntryFindData) == 320, "EntryFindData has the size of WIN32_FIND_DATAA");
 
 // Progress: reserved is 0; percent normally 0..100. Returns nonzero to go on, 0 to stop.
+// The driver's last call for an entry (entryComplete = 1, percent 100) is a
+// display update only: its answer is not examined and it checks nothing.
 typedef int (*ReportProgressFn)(int reserved, int32_t percent);
 // Returns 0 write the entry, 1 skip it, 2 stop the extraction.
 typedef int (*ConfirmOverwriteFn)(const char *targetPath, const EntryFindData *entry);
 // buffer is extraction.password, overwritten on confirmation only.
 // Returns 1 when the user confirmed, 0 when they gave up.
 typedef int (*AskPasswordFn)(int reserved, char *buffer, const char *entryName);
+// The CRC question. The driver compares every entry's CRC-32 itself, after
+// the entry's file is complete and closed (still under its temporary
+// name), and asks only when they differ and no code is recorded (never
+// after a cancel or another failure). entryName is the entry's name as in
+// EntryRecord (backslashes, ANSI); a dialog shows its last component.
+// Returns CRC_MISMATCH_KEEP (the warning box's OK): the file is kept and
+// counters.warningCount raised by the driver; CRC_MISMATCH_STOP (Cancel,
+// or a user who has already asked to stop): the driver records 9962,
+// deletes the file and ends the run. An empty slot answers STOP without a
+// question: silent runs and a tool without a terminal leave it empty, so a
+// damaged file is never kept where nobody could be told.
+typedef int (*ConfirmCrcMismatchFn)(const char *entryName);
 
 typedef struct ExtractCallbacks {
-  ReportProgressFn reportProgress;     // skipped by NotifyProgress when empty
-  ConfirmOverwriteFn confirmOverwrite; // always filled when ExtractArchive runs
-  AskPasswordFn askPassword;           // empty counts as giving up
+  ReportProgressFn reportProgress;         // skipped by NotifyProgress and the driver when empty
+  ConfirmOverwriteFn confirmOverwrite;     // always filled when ExtractArchive runs
+  AskPasswordFn askPassword;               // empty counts as giving up
+  ConfirmCrcMismatchFn confirmCrcMismatch; // empty counts as CRC_MISMATCH_STOP
 } ExtractCallbacks;
+
+enum {
+  CRC_MISMATCH_STOP = 0,
+  CRC_MISMATCH_KEEP = 1
+};
 
 enum {
   OVERWRITE_WRITE = 0,
@@ -110,34 +130,16 @@ enum {
   OVERWRITE_STOP = 2
 };
 
-typedef struct ShellState {
-  void *appInstance;               // module handle: source of dialogs and icons
-  char sfxPath[PATH_BUFFER];       // SFX path from the trailer (own image path before)
-  void *mainDialog;                // main dialog window, null when none
-  int32_t overwriteAll;            // 1: replace existing files without asking
-  int32_t cancelRequested;         // 1 once "Abbrechen" was pressed
-  int32_t extractionStarted;       // 1 right before ExtractArchive runs
-} ShellState;
-
-typedef struct SettingsState {
-  SettingsBlock block;             // as read from the image tail
-  char introText[SETTINGS_TEXT_BUFFER];
-  char introCaption[SETTINGS_TEXT_BUFFER];
-  char infoText[SETTINGS_TEXT_BUFFER];
-  char runFile[SETTINGS_TEXT_BUFFER];
-  char defaultFolder[SETTINGS_TEXT_BUFFER];
-} SettingsState;
-
 extern ExtractionState extraction;
 extern TransferState transfer;
 extern RunCounters counters;
 extern WorkingStorage storage;
 extern ExtractCallbacks callbacks;
-extern ShellState shell;
-extern SettingsState settings;
 
 // Sets extraction.targetFolder to folder with "\" appended when its last
-// character is not one; an empty folder gives "\".
-void SetTargetFolder(const char *folder);
+// character is not one; an empty folder gives "\". Returns 1; 0 with code 5
+// when that does not fit the path buffer (a folder of 260 characters):
+// targetFolder is then empty, and ExtractArchive refuses to start with it.
+int SetTargetFolder(const char *folder);
 
 #endif

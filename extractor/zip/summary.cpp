@@ -48,9 +48,9 @@ static void Append(char *message, const char *source) {
 
 // The run file part of code 106: "Die Datei 'name.ext' konnte ...", with
 // name.ext shortened to what leaves room for the counter line.
-static void AppendRunFileText(char *message, uint32_t counterLength) {
+static void AppendRunFileText(char *message, const char *runFile, uint32_t counterLength) {
   char name[SPLIT_FIELD], extension[SPLIT_FIELD];
-  SplitPath(settings.runFile, nullptr, nullptr, name, extension);
+  SplitPath(runFile, nullptr, nullptr, name, extension);
   char shown[2 * SPLIT_FIELD];
   snprintf(shown, sizeof shown, "%s%s", name, extension);
 
@@ -67,7 +67,7 @@ static void AppendRunFileText(char *message, uint32_t counterLength) {
   Append(message, kRunFileAfter);
 }
 
-uint32_t ComposeSummary(char *message) {
+uint32_t ComposeSummary(char *message, const char *runFile) {
   memset(message, 0, SUMMARY_TEXT_BUFFER);
   int32_t code = extraction.errorCode;
   if (code != ERR_NONE) counters.errorCount++;
@@ -89,7 +89,7 @@ uint32_t ComposeSummary(char *message) {
     Append(message, kCancelled);
   } else if (code != ERR_NONE) {
     Append(message, kErrorPrefix);
-    if (code == ERR_RUN_FILE) AppendRunFileText(message, (uint32_t)strlen(counterLine));
+    if (code == ERR_RUN_FILE) AppendRunFileText(message, runFile, (uint32_t)strlen(counterLine));
     else Append(message, ErrorCodeText(code));
   }
   Append(message, counterLine);

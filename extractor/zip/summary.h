@@ -32,15 +32,10 @@ const char *ErrorCodeText(int32_t code);
 
 // message (SUMMARY_TEXT_BUFFER bytes) <- the summary of the run, from
 // extraction.errorCode, the three counters and, for code 106, the name and
-// extension of settings.runFile. Raises counters.errorCount by 1 when the
+// extension of runFile (the program that was to start; may be a path). Raises counters.errorCount by 1 when the
 // code is neither 0 nor 2926, as the box does once per process. The run
 // file's name is shortened (ending in "...") so that the message never
 // exceeds SUMMARY_TEXT_BUFFER - 1 characters. Returns the message length.
-uint32_t ComposeSummary(char *message);
-
-// The Windows box around ComposeSummary: MessageBoxA with no owner, caption
-// "Hinweis", MB_OK | MB_ICONINFORMATION. Returns the box's result. Defined
-// by the Windows user interface only; the native tool prints instead.
-int ShowSummary(void);
+uint32_t ComposeSummary(char *message, const char *runFile);
 
 #endif

@@ -29,10 +29,8 @@ static std::string root;  // temporary folder: archive.bin and target/
 
 static int passwordGiven;
 
-static int GoOn(int, int32_t) {
-  if (storage.entry->entryComplete && extraction.errorCode == ERR_NONE) CheckEntryCrc();
-  return 1;
-}
+static int GoOn(int, int32_t) { return 1; }
+static int KeepDamaged(const char *) { return CRC_MISMATCH_KEEP; }
 static int WriteAll(const char *target, const EntryFindData *) {
   MakeWritable(target);
   return OVERWRITE_WRITE;
@@ -43,12 +41,12 @@ static int OnePassword(int, char *buffer, const char *) {
   return 1;
 }
 
-// The driver's temporary names: "~ox", 5 hex digits, ".tmp". An entry may
+// The driver's temporary names: "~ox", 8 hex digits, ".tmp". An entry may
 // carry such a name itself; then this reports a false leftover (rare, and
 // visible in the input).
 static int IsTempName(const char *name) {
-  if (strlen(name) != 12 || strncmp(name, "~ox", 3) != 0 || strcmp(name + 8, ".tmp") != 0) return 0;
-  for (int i = 3; i < 8; i++)
+  if (strlen(name) != 15 || strncmp(name, "~ox", 3) != 0 || strcmp(name + 11, ".tmp") != 0) return 0;
+  for (int i = 3; i < 11; i++)
     if (!strchr("0123456789abcdef", name[i])) return 0;
   return 1;
 }
@@ -104,12 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   SlashesToBackslashes(&coreTarget[0]);
   FileSetWriteLimit(8 << 20);
   passwordGiven = 0;
-  shell.overwriteAll = 1;
   if (AllocWorkingStorage()) {
     OpenArchive(coreArchive.c_str());
     callbacks.reportProgress = GoOn;
     callbacks.confirmOverwrite = WriteAll;
     callbacks.askPassword = OnePassword;
+    callbacks.confirmCrcMismatch = KeepDamaged;
     SetTargetFolder(coreTarget.c_str());
     ExtractArchive();
   }

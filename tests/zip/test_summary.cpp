@@ -18,10 +18,9 @@ std::string Compose(int32_t code, uint32_t files, uint32_t errors, uint32_t warn
   counters.filesExtracted = files;
   counters.errorCount = errors;
   counters.warningCount = warnings;
-  strcpy(settings.runFile, runFile);
   char message[SUMMARY_TEXT_BUFFER + 8];
   memset(message, 'X', sizeof message);
-  uint32_t length = ComposeSummary(message);
+  uint32_t length = ComposeSummary(message, runFile);
   EXPECT_EQ(strlen(message), length);
   EXPECT_LE(length, SUMMARY_TEXT_BUFFER - 1u);
   for (int i = length; i < SUMMARY_TEXT_BUFFER; i++) EXPECT_EQ(0, message[i]);  // zero-filled

@@ -29,7 +29,8 @@ Bytes TextBytes(const std::string &text);
 bool PathExists(const std::string &path);
 // Every regular file below root, as "relative/path" -> contents, sorted.
 std::vector<std::pair<std::string, Bytes>> ListTree(const std::string &root);
-// Runs a shell command; returns its exit status (-1 when it could not run).
+// Runs a shell command with every file it writes capped in size; returns
+// its exit status (-1 when it could not run or was killed).
 int RunCommand(const std::string &command);
 std::string ShellQuote(const std::string &text);
 
@@ -48,6 +49,8 @@ struct ZipEntrySpec {
   int64_t localUncompressedOverride = -1;
   int64_t localCompressedOverride = -1;
   int64_t localOffsetOverride = -1;  // central record's local header offset
+  int64_t sizeOverride = -1;     // >= 0: uncompressed size in both headers (a size that lies)
+  Bytes packedOverride;          // non-empty: stored as the entry's data as it is (hand-made streams)
   bool zip64 = false;            // sizes and offset as ZIP64 markers, values in the extra fields
   Bytes centralExtra;            // further extra sub-fields of the central record, as stored
 };

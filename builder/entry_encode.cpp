@@ -1,0 +1,102 @@
+// Deflate through zlib and libdeflate, and the traditional cipher's writer side.
+#include "builder/entry_encode.h"
+
+#include <errno.h>
+#include <libdeflate.h>
+#include <sys/random.h>
+#include <zlib.h>
+
+enum {
+  ZLIB_BEST = 9,
+  ZLIB_RAW_WINDOW = -15,  // negative: raw Deflate, no zlib wrapper
+  ZLIB_MEMLEVEL = 9,
+  LIBDEFLATE_BEST = 12
+};
+
+static int DeflateZlib(const uint8_t *data, size_t size, std::vector<uint8_t> *out) {
+  z_stream stream = {};
+  if (deflateInit2(&stream, ZLIB_BEST, Z_DEFLATED, ZLIB_RAW_WINDOW, ZLIB_MEMLEVEL, Z_DEFAULT_STRATEGY) != Z_OK)
+    return 0;
+  out->resize(deflateBound(&stream, (uLong)size));
+  stream.next_in = (Bytef *)data;
+  stream.avail_in = (uInt)size;
+  stream.next_out = out->data();
+  stream.avail_out = (uInt)out->size();
+  int status = deflate(&stream, Z_FINISH);
+  out->resize(stream.total_out);
+  deflateEnd(&stream);
+  return status == Z_STREAM_END;
+}
+
+static int DeflateLibdeflate(const uint8_t *data, size_t size, std::vector<uint8_t> *out) {
+  struct libdeflate_compressor *compressor = libdeflate_alloc_compressor(LIBDEFLATE_BEST);
+  if (!compressor) return 0;
+  out->resize(libdeflate_deflate_compress_bound(compressor, size));
+  size_t got = libdeflate_deflate_compress(compressor, data, size, out->data(), out->size());
+  libdeflate_free_compressor(compressor);
+  out->resize(got);
+  return got != 0;
+}
+
+int DeflateBest(const uint8_t *data, size_t size, ZipEntryRecord *record, std::vector<uint8_t> *out) {
+  record->crc32 = (uint32_t)crc32_z(crc32_z(0, nullptr, 0), data, size);
+  record->uncompressedSize = (uint32_t)size;
+  out->clear();
+  if (size > 0) {
+    std::vector<uint8_t> other;
+    if (!DeflateZlib(data, size, out) || !DeflateLibdeflate(data, size, &other)) return 0;
+    if (other.size() < out->size()) out->swap(other);
+  }
+  if (size == 0 || out->size() >= size) {
+    out->assign(data, data + size);
+    record->method = ZIP_METHOD_STORED;
+  } else {
+    record->method = ZIP_METHOD_DEFLATE;
+  }
+  record->compressedSize = (uint32_t)out->size();
+  return 1;
+}
+
+int RandomBytes(uint8_t *buffer, size_t size) {
+  while (size > 0) {
+    ssize_t got = getrandom(buffer, size, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return 0;
+    buffer += got;
+    size -= (size_t)got;
+  }
+  return 1;
+}
+
+// The cipher's three keys (APPNOTE 6.1.5), updated with each plain byte.
+typedef struct CipherKeys {
+  uint32_t key[3];
+} CipherKeys;
+
+static void UpdateKeys(CipherKeys *keys, uint8_t plain) {
+  const z_crc_t *table = get_crc_table();
+  keys->key[0] = table[(keys->key[0] ^ plain) & 0xFF] ^ (keys->key[0] >> 8);
+  keys->key[1] = (keys->key[1] + (keys->key[0] & 0xFF)) * 134775813u + 1;
+  keys->key[2] = table[(keys->key[2] ^ (keys->key[1] >> 24)) & 0xFF] ^ (keys->key[2] >> 8);
+}
+
+static uint8_t EncryptByte(CipherKeys *keys, uint8_t plain) {
+  uint16_t temp = (uint16_t)(keys->key[2] | 2);
+  uint8_t cipher = (uint8_t)(plain ^ (uint8_t)((temp * (temp ^ 1)) >> 8));
+  UpdateKeys(keys, plain);
+  return cipher;
+}
+
+int EncryptEntry(const std::string &password, ZipEntryRecord *record, std::vector<uint8_t> *data) {
+  uint8_t header[ZIP_CRYPT_HEADER_SIZE];
+  if (!RandomBytes(header, ZIP_CRYPT_HEADER_SIZE - 1)) return 0;
+  header[ZIP_CRYPT_HEADER_SIZE - 1] = (uint8_t)(record->crc32 >> 24);
+  CipherKeys keys = {{0x12345678u, 0x23456789u, 0x34567890u}};
+  for (unsigned char c : password) UpdateKeys(&keys, c);
+  data->insert(data->begin(), header, header + sizeof header);
+  for (uint8_t &byte : *data) byte = EncryptByte(&keys, byte);
+  record->flags |= ZIP_FLAG_ENCRYPTED;
+  record->compressedSize += ZIP_CRYPT_HEADER_SIZE;
+  if (record->versionNeeded < ZIP_VERSION_DEFLATE) record->versionNeeded = ZIP_VERSION_DEFLATE;
+  return 1;
+}

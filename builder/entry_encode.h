@@ -1,0 +1,31 @@
+// Turning a file's bytes into an entry's stored bytes: Deflate at the best
+// level of two independent compressors (zlib level 9 and libdeflate level
+// 12; the smaller stream wins, stored when neither is smaller than the
+// data), then the traditional ZIP cipher when a password is given.
+#ifndef OSTREL_BUILDER_ENTRY_ENCODE_H
+#define OSTREL_BUILDER_ENTRY_ENCODE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "builder/zip_writer.h"
+
+// Compresses data into out and sets method, CRC and both sizes of record
+// (the encryption header is not counted yet). Returns 1; 0 when a
+// compressor ran out of memory.
+int DeflateBest(const uint8_t *data, size_t size, ZipEntryRecord *record, std::vector<uint8_t> *out);
+
+// Fills size bytes from the system's random source. Returns 1; 0 when it failed.
+int RandomBytes(uint8_t *buffer, size_t size);
+
+// Encrypts the stored bytes in place with the traditional ZIP cipher
+// (APPNOTE 6.1), putting the 12-byte encryption header in front: 11 random
+// bytes, then the CRC's high byte, the check byte every reader compares
+// when flag bit 3 is clear. Sets bit 0 and adds 12 to the compressed size.
+// Returns 1; 0 when no random bytes could be had.
+int EncryptEntry(const std::string &password, ZipEntryRecord *record, std::vector<uint8_t> *data);
+
+#endif

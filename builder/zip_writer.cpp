@@ -1,0 +1,130 @@
+// ZIP records written field by field, little-endian whatever the host.
+#include "builder/zip_writer.h"
+
+#include <string.h>
+
+void PutLe16(uint8_t *out, uint16_t value) {
+  out[0] = (uint8_t)value;
+  out[1] = (uint8_t)(value >> 8);
+}
+
+void PutLe32(uint8_t *out, uint32_t value) {
+  for (int i = 0; i < 4; i++) out[i] = (uint8_t)(value >> (8 * i));
+}
+
+uint16_t GetLe16(const uint8_t *in) { return (uint16_t)(in[0] | (in[1] << 8)); }
+
+uint32_t GetLe32(const uint8_t *in) {
+  return (uint32_t)in[0] | ((uint32_t)in[1] << 8) | ((uint32_t)in[2] << 16) | ((uint32_t)in[3] << 24);
+}
+
+uint64_t GetLe64(const uint8_t *in) { return GetLe32(in) | ((uint64_t)GetLe32(in + 4) << 32); }
+
+void ZipWriterInit(ZipWriter *writer, FILE *file, uint64_t position) {
+  writer->file = file;
+  writer->position = position;
+  writer->directory.clear();
+  writer->entryCount = 0;
+  writer->failed = 0;
+}
+
+static int WriteBytes(ZipWriter *writer, const void *data, size_t size) {
+  if (writer->failed) return 0;
+  if (size && fwrite(data, 1, size, writer->file) != size) writer->failed = 1;
+  writer->position += size;
+  return !writer->failed;
+}
+
+size_t ProduceFromMemory(void *context, uint8_t *buffer, size_t capacity) {
+  MemorySource *source = (MemorySource *)context;
+  size_t count = source->size - source->done;
+  if (count > capacity) count = capacity;
+  memcpy(buffer, source->data + source->done, count);
+  source->done += count;
+  return count;
+}
+
+int ZipWriterAddEntry(ZipWriter *writer, const ZipEntryRecord *entry, ZipDataSource produce,
+                      void *context) {
+  if (writer->failed) return 0;
+  if (writer->position > 0xFFFFFFFFu) return (writer->failed = 1, 0);
+  uint32_t offset = (uint32_t)writer->position;
+
+  uint8_t local[ZIP_LOCAL_SIZE];
+  PutLe32(local + 0, ZIP_SIG_LOCAL);
+  PutLe16(local + 4, entry->versionNeeded);
+  PutLe16(local + 6, entry->flags);
+  PutLe16(local + 8, entry->method);
+  PutLe16(local + 10, entry->time);
+  PutLe16(local + 12, entry->date);
+  PutLe32(local + 14, entry->crc32);
+  PutLe32(local + 18, entry->compressedSize);
+  PutLe32(local + 22, entry->uncompressedSize);
+  PutLe16(local + 26, (uint16_t)entry->name.size());
+  PutLe16(local + 28, (uint16_t)entry->localExtra.size());
+  WriteBytes(writer, local, sizeof local);
+  WriteBytes(writer, entry->name.data(), entry->name.size());
+  WriteBytes(writer, entry->localExtra.data(), entry->localExtra.size());
+
+  uint8_t chunk[1 << 16];
+  for (uint32_t left = entry->compressedSize; left > 0 && !writer->failed;) {
+    size_t want = left < sizeof chunk ? left : sizeof chunk;
+    size_t got = produce(context, chunk, want);
+    if (got == 0 || got > want) return (writer->failed = 1, 0);
+    WriteBytes(writer, chunk, got);
+    left -= (uint32_t)got;
+  }
+  if (entry->flags & ZIP_FLAG_DESCRIPTOR) {
+    uint8_t descriptor[ZIP_DESCRIPTOR_SIZE];
+    PutLe32(descriptor + 0, ZIP_SIG_DESCRIPTOR);
+    PutLe32(descriptor + 4, entry->crc32);
+    PutLe32(descriptor + 8, entry->compressedSize);
+    PutLe32(descriptor + 12, entry->uncompressedSize);
+    WriteBytes(writer, descriptor, sizeof descriptor);
+  }
+
+  uint8_t central[ZIP_CENTRAL_SIZE];
+  PutLe32(central + 0, ZIP_SIG_CENTRAL);
+  PutLe16(central + 4, entry->versionMadeBy);
+  PutLe16(central + 6, entry->versionNeeded);
+  PutLe16(central + 8, entry->flags);
+  PutLe16(central + 10, entry->method);
+  PutLe16(central + 12, entry->time);
+  PutLe16(central + 14, entry->date);
+  PutLe32(central + 16, entry->crc32);
+  PutLe32(central + 20, entry->compressedSize);
+  PutLe32(central + 24, entry->uncompressedSize);
+  PutLe16(central + 28, (uint16_t)entry->name.size());
+  PutLe16(central + 30, (uint16_t)entry->centralExtra.size());
+  PutLe16(central + 32, (uint16_t)entry->comment.size());
+  PutLe16(central + 34, 0);  // disk number start
+  PutLe16(central + 36, entry->internalAttributes);
+  PutLe32(central + 38, entry->externalAttributes);
+  PutLe32(central + 42, offset);
+  std::vector<uint8_t> &dir = writer->directory;
+  dir.insert(dir.end(), central, central + sizeof central);
+  dir.insert(dir.end(), entry->name.begin(), entry->name.end());
+  dir.insert(dir.end(), entry->centralExtra.begin(), entry->centralExtra.end());
+  dir.insert(dir.end(), entry->comment.begin(), entry->comment.end());
+  writer->entryCount++;
+  return !writer->failed;
+}
+
+int ZipWriterFinish(ZipWriter *writer, uint16_t commentLength) {
+  if (writer->failed || writer->entryCount > ZIP_MAX_ENTRIES) return 0;
+  uint64_t directoryOffset = writer->position;
+  uint64_t directorySize = writer->directory.size();
+  if (directoryOffset + directorySize > 0xFFFFFFFFu) return (writer->failed = 1, 0);
+  WriteBytes(writer, writer->directory.data(), writer->directory.size());
+  uint8_t end[ZIP_END_SIZE];
+  PutLe32(end + 0, ZIP_SIG_END);
+  PutLe16(end + 4, 0);  // this disk
+  PutLe16(end + 6, 0);  // disk of the directory
+  PutLe16(end + 8, (uint16_t)writer->entryCount);
+  PutLe16(end + 10, (uint16_t)writer->entryCount);
+  PutLe32(end + 12, (uint32_t)directorySize);
+  PutLe32(end + 16, (uint32_t)directoryOffset);
+  PutLe16(end + 20, commentLength);
+  WriteBytes(writer, end, sizeof end);
+  return !writer->failed;
+}

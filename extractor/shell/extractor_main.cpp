@@ -1,0 +1,118 @@
+// The extractor's process entry and start-up sequence.
+//
+// WinMain:
+//   1. restrict the DLL search to the system folder
+//   2. read the settings from the image's tail (no valid tail: a box, exit 0)
+//   3. the intro box, when there is an intro text and the run is interactive
+//   4. working storage, archive, callbacks
+//   5. the main dialog, or the silent extraction into the default folder
+//   6. the summary box when the run calls for it; its answer is the exit code
+#include <windows.h>
+
+#include "extractor/resources/resource_ids.h"
+#include "extractor/shell/main_dialog.h"
+#include "extractor/shell/settings_reader.h"
+#include "extractor/shell/shell_state.h"
+#include "extractor/ui/overwrite_dialog.h"
+#include "extractor/ui/password_dialog.h"
+#include "extractor/ui/progress.h"
+#include "extractor/ui/texts.h"
+#include "extractor/zip/archive_reader.h"
+#include "extractor/zip/error_codes.h"
+#include "extractor/zip/extract_driver.h"
+#include "extractor/zip/summary.h"
+
+ShellState shell;
+SettingsState settings;
+
+// The extractor runs from the Windows folder or the user's temporary
+// folder, where anybody may have dropped a DLL named like one that USER32,
+// SHELL32 or COMDLG32 load on demand (themes, version, shell extensions).
+// From here on only the system folder is searched. The imports themselves
+// are known DLLs, which the loader always takes from the system folder.
+// SetDefaultDllDirectories is looked up, so that systems without it start.
+static void RestrictDllSearch(void) {
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+  SetDefaultDllDirectoriesFn setDefault = (SetDefaultDllDirectoriesFn)(void *)GetProcAddress(
+      GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+  if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryA("");
+}
+
+// The summary box: no owner, caption "Hinweis", the information icon also
+// for failures. Returns the box's answer.
+static int ShowSummary(void) {
+  char message[SUMMARY_TEXT_BUFFER];
+  ComposeSummary(message, settings.runFile);
+  return MessageBoxA(nullptr, message, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
+}
+
+// Returns 1 when the user answered OK or Yes. Styles other than 0, 1 and 2
+// get the single OK button of style 0.
+static int ShowIntro(void) {
+  static const UINT kStyles[] = {MB_OK | MB_ICONINFORMATION, MB_YESNO | MB_ICONQUESTION,
+                                 MB_OKCANCEL | MB_ICONINFORMATION};
+  int16_t style = settings.block.introStyle;
+  UINT flags = style >= 0 && style <= 2 ? kStyles[style] : kStyles[0];
+  const char *caption = settings.introCaption[0] ? settings.introCaption : kNoticeCaption;
+  int answer = MessageBoxA(nullptr, settings.introText, caption, flags);
+  return answer == IDOK || answer == IDYES;
+}
+
+static void InstallCallbacks(void) {
+  callbacks.reportProgress = ReportProgress;
+  callbacks.confirmOverwrite = ConfirmOverwrite;
+  callbacks.askPassword = AskPassword;
+  // With a positive silentMode there is nobody to ask: the empty slot makes
+  // the driver record 9962 and delete the damaged file.
+  if (settings.block.silentMode <= 0) callbacks.confirmCrcMismatch = AskCrcMismatch;
+}
+
+static void RunSilent(void) {
+  SetTargetFolder(settings.defaultFolder);
+  shell.overwriteAll = 1;
+  shell.extractionStarted = 1;
+  ExtractArchive();
+}
+
+// The exit code: the summary's answer when the run calls for the box, else 0.
+static int FinishRun(void) {
+  int16_t silent = settings.block.silentMode;
+  if (!shell.extractionStarted) return 0;
+  if (silent < 0 || (silent > 0 && extraction.errorCode == ERR_NONE)) return 0;
+  return ShowSummary();
+}
+
+static int WINAPI ExtractorMain(HINSTANCE instance) {
+  RestrictDllSearch();
+  shell.appInstance = instance;
+  GetModuleFileNameA(instance, shell.sfxPath, PATH_BUFFER);
+  int tail = ReadSettings();
+  if (tail == SETTINGS_NO_FILE) {
+    ShowSummary();
+    return 0;
+  }
+  if (tail == SETTINGS_NO_TAIL) {
+    MessageBoxA(nullptr, kNoTailText, kProgramCaption, MB_OK | MB_ICONEXCLAMATION);
+    return 0;
+  }
+  if (settings.block.introTextLength > 0 && settings.block.silentMode == 0 && !ShowIntro()) return 0;
+  if (!AllocWorkingStorage()) {
+    ShowSummary();
+    return 0;
+  }
+  OpenArchive(shell.sfxPath);
+  InstallCallbacks();
+  if (settings.block.silentMode == 0) {
+    DialogBoxParamA(instance, IDD_MAIN, nullptr, MainDialogProc, 0);
+    shell.mainDialog = nullptr;
+  } else {
+    RunSilent();
+  }
+  return FinishRun();
+}
+
+// Process entry, without a C runtime: no arguments are taken, and the
+// show state is ignored.
+extern "C" void WINAPI ExtractorEntry(void) {
+  ExitProcess((UINT)ExtractorMain(GetModuleHandleA(nullptr)));
+}

@@ -1,0 +1,167 @@
+#include "extractor/shell/main_dialog.h"
+
+#include <shellapi.h>
+#include <string.h>
+
+#include "extractor/resources/resource_ids.h"
+#include "extractor/shell/shell_state.h"
+#include "extractor/ui/folder_chooser.h"
+#include "extractor/ui/progress.h"
+#include "extractor/ui/texts.h"
+#include "extractor/ui/window_util.h"
+#include "extractor/zip/error_codes.h"
+#include "extractor/zip/extract_driver.h"
+#include "extractor/zip/path_ops.h"
+
+enum {
+  TITLE_BUFFER = 260,      // title: at most 259 characters
+  RUN_OPTION_BUFFER = 300,
+  INFO_BUFFER = 1024
+};
+
+// out <- name and extension of path, cut to size bytes.
+static void NameOfPath(const char *path, char *out, int size) {
+  char name[SPLIT_FIELD], extension[SPLIT_FIELD];
+  SplitPath(path, nullptr, nullptr, name, extension);
+  lstrcpynA(out, name, size);
+  int used = lstrlenA(out);
+  lstrcpynA(out + used, extension, size - used);
+}
+
+static void InitMainDialog(HWND dialog) {
+  char name[TITLE_BUFFER], title[TITLE_BUFFER + 32];
+  NameOfPath(shell.sfxPath, name, TITLE_BUFFER - lstrlenA(kTitleFormat));
+  wsprintfA(title, kTitleFormat, name);
+  SetWindowTextA(dialog, title);
+  CenterWindow(dialog);
+  shell.mainDialog = dialog;
+  InstallProgressField(dialog);
+  if (settings.defaultFolder[0]) SetDlgItemTextA(dialog, IDC_MAIN_FOLDER, settings.defaultFolder);
+
+  if (settings.runFile[0]) {
+    // The template's text is the format: "&Nach dem Entpacken %s starten."
+    char format[RUN_OPTION_BUFFER], text[RUN_OPTION_BUFFER + SPLIT_FIELD];
+    NameOfPath(settings.runFile, name, RUN_OPTION_BUFFER - 40);
+    GetDlgItemTextA(dialog, IDC_MAIN_RUN, format, RUN_OPTION_BUFFER - 2);
+    wsprintfA(text, format, name);
+    SetDlgItemTextA(dialog, IDC_MAIN_RUN, text);
+    CheckDlgButton(dialog, IDC_MAIN_RUN, BST_CHECKED);
+  } else {
+    ShowWindow(GetDlgItem(dialog, IDC_MAIN_RUN), SW_HIDE);
+  }
+  if (settings.block.overwriteMode > 0) CheckDlgButton(dialog, IDC_MAIN_OVERWRITE, BST_CHECKED);
+  else ShowWindow(GetDlgItem(dialog, IDC_MAIN_OVERWRITE), SW_HIDE);
+}
+
+static void DisableMainButtons(void) {
+  static const int kIds[] = {IDC_MAIN_EXTRACT, IDC_MAIN_INFO, IDC_MAIN_HELP};
+  for (int id : kIds) EnableWindow(GetDlgItem((HWND)shell.mainDialog, id), FALSE);
+}
+
+// Starts the run file found directly in the target folder (its own folder
+// part dropped) with the target folder as the current folder. Code 106
+// when the shell refuses or the path does not fit.
+static void StartRunFile(HWND dialog) {
+  EnableWindow(GetDlgItem(dialog, IDC_MAIN_RUN), FALSE);
+  char name[PATH_BUFFER], program[PATH_BUFFER], kept[PATH_BUFFER];
+  NameOfPath(settings.runFile, name, PATH_BUFFER);
+  if (strlen(extraction.targetFolder) + strlen(name) > SFX_PATH_MAX) {
+    extraction.errorCode = ERR_RUN_FILE;
+    return;
+  }
+  strcpy(program, extraction.targetFolder);
+  lstrcatA(program, name);
+  GetCurrentDirectoryA(sizeof kept, kept);
+  SetCurrentDirectoryA(extraction.targetFolder);
+  HINSTANCE started = ShellExecuteA(dialog, "open", program, nullptr, nullptr, SW_SHOW);
+  if ((INT_PTR)started <= 32) extraction.errorCode = ERR_RUN_FILE;
+  SetCurrentDirectoryA(kept);
+}
+
+static void RunExtraction(HWND dialog) {
+  char target[PATH_BUFFER];
+  GetDlgItemTextA(dialog, IDC_MAIN_FOLDER, target, PATH_BUFFER);
+  if (!target[0]) {
+    char drive[SPLIT_FIELD], directory[SPLIT_FIELD];
+    SplitPath(shell.sfxPath, drive, directory, nullptr, nullptr);
+    lstrcpynA(target, drive, PATH_BUFFER);
+    lstrcpynA(target + strlen(target), directory, (int)(PATH_BUFFER - strlen(target)));
+  }
+  SetTargetFolder(target);
+  DisableMainButtons();
+  if (settings.block.overwriteMode > 0) {
+    if (IsDlgButtonChecked(dialog, IDC_MAIN_OVERWRITE) == BST_CHECKED) shell.overwriteAll = 1;
+    EnableWindow(GetDlgItem(dialog, IDC_MAIN_OVERWRITE), FALSE);
+  }
+  ShowWindow(GetDlgItem(dialog, IDC_MAIN_PROGRESS), SW_SHOW);
+  shell.extractionStarted = 1;
+  ExtractArchive();
+  int start = settings.runFile[0] && IsDlgButtonChecked(dialog, IDC_MAIN_RUN) == BST_CHECKED;
+  if (start && extraction.errorCode == ERR_NONE) StartRunFile(dialog);
+}
+
+static INT_PTR OnExtract(HWND dialog) {
+  // The button is disabled during the extraction; a command that still
+  // arrives through the pump must not start a second run over the first.
+  if (shell.extractionStarted) return TRUE;
+  RunExtraction(dialog);
+  EndDialog(dialog, IDC_MAIN_EXTRACT);
+  return TRUE;
+}
+
+// Also the Escape key. During an extraction the press arrives through the
+// progress report's pump; the extraction stops at that report and the
+// dialog closes once it has returned.
+static INT_PTR OnCancel(HWND dialog) {
+  shell.cancelRequested = 1;
+  EndDialog(dialog, IDC_MAIN_CANCEL);
+  return TRUE;
+}
+
+static INT_PTR OnInfo(HWND dialog) {
+  char text[INFO_BUFFER];
+  text[0] = 0;
+  if (settings.infoText[0]) {
+    // The settings text is at most 511 bytes; the built-in text follows.
+    lstrcpynA(text, settings.infoText, INFO_BUFFER);
+    lstrcatA(text, "\r\n\r\n");
+  }
+  lstrcpynA(text + strlen(text), kInfoText, (int)(INFO_BUFFER - strlen(text)));
+  MessageBoxA(dialog, text, kInfoCaption, MB_ICONINFORMATION);
+  return TRUE;
+}
+
+static INT_PTR OnHelp(HWND dialog) {
+  MessageBoxA(dialog, kHelpText, kHelpCaption, MB_ICONINFORMATION);
+  return TRUE;
+}
+
+static INT_PTR OnBrowse(HWND dialog) {
+  ChooseTargetFolder(dialog);
+  return TRUE;
+}
+
+typedef struct CommandHandler {
+  int id;
+  INT_PTR (*handle)(HWND dialog);
+} CommandHandler;
+
+static const CommandHandler kCommands[] = {
+    {IDC_MAIN_EXTRACT, OnExtract}, {IDC_MAIN_CANCEL, OnCancel}, {IDC_MAIN_INFO, OnInfo},
+    {IDC_MAIN_HELP, OnHelp},       {IDC_MAIN_BROWSE, OnBrowse},
+};
+
+static INT_PTR OnInitDialog(HWND dialog) {
+  InitMainDialog(dialog);
+  SendMessageA(dialog, WM_SETICON, ICON_BIG,
+               (LPARAM)LoadIconA((HINSTANCE)shell.appInstance, MAKEINTRESOURCEA(IDI_MAIN)));
+  return TRUE;  // the focus goes to the folder field, the first tab stop
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) return OnInitDialog(dialog);
+  if (message != WM_COMMAND) return FALSE;
+  for (const CommandHandler &command : kCommands)
+    if (command.id == LOWORD(wParam)) return command.handle(dialog);
+  return FALSE;  // the folder field and the check boxes
+}

@@ -1,0 +1,19 @@
+// The main dialog MAINWIN of an interactive run: the SFX file's name in the
+// title, the target folder (editable, or chosen with "..."), the options
+// "replace without asking" and "start <run file> afterwards", the Info and
+// Hilfe boxes, and "&Entpacken", which runs the extraction inside the
+// dialog and then closes it.
+//
+// States: initialised -> waiting for a command -> extracting (Entpacken,
+// Info, Hilfe and the overwrite option disabled, progress field shown;
+// "Abbrechen" stays usable through the progress report's message pump)
+// -> ended. Abbrechen before an extraction ends it with 2 and no summary.
+#ifndef OSTREL_SHELL_MAIN_DIALOG_H
+#define OSTREL_SHELL_MAIN_DIALOG_H
+
+#include <windows.h>
+
+// The dialog procedure given to DialogBoxParamA by the start-up.
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif

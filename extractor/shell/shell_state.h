@@ -1,0 +1,44 @@
+// State of the Windows program around the extraction core: the start-up's
+// flags, the main dialog, and the settings read from the image's tail. One
+// module-level instance of each record for the whole single-threaded
+// process; the dialogs of extractor/ui read and set them.
+//
+// Lifecycle: WinMain zeroes nothing (the records start zeroed); ReadSettings
+// fills settings once; the main dialog sets mainDialog while it exists;
+// overwriteAll and cancelRequested are set before the one extraction.
+#ifndef OSTREL_SHELL_SHELL_STATE_H
+#define OSTREL_SHELL_SHELL_STATE_H
+
+#include <stdint.h>
+
+#include "extractor/zip/state.h"
+#include "packed/sfx_layout.h"
+
+enum {
+  SETTINGS_TEXT_BUFFER = 512,  // each settings text, zero-filled before reading
+  INTRO_CAPTION_MAX = 263,     // the intro caption is copied into a 264-byte buffer
+  SETTINGS_TEXT_MAX = 511      // intro text and info text
+};
+
+typedef struct ShellState {
+  void *appInstance;               // module handle (HINSTANCE): source of dialogs and icons
+  char sfxPath[PATH_BUFFER];       // SFX path from the trailer (own image path before)
+  void *mainDialog;                // main dialog window (HWND), null when none
+  int32_t overwriteAll;            // 1: replace existing files without asking
+  int32_t cancelRequested;         // 1 once "Abbrechen" was pressed
+  int32_t extractionStarted;       // 1 right before ExtractArchive runs
+} ShellState;
+
+typedef struct SettingsState {
+  SettingsBlock block;             // as read from the image tail
+  char introText[SETTINGS_TEXT_BUFFER];
+  char introCaption[SETTINGS_TEXT_BUFFER];
+  char infoText[SETTINGS_TEXT_BUFFER];
+  char runFile[SETTINGS_TEXT_BUFFER];
+  char defaultFolder[SETTINGS_TEXT_BUFFER];
+} SettingsState;
+
+extern ShellState shell;
+extern SettingsState settings;
+
+#endif

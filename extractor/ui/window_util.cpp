@@ -1,0 +1,26 @@
+#include "extractor/ui/window_util.h"
+
+void PumpMessages(void) {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+static int Clamp(int value, int highest) {
+  if (value > highest) value = highest;
+  return value < 0 ? 0 : value;
+}
+
+void CenterWindow(HWND window) {
+  RECT desktop, own;
+  GetWindowRect(GetDesktopWindow(), &desktop);
+  GetWindowRect(window, &own);
+  int width = own.right - own.left, height = own.bottom - own.top;
+  int x = desktop.left + ((desktop.right - desktop.left) - width) / 2;
+  int y = desktop.top + ((desktop.bottom - desktop.top) - height) / 2;
+  x = Clamp(x, GetSystemMetrics(SM_CXSCREEN) - width);
+  y = Clamp(y, GetSystemMetrics(SM_CYSCREEN) - height);
+  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

@@ -1,0 +1,19 @@
+// Two small services of the extractor's dialogs.
+#ifndef OSTREL_UI_WINDOW_UTIL_H
+#define OSTREL_UI_WINDOW_UTIL_H
+
+#include <windows.h>
+
+// Dispatches every message waiting in the thread's queue and returns as
+// soon as it is empty; never waits. No dialog-key handling (Tab, Enter and
+// Esc do nothing meanwhile): it runs inside an extraction, where only the
+// mouse should reach "Abbrechen". Called around each progress report.
+void PumpMessages(void);
+
+// Places a top-level window in the middle of the desktop, kept on the
+// primary screen (a window larger than the screen goes to 0 on that axis);
+// neither its size, its z-order nor the activation change. Called from
+// each dialog's WM_INITDIALOG.
+void CenterWindow(HWND window);
+
+#endif
