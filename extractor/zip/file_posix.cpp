@@ -54,7 +54,11 @@ static const uint16_t kAnsiHigh[32] = {
 
 static int64_t writeLimit = -1;  // bytes FileWrite may still store; -1 = no limit
 
+static int64_t writeCeiling = -1;  // bytes FileWrite may still be asked for; -1 = no ceiling
+
 void FileSetWriteLimit(int64_t limit) { writeLimit = limit < 0 ? -1 : limit; }
+
+void FileSetWriteCeiling(int64_t ceiling) { writeCeiling = ceiling < 0 ? -1 : ceiling; }
 
 // native (NATIVE_PATH_BUFFER bytes) <- path with "/" for "\" and UTF-8 for
 // Windows-1252. Returns 0 for a path an ANSI Win32 call would refuse as too
@@ -89,7 +93,7 @@ static int IsReadOnlyFile(const struct stat *info) {
 
 FileHandle FileOpen(const char *path, const char *mode) {
   char native[NATIVE_PATH_BUFFER];
-  if (mode[0] != 'r' && mode[0] != 'w') return FILE_INVALID;
+  if (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'n') return FILE_INVALID;
   if (!NativePath(path, native)) return FILE_INVALID;
   struct stat info;
   int exists = stat(native, &info) == 0;
@@ -97,8 +101,9 @@ FileHandle FileOpen(const char *path, const char *mode) {
   // writing even for an administrator; root would pass both here.
   if (exists && S_ISDIR(info.st_mode)) return FILE_INVALID;
   if (mode[0] == 'w' && exists && IsReadOnlyFile(&info)) return FILE_INVALID;
-  int fd = mode[0] == 'r' ? open(native, O_RDONLY | O_CLOEXEC)
-                          : open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = mode[0] == 'r'   ? open(native, O_RDONLY | O_CLOEXEC)
+           : mode[0] == 'w' ? open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
+                            : open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // also refuses any link
   return fd < 0 ? FILE_INVALID : (FileHandle)fd;
 }
 
@@ -119,6 +124,13 @@ int32_t FileRead(void *buffer, int32_t count, FileHandle handle) {
 
 int32_t FileWrite(const void *buffer, int32_t count, FileHandle handle) {
   if (count < 0) return -1;
+  if (writeCeiling >= 0) {
+    writeCeiling -= count;
+    if (writeCeiling < 0) {
+      fprintf(stderr, "FileWrite: past the test write ceiling: a decoder runs away\n");
+      abort();
+    }
+  }
   int32_t allowed = count;
   if (writeLimit >= 0 && writeLimit < allowed) allowed = (int32_t)writeLimit;
   int32_t done = 0;

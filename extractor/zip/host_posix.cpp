@@ -6,6 +6,8 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "extractor/zip/file_io.h"
 
@@ -73,4 +75,10 @@ void MemFree(void *block) { free(block); }
 void OemToAnsiInPlace(char *text) {
   for (uint8_t *p = (uint8_t *)text; *p; p++)
     if (*p >= 0x80) *p = kOemToAnsi[*p - 0x80];
+}
+
+uint32_t ProcessStamp(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (uint32_t)getpid() * 2654435761u ^ (uint32_t)now.tv_nsec ^ (uint32_t)now.tv_sec;
 }

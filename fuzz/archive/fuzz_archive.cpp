@@ -45,12 +45,12 @@ static int OnePassword(int, char *buffer, const char *) {
   return 1;
 }
 
-// The driver's temporary names: "~ox", 5 hex digits, ".tmp". An entry may
+// The driver's temporary names: "~ox", 8 hex digits, ".tmp". An entry may
 // carry such a name itself; then this reports a false leftover (rare, and
 // visible in the input).
 static int IsTempName(const char *name) {
-  if (strlen(name) != 12 || strncmp(name, "~ox", 3) != 0 || strcmp(name + 8, ".tmp") != 0) return 0;
-  for (int i = 3; i < 8; i++)
+  if (strlen(name) != 15 || strncmp(name, "~ox", 3) != 0 || strcmp(name + 11, ".tmp") != 0) return 0;
+  for (int i = 3; i < 11; i++)
     if (!strchr("0123456789abcdef", name[i])) return 0;
   return 1;
 }
