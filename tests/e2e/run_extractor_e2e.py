@@ -109,6 +109,7 @@ SCENARIOS = [
     S(name="delivered", build=[], via_stub=1,
       before={"eins.txt!": b"alt", "zwei.txt": b"alt"},
       steps=[], exit=None, after=dict(FILES)),
+    S(name="delivered-exit", build=[], steps=[], exit=0, after=dict(FILES)),
     S(name="unopenable", build=["cut"], steps=[("box", "Hinweis", NO_ARCHIVE, 1)], exit=1, after={}),
     S(name="damaged-silent", build=["damaged"],
       steps=[("box", "Hinweis", CRC_FAILED, 1)], exit=1, after={"kaputt.txt": None}),
