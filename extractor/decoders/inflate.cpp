@@ -301,11 +301,17 @@ done:
 
 // ---- blocks --------------------------------------------------------------------
 
+// 1 once the output sink refused a flush (the entry outgrew its declared
+// size): matches can expand input a thousandfold, so decoding stops there
+// instead of running on to the end of the stream.
+static inline int SinkRefused(void) { return extraction.errorCode == ERR_INVALID_DATA; }
+
 // Decodes literal/length and distance codes up to the end of the block.
 // Returns INFLATE_OK at the end of the block, else INFLATE_CORRUPT.
 static int DecodeCodes(const CodeEntry *literalTable, const CodeEntry *distanceTable, uint32_t literalBits,
                        uint32_t distanceBits) {
   for (;;) {
+    if (SinkRefused()) return INFLATE_CORRUPT;
     if (literalTable && distanceTable && state.windowPos < OUTPUT_WINDOW_SIZE - MAX_MATCH) {
       int fast = DecodeCodesFast(literalTable, distanceTable, literalBits, distanceBits);
       if (fast != FAST_LEAVE) return fast;
@@ -527,20 +533,22 @@ int DecodeDeflateEntry(void) {
   int last = 0;
   do {
     int r = DecodeBlock(&last);
+    if (r == INFLATE_OK && SinkRefused()) r = INFLATE_CORRUPT;  // stored blocks: bounded by the input
     if (r != INFLATE_OK) {
-      // A failed read keeps its own code (5); everything else is corrupt data.
-      if (!state.inputFailed) extraction.errorCode = ERR_INVALID_DATA;
+      // A failed read keeps its own code (5), as does any code recorded
+      // before (the first one stays); everything else is corrupt data.
+      if (!state.inputFailed && extraction.errorCode == ERR_NONE) extraction.errorCode = ERR_INVALID_DATA;
       return r;
     }
   } while (!last);
   // A stream that needed bits beyond its budget to finish decoded stale
   // buffer bytes: refuse it (a complete stream only looks ahead).
   if (extraction.errorCode != ERR_CANCELLED && (uint32_t)EntryInputOverrun() * 8 > state.bitCount) {
-    extraction.errorCode = ERR_INVALID_DATA;
+    if (extraction.errorCode == ERR_NONE) extraction.errorCode = ERR_INVALID_DATA;
     return INFLATE_CORRUPT;
   }
   FlushWindow((int32_t)state.windowPos);
-  return INFLATE_OK;
+  return SinkRefused() ? INFLATE_CORRUPT : INFLATE_OK;
 }
 
 int ReleaseFixedTables(void) {

@@ -16,24 +16,24 @@ enum {
   COPY_CHUNK = OUTPUT_WINDOW_SIZE
 };
 
-// bytesDone + count without signed overflow: an entry that produces more
-// than 2 GiB (a lying or hostile size field) stops counting at the top.
-static void CountOutput(int32_t count) {
-  if (count <= 0) return;
-  if (transfer.bytesDone > INT32_MAX - count) {
-    transfer.bytesDone = INT32_MAX;
-  } else {
-    transfer.bytesDone += count;
-  }
-}
-
 void FlushWindow(int32_t count) {
   transfer.crc = UpdateCrc(transfer.crc, storage.outputWindow, count);
-  if (FileWrite(storage.outputWindow, count, extraction.outputFile) != count) extraction.errorCode = ERR_DISK_FULL;
+  // An entry never produces more than its declared size: a size field
+  // that lies (100 bytes declared, 50 MB inflated) must not let a small
+  // archive fill the disk. Nothing of the chunk is written; the decoder
+  // sees the code at its next flush or block boundary and stops.
+  if (count > transfer.bytesTotal - transfer.bytesDone) {
+    extraction.errorCode = ERR_INVALID_DATA;
+    return;
+  }
+  // bytesDone counts every byte written, also after a code: the limit
+  // above holds while a cancelled block runs to its end.
+  transfer.bytesDone += count;
+  if (FileWrite(storage.outputWindow, count, extraction.outputFile) != count && extraction.errorCode == ERR_NONE)
+    extraction.errorCode = ERR_DISK_FULL;
   // Decoding goes on after a failed write (the driver deletes the file
   // afterwards), but the entry gets no further progress offers.
   if (extraction.errorCode != ERR_NONE) return;
-  CountOutput(count);
   NotifyProgress();
 }
 
@@ -76,7 +76,7 @@ void CopyStoredEntry(void) {
     if (extraction.encrypted) DecryptBuffer(window, got);
     left -= got;
     transfer.crc = UpdateCrc(transfer.crc, window, got);
-    CountOutput(got);
+    transfer.bytesDone += got;  // at most bytesTotal: got <= left
     // A stop answer (2926) does not end the copy: a stored entry is
     // cancelled when it is complete, and the driver acts on the code.
     NotifyProgress();

@@ -135,6 +135,7 @@ TEST(OutputSink, WriteThatFailsOutrightIsCode5InTheStoredCopy) {
   EXPECT_EQ(extraction.errorCode, ERR_ACCESS);
   // The same failed write in a flush of the window is a short write: 101.
   extraction.errorCode = 0;
+  transfer.bytesDone = 0;
   FlushWindow(10);
   EXPECT_EQ(extraction.errorCode, ERR_DISK_FULL);
   FileClose(extraction.dataFile);

@@ -289,6 +289,7 @@ TEST(InflateCorrupt, ReadFailureEndsTheEntryWithCode5) {
   Bytes packed = ZlibDeflate(plain, 6, 0);
   EntryOptions options;
   options.budget = (int32_t)packed.size() + 100;  // claims 100 bytes the file does not have
+  options.expectedSize = (int32_t)plain.size();
   EntryRun run = RunEntry(packed, options);
   EXPECT_NE(run.result, 0);
   EXPECT_EQ(run.errorCode, ERR_ACCESS);
