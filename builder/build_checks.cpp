@@ -113,6 +113,13 @@ static std::string NameProblem(const std::string &ansi) {
   return "";
 }
 
+std::string EntryNameProblem(const ZipEntryRecord *record) {
+  std::string ansi, why;
+  if (record->name.find('\0') != std::string::npos) return "a zero byte in the name";
+  if (!ExtractorName(record, &ansi, &why)) return why;
+  return NameProblem(ansi);
+}
+
 std::vector<std::string> CheckEntries(const std::vector<SourceEntry> &entries) {
   std::vector<std::string> problems;
   if (entries.size() > ZIP_MAX_ENTRIES)

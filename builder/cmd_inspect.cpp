@@ -45,7 +45,8 @@ static const char kListUsage[] =
     "usage: ostrel list SFX\n"
     "\n"
     "Lists the entries like 'unzip -l': size, date, time and the name as the\n"
-    "extractor writes it on Windows (shown here as UTF-8 with '/').\n";
+    "extractor writes it on Windows (shown here as UTF-8 with '/'); a name the\n"
+    "extractor would refuse is marked with the cause.\n";
 
 static const char kTestUsage[] =
     "usage: ostrel test [--password PW] SFX\n"
@@ -121,9 +122,11 @@ int RunList(int argc, char **argv) {
   uint64_t total = 0;
   for (const SourceEntry &entry : entries) {
     const ZipEntryRecord &r = entry.record;
-    printf("%9llu  %04d-%02d-%02d %02d:%02d   %s\n", (unsigned long long)entry.sourceUncompressed,
+    std::string problem = EntryNameProblem(&r);
+    printf("%9llu  %04d-%02d-%02d %02d:%02d   %s%s%s\n", (unsigned long long)entry.sourceUncompressed,
            1980 + (r.date >> 9), (r.date >> 5) & 15, r.date & 31, r.time >> 11, (r.time >> 5) & 63,
-           ShownName(&r).c_str());
+           ShownName(&r).c_str(), problem.empty() ? "" : "   [refused by the extractor: ",
+           problem.empty() ? "" : (problem + "]").c_str());
     total += entry.sourceUncompressed;
   }
   printf("---------                     -------\n%9llu                     %zu file%s\n", (unsigned long long)total,

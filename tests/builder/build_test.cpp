@@ -366,6 +366,10 @@ TEST(Build, InspectCommandsSeeWhatWentIn) {
   ASSERT_NE(name, std::string::npos);
   damaged[name + 40] ^= 0x55;
   WriteFileBytes(tmp.File("damaged.exe"), damaged);
+  ZipEntrySpec hostile;
+  hostile.name = "../b\x81se.txt";  // OEM name from a DOS host: the umlaut is 0x81
+  hostile.data = TextBytes("x");
+  WriteFileBytes(tmp.File("hostile.zip"), BuildZip({hostile}));
   struct Case {
     std::string command;
     int status;
@@ -374,6 +378,7 @@ TEST(Build, InspectCommandsSeeWhatWentIn) {
       {"info " + ShellQuote(sfx), 0, "silent mode     0 (interactive"},
       {"info --json " + ShellQuote(sfx), 0, "\"silentMode\": 0"},
       {"list " + ShellQuote(sfx), 0, "Unterordner/\xC3\x9C" "bersicht.txt"},
+      {"list " + ShellQuote(tmp.File("hostile.zip")), 0, "../b\xC3\xBCse.txt   [refused by the extractor: a '..'"},
       {"test --password 'gehe im' " + ShellQuote(sfx), 0, "all 5 files intact"},
       {"test --password falsch " + ShellQuote(sfx) + " </dev/null", 1, "code 9961"},
       {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "1 of 5 entries failed"},
