@@ -158,8 +158,7 @@ int RunExtract(int argc, char **argv) {
   callbacks.confirmCrcMismatch = ToolConfirmCrcMismatch;
   SetToolPassword(options.password);
   overwriteAll = !options.ask;
-  SetTargetFolder(folder);
-  if (!MakeDirectoryChain(folder)) {
+  if (!SetTargetFolder(folder) || !MakeDirectoryChain(folder)) {
     fprintf(stderr, "ostrel: cannot create %s\n", positional[1]);
     extraction.errorCode = ERR_ACCESS;
     FreeWorkingStorage();

@@ -42,7 +42,9 @@ typedef struct FileTime {
 } FileTime;
 
 // Mode "r..." opens an existing file for reading (shared for reading and
-// writing); "w..." creates or empties a file for writing. Only the first
+// writing); "w..." creates or empties a file for writing; "n..." creates a
+// new file for writing and fails when the path exists already (CREATE_NEW,
+// O_EXCL: no other process can hold the same name). Only the first
 // character is examined; any other makes no call. Returns FILE_INVALID on failure.
 FileHandle FileOpen(const char *path, const char *mode);
 // Returns the bytes read (fewer at the end, 0 at the end of the file) or -1.
@@ -73,6 +75,11 @@ int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime);
 // DOS date and time (local time) to a UTC FileTime. Returns 1, or 0 when the
 // date or time is not valid (out is then zero).
 int DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime *out);
+
+// A value that differs between processes running at the same time and,
+// almost surely, between runs: the process id mixed with a clock. Seeds
+// names that another run cannot be using.
+uint32_t ProcessStamp(void);
 
 // Heap blocks of fixed size. MemAlloc returns null on failure.
 void *MemAlloc(uint32_t size);

@@ -28,7 +28,9 @@ TEST(FileLayer, OpenReadSeekSizeClose) {
   Bytes data = MakeData(DataKind::Random, 100, 1);
   WriteWholeFile(folder.Path("f.bin"), data);
   std::string path = Win(folder.Path("f.bin"));
-  EXPECT_EQ(FileOpen(path.c_str(), "xb"), FILE_INVALID) << "only r and w are modes";
+  EXPECT_EQ(FileOpen(path.c_str(), "xb"), FILE_INVALID) << "only r, w and n are modes";
+  EXPECT_EQ(FileOpen(path.c_str(), "nb"), FILE_INVALID) << "n never opens an existing file";
+  EXPECT_EQ(ReadWholeFile(folder.Path("f.bin")), data) << "and leaves it as it was";
   EXPECT_EQ(FileOpen(Win(folder.Path("missing")).c_str(), "rb"), FILE_INVALID);
   EXPECT_EQ(FileOpen(Win(folder.Path("")).c_str(), "rb"), FILE_INVALID) << "a folder is not a file";
   FileHandle h = FileOpen(path.c_str(), "rb");
@@ -50,6 +52,10 @@ TEST(FileLayer, OpenReadSeekSizeClose) {
   EXPECT_EQ(FileWrite(data.data(), 10, w), 10);
   EXPECT_EQ(FileClose(w), 0);
   EXPECT_EQ(ReadWholeFile(folder.Path("f.bin")), Bytes(data.begin(), data.begin() + 10));
+  FileHandle n = FileOpen(Win(folder.Path("new.bin")).c_str(), "nb");
+  EXPECT_NE(n, FILE_INVALID) << "n creates a file that is not there";
+  EXPECT_EQ(FileWrite(data.data(), 10, n), 10);
+  EXPECT_EQ(FileClose(n), 0);
 }
 
 TEST(FileLayer, DeleteAttributesFoldersReplace) {

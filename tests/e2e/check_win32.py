@@ -7,10 +7,12 @@ usage: check_win32.py BUILD_DIR     e.g. build/win32
 Checks the stub image BUILD_DIR/stub/stub.exe: PE32 for i386, exactly 8192
 bytes with the last section's raw data ending there, GUI subsystem, imports
 from KERNEL32.dll and USER32.dll only, no unwind tables, the icon group 102
-(German, 32x32 and 16x16 in 16 colours) as its only resource; and an SFX
-file assembled from it (stub, a stage, a ZIP archive) with the stage header
-at offset 8192; and the build's fit step on variants of the image (grows a
-short one to the same bytes, refuses and removes a long one). One line per check; exit code 1 when any check fails.
+(German, 32x32 and 16x16 in 16 colours) and the application manifest
+(asInvoker, supported systems) as its only resources, the DLL search guard's
+function names present and those functions not imported; and an SFX file
+assembled from it (stub, a stage, a ZIP archive) with the stage header at
+offset 8192; and the build's fit step on variants of the image (grows a
+short one back, refuses and removes a long one). One line per check; exit code 1 when any check fails.
 """
 import os
 import subprocess

@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kOstrel[] = OSTREL_BINARY_DIR "/builder/ostrel";
+const char kOstrel[] = OSTREL_EMULATOR OSTREL_BINARY_DIR "/builder/ostrel";
 const char kPassword[] = "geheim";
 
 bool HaveTool(const char *name) { return RunCommand(std::string("command -v ") + name + " >/dev/null 2>&1") == 0; }
@@ -102,6 +102,56 @@ TEST(Interop, PeerArchivesExtractLikeUnzip) {
     EXPECT_EQ(0, RunCommand(std::string(kOstrel) + " extract --password geheim " + ShellQuote(adjusted) + " " +
                             ShellQuote(toolOut) + " >/dev/null </dev/null"));
     EXPECT_TRUE(expected == ListTree(toolOut));
+  }
+}
+
+// Archives whose methods we cannot unpack, made by the tools that write
+// them: the entries before the refused one are extracted, the refused one
+// leaves nothing behind (no file, no temporary file, no password prompt),
+// and the run ends with the method's own code.
+struct Refused {
+  const char *label;
+  const char *tool;
+  const char *command;  // run in a folder holding a.txt (tiny: 7z stores it) and b.txt
+  int32_t code;
+  bool firstKept;       // a.txt, the first entry, is extracted
+};
+
+const Refused kRefused[] = {
+    {"7z bzip2", "7z", "7z a -tzip -mm=BZip2 -bso0 -bsp0 \"$OUT\" a.txt b.txt", ERR_METHOD, true},
+    {"7z LZMA", "7z", "7z a -tzip -mm=LZMA -bso0 -bsp0 \"$OUT\" a.txt b.txt", ERR_METHOD, true},
+    {"7z Deflate64", "7z", "7z a -tzip -mm=Deflate64 -bso0 -bsp0 \"$OUT\" a.txt b.txt", ERR_METHOD, true},
+    {"zip bzip2", "zip", "zip -q -Z bzip2 \"$OUT\" a.txt b.txt", ERR_METHOD, true},
+    {"7z AES-256", "7z", "7z a -tzip -pgeheim -mem=AES256 -bso0 -bsp0 \"$OUT\" a.txt b.txt", ERR_AES, false},
+};
+
+TEST(Interop, UnsupportedMethodsAreRefusedBeforeAnythingIsWritten) {
+  TempFolder temp;
+  std::string source = temp.File("src");
+  RunCommand("mkdir -p " + ShellQuote(source));
+  WriteFileBytes(source + "/a.txt", TextBytes("kurz"));
+  std::string big;
+  for (int i = 0; i < 5000; i++) big += std::to_string(i) + " Zeilen\n";
+  WriteFileBytes(source + "/b.txt", TextBytes(big));
+  int index = 0;
+  for (const Refused &row : kRefused) {
+    SCOPED_TRACE(row.label);
+    ASSERT_TRUE(HaveTool(row.tool)) << row.tool;
+    std::string tag = std::to_string(index++);
+    std::string zip = temp.File("refused" + tag + ".zip");
+    ASSERT_EQ(0, RunCommand("cd " + ShellQuote(source) + " && OUT=" + ShellQuote(zip) + " && " + row.command));
+    ui = ScriptedUi();
+    ui.password = kPassword;
+    std::string out = temp.File("out" + tag);
+    RunExtraction(CorePath(zip), CorePath(out), 1);
+    EXPECT_EQ(row.code, extraction.errorCode);
+    EXPECT_EQ(0, ui.passwordPrompts);
+    auto files = ListTree(out);
+    ASSERT_EQ(row.firstKept ? 1u : 0u, files.size());
+    if (row.firstKept) {
+      EXPECT_EQ("a.txt", files[0].first);
+      EXPECT_EQ(TextBytes("kurz"), files[0].second);
+    }
   }
 }
 
