@@ -18,7 +18,8 @@
 
 namespace {
 
-const std::string kOstrel = std::string(OSTREL_BINARY_DIR) + "/builder/ostrel";
+// The command that starts ostrel: under the emulator of a cross build, if any.
+const std::string kOstrel = OSTREL_EMULATOR + ShellQuote(std::string(OSTREL_BINARY_DIR) + "/builder/ostrel");
 
 // A PE32 image of exactly SFX_STUB_SIZE bytes: headers only, and with
 // manifest a resource section whose root lists type 24.
@@ -67,7 +68,7 @@ std::string BuildCommand(const TempFolder &tmp, const std::string &options, cons
     WriteFileBytes(tmp.File("stub.exe"), FakeStub(false));
     WriteFileBytes(tmp.File("extractor.exe"), TextBytes(std::string(3000, 'x') + "extractor stand-in"));
   }
-  return ShellQuote(kOstrel) + " build -q --stub " + ShellQuote(tmp.File("stub.exe")) + " --extractor " +
+  return kOstrel + " build -q --stub " + ShellQuote(tmp.File("stub.exe")) + " --extractor " +
          ShellQuote(tmp.File("extractor.exe")) + " " + options + " -o " + ShellQuote(output) + " " +
          ShellQuote(input);
 }
@@ -114,7 +115,7 @@ TEST(Build, FolderRoundTripAndPeersAcceptTheSfx) {
 
   CommandResult built = RunCapture(tmp, BuildCommand(tmp, "", sfx, in));
   ASSERT_EQ(built.status, 0) << built.output;
-  CommandResult extracted = RunCapture(tmp, ShellQuote(kOstrel) + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")));
+  CommandResult extracted = RunCapture(tmp, kOstrel + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")));
   ASSERT_EQ(extracted.status, 0) << extracted.output;
   EXPECT_EQ(RunCommand("diff -r " + ShellQuote(in) + " " + ShellQuote(tmp.File("x"))), 0);
 
@@ -170,7 +171,7 @@ TEST(Build, ZipInputsExtractAsTheirOriginals) {
     ASSERT_EQ(built.status, 0) << built.output;
     std::string ours = tmp.File(std::string("ours-") + maker.label), theirs = tmp.File(std::string("unzip-") + maker.label);
     std::string password = ShellQuote(maker.password);
-    ASSERT_EQ(RunCommand(ShellQuote(kOstrel) + " extract --password " + password + " " + ShellQuote(sfx) + " " +
+    ASSERT_EQ(RunCommand(kOstrel + " extract --password " + password + " " + ShellQuote(sfx) + " " +
                          ShellQuote(ours) + " >/dev/null"),
               0);
     RunCommand("unzip -qq -P " + password + " -d " + ShellQuote(theirs) + " " + ShellQuote(zip) + " 2>/dev/null");
@@ -348,7 +349,7 @@ TEST(Build, SignedSfxVerifiesAndStaysAZip) {
                                    ShellQuote(sfx));
   EXPECT_EQ(strict.status, 0) << strict.output;
   EXPECT_EQ(strict.output.find("warning"), std::string::npos) << strict.output;
-  EXPECT_EQ(RunCommand(ShellQuote(kOstrel) + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")) + " >/dev/null"), 0);
+  EXPECT_EQ(RunCommand(kOstrel + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")) + " >/dev/null"), 0);
   EXPECT_EQ(RunCommand("diff -r " + ShellQuote(examples) + " " + ShellQuote(tmp.File("x"))), 0);
 }
 
@@ -384,7 +385,7 @@ TEST(Build, InspectCommandsSeeWhatWentIn) {
       {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "1 of 5 entries failed"},
   };
   for (const Case &c : cases) {
-    CommandResult run = RunCapture(tmp, ShellQuote(kOstrel) + " " + c.command);
+    CommandResult run = RunCapture(tmp, kOstrel + " " + c.command);
     EXPECT_EQ(run.status, c.status) << c.command << "\n" << run.output;
     EXPECT_NE(run.output.find(c.shown), std::string::npos) << c.command << "\n" << run.output;
   }
