@@ -232,14 +232,17 @@ int RunInfo(int argc, char **argv) {
   const char *style = s.introStyle >= 0 && s.introStyle <= 2 ? kStyles[s.introStyle] : "undefined";
   size_t entryCount = layout.entries.size();
   if (layout.archiveOffset == UINT64_MAX) layout.archiveOffset = 0;
+  // The stage runs up to the archive; without entries, as far as the decoder read.
+  long long stageLength = layout.archiveOffset > SFX_STUB_SIZE ? (long long)layout.archiveOffset - SFX_STUB_SIZE
+                                                               : (long long)layout.stageConsumed;
   if (json) {
     printf("{\"file\": %s, \"size\": %llu,\n", JsonText(path).c_str(), (unsigned long long)layout.fileSize);
     printf(" \"stub\": {\"size\": %d, \"machine\": \"%s\", \"manifest\": %s},\n", (int)SFX_STUB_SIZE,
            layout.stub.machine == PE_MACHINE_AMD64 ? "win64" : layout.stub.machine == PE_MACHINE_I386 ? "win32" : "unknown",
            layout.stub.hasManifest ? "true" : "false");
     if (layout.hasStage) {
-      printf(" \"stage\": {\"offset\": %d, \"imageSize\": %d, \"programSize\": %zu, \"decoderRead\": %lld},\n",
-             (int)SFX_STUB_SIZE, layout.imageSize, layout.programSize, (long long)layout.stageConsumed);
+      printf(" \"stage\": {\"offset\": %d, \"length\": %lld, \"imageSize\": %d, \"programSize\": %zu},\n",
+             (int)SFX_STUB_SIZE, stageLength, layout.imageSize, layout.programSize);
       printf(" \"settings\": {\"silentMode\": %d, \"overwriteMode\": %d, \"introStyle\": %d, \"reserved\": %u",
              s.silentMode, s.overwriteMode, s.introStyle, layout.reserved);
       static const char *const kJsonNames[] = {"introText", "introCaption", "infoText", "runFile", "defaultFolder"};
@@ -260,8 +263,8 @@ int RunInfo(int argc, char **argv) {
   if (!layout.hasStage) {
     printf("packed stage   none that ends in a settings block: not an SFX file of this kind\n");
   } else {
-    printf("packed stage   at %d, unpacks to %d bytes (extractor %zu, texts %zu, settings block %d)\n",
-           (int)SFX_STUB_SIZE, layout.imageSize, layout.programSize,
+    printf("packed stage   at %d, %lld bytes, unpacks to %d (extractor %zu, texts %zu, settings block %d)\n",
+           (int)SFX_STUB_SIZE, stageLength, layout.imageSize, layout.programSize,
            (size_t)layout.imageSize - layout.programSize - SFX_SETTINGS_SIZE, (int)SFX_SETTINGS_SIZE);
     printf("settings\n");
     printf("  silent mode     %d (%s)\n", s.silentMode, SilentMeaning(s.silentMode));
