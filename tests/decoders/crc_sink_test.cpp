@@ -35,8 +35,8 @@ TEST(Crc, CheckValueAndAgreementWithZlibAtEveryLengthAndAlignment) {
       if (ours != (uint32_t)crc32(0, data.data() + offset, (uInt)length) && mismatches++ < 5)
         ADD_FAILURE() << "length " << length << " offset " << offset << " table only " << tableOnly;
     }
-    uint32_t chained = UpdateCrc(UpdateCrc(0xFFFFFFFFu, data.data(), 333), data.data() + 333, 3830);
-    EXPECT_EQ(~chained, (uint32_t)crc32(0, data.data(), 4163)) << tableOnly;
+    uint32_t chained = UpdateCrc(UpdateCrc(0xFFFFFFFFu, data.data(), 333), data.data() + 333, 3820);
+    EXPECT_EQ(~chained, (uint32_t)crc32(0, data.data(), 4153)) << tableOnly;
   }
   CrcForceTablePath(0);
 }
