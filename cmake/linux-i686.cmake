@@ -5,8 +5,8 @@
 # wrap shows up here and in no native run.
 #
 # Libraries: the C and C++ runtime come with the cross compiler under
-# /usr/i686-linux-gnu; zlib comes from Debian's i386 multiarch package
-# (zlib1g-dev:i386), whose folder /usr/lib/i386-linux-gnu the cross compiler
+# /usr/i686-linux-gnu; zlib and libdeflate come from Debian's i386 multiarch
+# packages (zlib1g-dev:i386, libdeflate-dev:i386), whose folder /usr/lib/i386-linux-gnu the cross compiler
 # searches too; GoogleTest is built from its packaged sources
 # (cmake/googletest-from-source.cmake).
 #
@@ -34,6 +34,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
 set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-set(ZLIB_USE_STATIC_LIBS ON)
+# find_library must then pick static archives; the platform files reset
+# the suffix list after a toolchain file, so it is set after project().
+set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/static-libraries.cmake)
 find_program(OSTREL_QEMU_I386 qemu-i386-static REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${OSTREL_QEMU_I386})
