@@ -61,7 +61,8 @@ static const char kUsage[] =
     "  --sign-key FILE         certificate and private key in PEM or DER\n"
     "  --settings FILE         options from FILE, one per line: 'name value' or\n"
     "                          'name = value' without the dashes, '#' comments,\n"
-    "                          \\n \\t \\\\ in values; later options win\n"
+    "                          \\n \\t \\\\ in the three message texts; later\n"
+    "                          options win\n"
     "  --fast                  Deflate with zlib level 9 alone: about a fifth of the\n"
     "                          CPU time, 2-5% larger (default --best: zlib level 9\n"
     "                          and libdeflate level 12, whichever is smaller;\n"
@@ -162,7 +163,11 @@ static int ApplyOption(BuildOptions *options, const std::string &name, const std
   return 1;
 }
 
-// Values of a settings file may spell line ends and tabs: \n, \t, \\.
+static int IsMessageText(const std::string &name) {
+  return name == "intro-text" || name == "intro-caption" || name == "info-text";
+}
+
+// Message texts in a settings file may spell line ends and tabs: \n, \t, \\.
 static int Unescape(const std::string &text, std::string *out) {
   out->clear();
   for (size_t i = 0; i < text.size(); i++) {
@@ -202,9 +207,13 @@ static int ApplySettingsFile(BuildOptions *options, const std::string &path, std
       if (valueStart != std::string::npos) raw = text.substr(valueStart);
     }
     std::string where = path + ":" + std::to_string(number) + ": ";
+    // Escapes only in the message texts: paths keep their backslashes (C:\neu).
+    int escaped = IsMessageText(name);
+    if (!escaped) value = raw;
     if (TakesValue(name) && raw.empty()) *error = where + "'" + name + "' needs a value", ok = 0;
     else if (!TakesValue(name) && !raw.empty()) *error = where + "'" + name + "' takes no value", ok = 0;
-    else if (!Unescape(raw, &value)) *error = where + "only \\n, \\t and \\\\ may follow a backslash", ok = 0;
+    else if (escaped && !Unescape(raw, &value))
+      *error = where + "only \\n, \\t and \\\\ may follow a backslash in a text", ok = 0;
     else if (!ApplyOption(options, name, value, base, 1, error)) *error = where + *error, ok = 0;
   }
   if (ok && ferror(file)) *error = path + ": read error", ok = 0;

@@ -265,7 +265,8 @@ TEST(Build, RefusalsWriteNothing) {
 TEST(Build, SettingsReachTheBlock) {
   TempFolder tmp;
   WriteFileBytes(tmp.File("wiederholt.cfg"),
-                 TextBytes("# repeated builds\ninteractive\nintro-text = Zeile 1\\nZeile 2\nintro-style ok-cancel\n"));
+                 TextBytes("# repeated builds\ninteractive\nintro-text = Zeile 1\\nZeile 2\nintro-style ok-cancel\n"
+                           "default-folder = C:\\neu\n"));  // a path keeps its backslash
   struct Case {
     std::string options;
     int16_t silent, overwrite, style;
@@ -278,7 +279,7 @@ TEST(Build, SettingsReachTheBlock) {
       {"--quiet-silent --no-overwrite-option", -1, 0, 0, {}},
       {"--silent-mode 7 --overwrite-mode -3 --interactive --silent", 1, -3, 0, {}},
       {"--settings " + ShellQuote(tmp.File("wiederholt.cfg")) + " --intro-caption Danach", 0, 1, 2,
-       {"Zeile 1\r\nZeile 2", "Danach", "", "", ""}},
+       {"Zeile 1\r\nZeile 2", "Danach", "", "", "C:\\neu"}},
   };
   std::string examples = std::string(OSTREL_SOURCE_DIR) + "/examples";
   for (const Case &c : cases) {

@@ -84,13 +84,18 @@ DESCRIPTION = re.compile(rb"^\d+ (Bytes|KB)\r?\nge\xe4ndert am .+, \d\d:\d\d(:\d
 FILES = {"eins.txt": b"eins\r\n", "zwei.txt": b"zwei\r\n" * 300, "Unter\\drei.txt": b"drei\r\n"}
 STAMP = (2021, 6, 15, 10, 20, 30)
 BIG = 2 << 20  # bytes of the large entry
+# Extra files of a folder input: names beyond ASCII, an empty file, an empty folder.
+UMLAUT_FILES = {"Gr\u00fc\u00dfe\\\u00dcbersicht.txt": "\u00e4\u00f6\u00fc\r\n".encode("cp1252"),
+                "leer.txt": b""}
 
 
 # ---- scenario table ---------------------------------------------------------
 #
 # build:   options of 'ostrel build'; "damaged" builds from a ZIP archive whose
 #          entry kaputt.txt has a wrong CRC, "big" adds a large entry first,
-#          "payload" adds the test program payload.exe, "cut" removes the archive
+#          "payload" adds the test program payload.exe, "cut" removes the archive,
+#          "folder" builds from a folder (the files and UMLAUT_FILES) instead of
+#          a ZIP archive, "signed" signs the SFX file with a fresh certificate
 # before:  files that exist in the target folder before the run: name -> bytes
 #          (a name ending in "!" is made read-only)
 # steps:   ("intro", caption, text, button)   the intro box
@@ -110,6 +115,10 @@ SCENARIOS = [
       before={"eins.txt!": b"alt", "zwei.txt": b"alt"},
       steps=[], exit=None, after=dict(FILES)),
     S(name="delivered-exit", build=[], steps=[], exit=0, after=dict(FILES)),
+    # Built by ostrel build from a folder, and signed afterwards: both through the stub.
+    S(name="from-folder", build=["folder"], via_stub=1, steps=[], exit=None,
+      after=dict(FILES, **UMLAUT_FILES), empty_folders=["leerer Ordner"]),
+    S(name="signed", build=["signed"], via_stub=1, steps=[], exit=None, after=dict(FILES)),
     S(name="unopenable", build=["cut"], steps=[("box", "Hinweis", NO_ARCHIVE, 1)], exit=1, after={}),
     S(name="damaged-silent", build=["damaged"],
       steps=[("box", "Hinweis", CRC_FAILED, 1)], exit=1, after={"kaputt.txt": None}),
@@ -187,6 +196,19 @@ def write_input_zip(path, damaged, big, payload):
             f.write(b"Dies ist nicht der Inhalt, den die CRC beschreibt.")
 
 
+def write_input_folder(root):
+    """The files of FILES and UMLAUT_FILES as a folder, stamped like the
+    archive's entries, and an empty folder."""
+    for name, data in dict(FILES, **UMLAUT_FILES).items():
+        path = os.path.join(root, *name.split("\\"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        stamp = datetime.datetime(*STAMP).timestamp()
+        os.utime(path, (stamp, stamp))
+    os.makedirs(os.path.join(root, "leerer Ordner"), exist_ok=True)
+
+
 def wine_run(wine, args, timeout, env=None):
     """Runs a Windows program; returns (exit code, output). The output goes
     through a file, not a pipe: a program that happens to start the
@@ -227,10 +249,19 @@ class Runner:
     def build(self, row, folder):
         """Writes the row's SFX file into folder; returns its Linux path."""
         options = [option for option in row["build"]
-                   if option not in ("damaged", "big", "payload", "cut", "alone")]
+                   if option not in ("damaged", "big", "payload", "cut", "alone", "folder", "signed")]
         source = os.path.join(folder, "..", row["name"] + "-input.zip")
         write_input_zip(source, "damaged" in row["build"], "big" in row["build"],
                         self.payload if "payload" in row["build"] else None)
+        if "folder" in row["build"]:
+            source = os.path.join(folder, "..", row["name"] + "-input")
+            write_input_folder(source)
+        if "signed" in row["build"]:
+            key, cert = (os.path.join(folder, "..", row["name"] + suffix) for suffix in ("-key.pem", "-cert.pem"))
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                            "-days", "2", "-subj", "/CN=Ostrel e2e"], check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            options += ["--sign-cert", cert, "--sign-key", key]
         sfx = os.path.join(folder, row["name"] + ".exe")
         built = subprocess.run([self.ostrel, "build", "-q", "--arch", "win64",
                                 "--stub", os.path.join(self.win64, "stub", "stub.exe"),
@@ -424,6 +455,9 @@ class Runner:
 
     def check_files(self, row, target):
         name = row["name"]
+        for empty in row.get("empty_folders", []):
+            path = os.path.join(target, *empty.split("\\"))
+            self.checks.check("%s: folder %s made" % (name, empty), os.path.isdir(path), "missing")
         for entry, data in row["after"].items():
             path = os.path.join(target, *entry.split("\\"))
             if data is None:
