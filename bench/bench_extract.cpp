@@ -3,6 +3,8 @@
 // "unzip -o -q" into fresh folders, each several times, fastest run kept.
 //   many.zip   a few hundred files of mixed kinds in nested folders
 //   large.zip  one large file of mixed compressible content
+//   small.zip  2,000 files of 1 to 20 KB in 20 folders (per-file costs:
+//              system calls, temporary name and replace, times, attributes)
 // The last line is "extract ours/unzip: R", R = our total time over unzip's.
 #include <fcntl.h>
 #include <spawn.h>
@@ -72,6 +74,13 @@ static void MakeSamples() {
     size_t size = kind == 4 ? 0 : 200 + Next() % (i % 7 == 0 ? 400000 : 40000);
     WriteFile(folder + "/datei" + std::to_string(i) + (kind == 2 ? ".bin" : ".txt"), Sample(kind == 4 ? 0 : kind, size));
   }
+  std::string small = work + "/small";
+  for (int i = 0; i < 2000; i++) {
+    std::string folder = small + "/teil" + std::to_string(i % 20);
+    if (i < 20) Shell("mkdir -p '" + folder + "'");
+    size_t size = 1000 + Next() % 19001;
+    WriteFile(folder + "/klein" + std::to_string(i) + ".txt", Sample(i % 4, size));
+  }
   std::string large = work + "/large";
   Shell("mkdir -p '" + large + "'");
   std::vector<unsigned char> big;
@@ -80,7 +89,8 @@ static void MakeSamples() {
     big.insert(big.end(), piece.begin(), piece.end());
   }
   WriteFile(large + "/gross.dat", big);
-  if (Shell("cd '" + many + "' && zip -q -r ../many.zip .") != 0 || Shell("cd '" + large + "' && zip -q -r ../large.zip .") != 0)
+  if (Shell("cd '" + many + "' && zip -q -r ../many.zip .") != 0 || Shell("cd '" + large + "' && zip -q -r ../large.zip .") != 0 ||
+      Shell("cd '" + small + "' && zip -q -r ../small.zip .") != 0)
     Die("zip failed (is Info-ZIP zip installed?)");
 }
 
@@ -111,15 +121,15 @@ static double Timed(std::vector<std::string> args) {
 }
 
 int main() {
-  char pattern[] = "/tmp/ostrel-bench-XXXXXX";
-  if (!mkdtemp(pattern)) Die("no temporary folder");
+  std::string pattern = std::string(OSTREL_BINARY_DIR) + "/bench-extract-XXXXXX";  // scratch stays in the build tree
+  if (!mkdtemp(&pattern[0])) Die("no temporary folder");
   work = pattern;
   printf("generating samples in %s\n", work.c_str());
   MakeSamples();
   std::string ostrel = std::string(OSTREL_BINARY_DIR) + "/builder/ostrel";
 
   double oursTotal = 0, unzipTotal = 0;
-  for (const char *archive : {"many.zip", "large.zip"}) {
+  for (const char *archive : {"many.zip", "large.zip", "small.zip"}) {
     std::string path = work + "/" + archive;
     std::string ours = work + "/out-ours", theirs = work + "/out-unzip";
     double bestOurs = 1e9, bestUnzip = 1e9;

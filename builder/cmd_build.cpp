@@ -29,7 +29,8 @@ static const char kUsage[] =
     "\n"
     "Makes the self-extracting program SFX from INPUT: a folder (its contents,\n"
     "Deflate at the best level of zlib and libdeflate) or a ZIP archive (its\n"
-    "entries copied as they are, stored or Deflate only).\n"
+    "entries copied as they are, stored or Deflate only; the archive comment is\n"
+    "not kept).\n"
     "\n"
     "Output:\n"
     "  -o, --output SFX        the SFX file to write (replaced only when complete)\n"
@@ -416,9 +417,15 @@ int RunBuild(int argc, char **argv) {
       fprintf(stderr, "  ... and %zu more\n", problems.size() - CHECK_MESSAGES_MAX);
     return EXIT_FAILED;
   }
-  if (options.havePassword)
+  if (options.havePassword) {
     fprintf(stderr, "ostrel build: warning: the traditional ZIP cipher is weak; it keeps out the curious,\n"
                     "  not someone who wants the contents\n");
+    size_t encrypted = 0;
+    for (const SourceEntry &entry : entries) encrypted += (entry.record.flags & ZIP_FLAG_ENCRYPTED) != 0;
+    if (encrypted)
+      fprintf(stderr, "ostrel build: warning: %zu entr%s of %s encrypted already keep their own password\n",
+              encrypted, encrypted == 1 ? "y" : "ies", options.input.c_str());
+  }
 
   // Files are compressed by the pool's threads while the stage is encoded here.
   PackPool pool;

@@ -45,7 +45,8 @@ static const char kListUsage[] =
     "usage: ostrel list SFX\n"
     "\n"
     "Lists the entries like 'unzip -l': size, date, time and the name as the\n"
-    "extractor writes it on Windows (shown here as UTF-8 with '/').\n";
+    "extractor writes it on Windows (shown here as UTF-8 with '/'); a name the\n"
+    "extractor would refuse is marked with the cause.\n";
 
 static const char kTestUsage[] =
     "usage: ostrel test [--password PW] SFX\n"
@@ -121,9 +122,11 @@ int RunList(int argc, char **argv) {
   uint64_t total = 0;
   for (const SourceEntry &entry : entries) {
     const ZipEntryRecord &r = entry.record;
-    printf("%9llu  %04d-%02d-%02d %02d:%02d   %s\n", (unsigned long long)entry.sourceUncompressed,
+    std::string problem = EntryNameProblem(&r);
+    printf("%9llu  %04d-%02d-%02d %02d:%02d   %s%s%s\n", (unsigned long long)entry.sourceUncompressed,
            1980 + (r.date >> 9), (r.date >> 5) & 15, r.date & 31, r.time >> 11, (r.time >> 5) & 63,
-           ShownName(&r).c_str());
+           ShownName(&r).c_str(), problem.empty() ? "" : "   [refused by the extractor: ",
+           problem.empty() ? "" : (problem + "]").c_str());
     total += entry.sourceUncompressed;
   }
   printf("---------                     -------\n%9llu                     %zu file%s\n", (unsigned long long)total,
@@ -229,14 +232,17 @@ int RunInfo(int argc, char **argv) {
   const char *style = s.introStyle >= 0 && s.introStyle <= 2 ? kStyles[s.introStyle] : "undefined";
   size_t entryCount = layout.entries.size();
   if (layout.archiveOffset == UINT64_MAX) layout.archiveOffset = 0;
+  // The stage runs up to the archive; without entries, as far as the decoder read.
+  long long stageLength = layout.archiveOffset > SFX_STUB_SIZE ? (long long)layout.archiveOffset - SFX_STUB_SIZE
+                                                               : (long long)layout.stageConsumed;
   if (json) {
     printf("{\"file\": %s, \"size\": %llu,\n", JsonText(path).c_str(), (unsigned long long)layout.fileSize);
     printf(" \"stub\": {\"size\": %d, \"machine\": \"%s\", \"manifest\": %s},\n", (int)SFX_STUB_SIZE,
            layout.stub.machine == PE_MACHINE_AMD64 ? "win64" : layout.stub.machine == PE_MACHINE_I386 ? "win32" : "unknown",
            layout.stub.hasManifest ? "true" : "false");
     if (layout.hasStage) {
-      printf(" \"stage\": {\"offset\": %d, \"imageSize\": %d, \"programSize\": %zu, \"decoderRead\": %lld},\n",
-             (int)SFX_STUB_SIZE, layout.imageSize, layout.programSize, (long long)layout.stageConsumed);
+      printf(" \"stage\": {\"offset\": %d, \"length\": %lld, \"imageSize\": %d, \"programSize\": %zu},\n",
+             (int)SFX_STUB_SIZE, stageLength, layout.imageSize, layout.programSize);
       printf(" \"settings\": {\"silentMode\": %d, \"overwriteMode\": %d, \"introStyle\": %d, \"reserved\": %u",
              s.silentMode, s.overwriteMode, s.introStyle, layout.reserved);
       static const char *const kJsonNames[] = {"introText", "introCaption", "infoText", "runFile", "defaultFolder"};
@@ -257,8 +263,8 @@ int RunInfo(int argc, char **argv) {
   if (!layout.hasStage) {
     printf("packed stage   none that ends in a settings block: not an SFX file of this kind\n");
   } else {
-    printf("packed stage   at %d, unpacks to %d bytes (extractor %zu, texts %zu, settings block %d)\n",
-           (int)SFX_STUB_SIZE, layout.imageSize, layout.programSize,
+    printf("packed stage   at %d, %lld bytes, unpacks to %d (extractor %zu, texts %zu, settings block %d)\n",
+           (int)SFX_STUB_SIZE, stageLength, layout.imageSize, layout.programSize,
            (size_t)layout.imageSize - layout.programSize - SFX_SETTINGS_SIZE, (int)SFX_SETTINGS_SIZE);
     printf("settings\n");
     printf("  silent mode     %d (%s)\n", s.silentMode, SilentMeaning(s.silentMode));

@@ -6,9 +6,16 @@
 // Input comes from the entry input reader. Two paths decode codes with the
 // same tables and give the same results: a careful one that takes bytes one
 // at a time through NextByte (near the end of the input and of the window),
-// and a fast one that loads eight bytes at a time straight from the input
-// buffer while at least eight bytes of the budget and a whole match of room
-// in the window remain.
+// and a fast one that loads a machine word at a time straight from the
+// input buffer while at least 16 bytes of the budget and a whole match of
+// room in the window remain.
+//
+// The bit buffer is one machine word (BitWord): 64 bits on 64-bit targets,
+// 32 bits on the shipped i686 build, which would otherwise emulate every
+// shift and mask of the inner loop with register pairs. The fast path
+// refills it to 56 (or 24) bits per step and takes up to three literals
+// (64-bit) or one (32-bit) per refill; a match refills before its distance
+// code (and, 32-bit, before the distance's extra bits).
 #include "extractor/decoders/inflate.h"
 
 #include <string.h>
@@ -20,9 +27,25 @@
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/state.h"
 
+#if UINTPTR_MAX > 0xFFFFFFFFu
+typedef uint64_t BitWord;
+#else
+typedef uint32_t BitWord;
+#endif
+
 enum {
   WINDOW_MASK = OUTPUT_WINDOW_SIZE - 1,
   MAX_MATCH = 258,
+  BITWORD_BITS = 8 * sizeof(BitWord),
+  // A refill tops the buffer up to at least this many bits: whole bytes
+  // while fewer than BITWORD_BITS - 7 are held.
+  REFILL_MIN_BITS = BITWORD_BITS - 8,
+  // One fast-path step writes at most two literals and a longest match.
+  FAST_MAX_OUTPUT = 2 + MAX_MATCH,
+  // One fast-path step refills at most three times, each advancing fewer
+  // than sizeof(BitWord) bytes, and each reads a whole word: 16 bytes of
+  // input cover them on either word size.
+  FAST_MIN_INPUT = 16,
   // A valid stream fetches at most two look-ahead bytes past its last
   // code (16 bits for one lookup). More than this many bytes past the
   // budget means the stream runs on stale buffer contents: corrupt.
@@ -31,14 +54,24 @@ enum {
   DISTANCE_CODES = 30,     // 32 in the fixed code, 30 and 31 invalid
   LENGTH_CODES_LIMIT = 286,
   CODE_LENGTH_CODES = 19,
-  // Requested first-table widths (why: 9 bits cover nearly all literal
-  // and length codes of real data, 6 nearly all distance codes, in tables
-  // that stay in the first-level cache).
-  DYNAMIC_LITERAL_BITS = 9,
-  DYNAMIC_DISTANCE_BITS = 6,
+  // Requested first-table widths. Why 11 and 8: nearly every literal and
+  // length code of real data (and every one of the fixed code) and nearly
+  // every distance code resolve in one lookup, and the tables (8 KiB and
+  // 1 KiB of 4-byte entries) stay in the first-level cache.
+  // Every literal/length and distance table is then widened to these
+  // widths (WidenFirstTable), so that the fast path masks with constants.
+  LITERAL_BITS = 11,
+  DISTANCE_BITS = 8,
   CODE_LENGTH_BITS = 7,
-  FIXED_LITERAL_BITS = 7,
-  FIXED_DISTANCE_BITS = 5
+  // Table areas. Deflate code lengths are at most 15, so below a first
+  // table of w bits every sub-table has at most 15 - w index bits, and
+  // each holds at least one symbol's code: the first table plus one
+  // sub-table of that size per symbol bounds the area.
+  DYNAMIC_LITERAL_AREA = (1 << LITERAL_BITS) + LENGTH_CODES_LIMIT * (1 << (15 - LITERAL_BITS)),
+  DYNAMIC_DISTANCE_AREA = (1 << DISTANCE_BITS) + DISTANCE_CODES * (1 << (15 - DISTANCE_BITS)),
+  CODE_LENGTH_AREA = 1 << CODE_LENGTH_BITS,  // lengths are at most 7: one table
+  FIXED_LITERAL_AREA = 1 << LITERAL_BITS,    // longest fixed codes: 9 and 5 bits, one table each
+  FIXED_DISTANCE_AREA = 1 << DISTANCE_BITS
 };
 
 // Symbols 257..285 then 286 and 287, which the fixed code assigns but
@@ -52,10 +85,20 @@ static const uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    
 static const uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 static const uint8_t kCodeLengthOrder[CODE_LENGTH_CODES] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
+// The code tables of one block: where they are and their first-table widths
+// (LITERAL_BITS and DISTANCE_BITS, or 0: the code has no lengths, nothing
+// can be decoded through it).
+typedef struct BlockCodes {
+  const CodeEntry *literal;
+  const CodeEntry *distance;
+  uint32_t literalBits;
+  uint32_t distanceBits;
+} BlockCodes;
+
 typedef struct InflateState {
   // Bit input
-  uint64_t bitBuffer;           // unconsumed input bits, next bit in bit 0; bits above bitCount are 0
-  uint32_t bitCount;            // valid bits in bitBuffer, 0..63
+  BitWord bitBuffer;            // unconsumed input bits, next bit in bit 0; bits above bitCount are 0
+  uint32_t bitCount;            // valid bits in bitBuffer, 0..BITWORD_BITS-1
   int32_t inputFailed;          // 1 once a refill failed (code 5 recorded): decoding stops
   // Output
   uint32_t windowPos;           // next write position in storage.outputWindow, 0..OUTPUT_WINDOW_SIZE-1
@@ -63,24 +106,28 @@ typedef struct InflateState {
                                 // distance (at most 32,768) stays inside the entry's own bytes;
                                 // 0: only the first windowPos bytes are the entry's
   // Fixed-code tables, built on an entry's first fixed block, kept until ReleaseFixedTables
-  CodeEntry *fixedLiteral;      // null while not built
-  CodeEntry *fixedDistance;
-  uint32_t fixedLiteralBits;
-  uint32_t fixedDistanceBits;
+  BlockCodes fixed;
+  int32_t fixedBuilt;           // 1 while fixedLiteralArea/fixedDistanceArea hold the fixed code
   uint32_t fixedBuilds;         // builds since the process began (FixedTableBuilds)
 } InflateState;
 
 static InflateState state;
 static uint8_t codeLengths[LENGTH_CODES_LIMIT + DISTANCE_CODES];  // a dynamic block's lengths (316)
 static uint8_t fixedLengths[LITERAL_CODES];
+// Table areas, module-level so that no block allocates (46 KiB in all).
+static CodeEntry dynamicLiteralArea[DYNAMIC_LITERAL_AREA];
+static CodeEntry dynamicDistanceArea[DYNAMIC_DISTANCE_AREA];
+static CodeEntry codeLengthArea[CODE_LENGTH_AREA];
+static CodeEntry fixedLiteralArea[FIXED_LITERAL_AREA];
+static CodeEntry fixedDistanceArea[FIXED_DISTANCE_AREA];
 
 uint32_t FixedTableBuilds(void) { return state.fixedBuilds; }
 
-static inline uint64_t LowBits(uint64_t value, uint32_t n) { return value & ((1ull << n) - 1); }
+static inline BitWord LowBits(BitWord value, uint32_t n) { return value & (((BitWord)1 << n) - 1); }
 
 // ---- careful path: one byte at a time --------------------------------------
 
-// Makes at least n (<= 56) bits available. Returns 0 when the input failed
+// Makes at least n (<= 16) bits available. Returns 0 when the input failed
 // or ran too far past the budget; the block routine then ends with
 // INFLATE_CORRUPT (DecodeDeflateEntry tells the two apart).
 static int NeedBits(uint32_t n) {
@@ -91,7 +138,7 @@ static int NeedBits(uint32_t n) {
       return 0;
     }
     if (EntryInputOverrun() > MAX_OVERRUN_BYTES) return 0;
-    state.bitBuffer |= (uint64_t)byte << state.bitCount;
+    state.bitBuffer |= (BitWord)byte << state.bitCount;
     state.bitCount += 8;
   }
   return 1;
@@ -120,21 +167,22 @@ static inline void PutByte(uint8_t byte) {
 // one) and is refused, as zlib refuses it ("too far back").
 static inline int DistanceTooFar(uint32_t distance, uint32_t pos) { return distance > pos && !state.windowFull; }
 
-// Decodes one code through table and its sub-tables. Returns its entry, or
-// null for an invalid code, an empty table (a code set with no lengths, so
-// nothing can be decoded) or a failed input.
-static const CodeEntry *DecodeSymbol(const CodeEntry *table, uint32_t tableBits) {
-  if (!table || !NeedBits(tableBits)) return 0;
-  const CodeEntry *e = table + LowBits(state.bitBuffer, tableBits);
-  while (e->op > CODE_OP_LINK) {
-    if (e->op == CODE_OP_INVALID) return 0;
-    uint32_t subBits = e->op - CODE_OP_LINK;
-    DropBits(e->bits);
+// Decodes one code through table and its sub-tables. Returns 1 with its
+// entry in *entry, or 0 for an invalid code, an empty table (a code set
+// with no lengths, so nothing can be decoded) or a failed input.
+static int DecodeSymbol(const CodeEntry *table, uint32_t tableBits, CodeEntry *entry) {
+  if (tableBits == 0 || !NeedBits(tableBits)) return 0;
+  CodeEntry e = table[LowBits(state.bitBuffer, tableBits)];
+  while (EntryOp(e) > CODE_OP_LINK) {
+    if (EntryOp(e) == CODE_OP_INVALID) return 0;
+    uint32_t subBits = EntryOp(e) - CODE_OP_LINK;
+    DropBits(EntryBits(e));
     if (!NeedBits(subBits)) return 0;
-    e = e->next + LowBits(state.bitBuffer, subBits);
+    e = table[EntryValue(e) + LowBits(state.bitBuffer, subBits)];
   }
-  DropBits(e->bits);
-  return e;
+  DropBits(EntryBits(e));
+  *entry = e;
+  return 1;
 }
 
 // Copies a match of length bytes from distance back, wrapping in the window.
@@ -163,140 +211,245 @@ static void CopyMatch(uint32_t distance, uint32_t length) {
 
 enum { FAST_LEAVE = -1 };  // conditions for the fast path no longer hold
 
-// Walks from a first-table entry through its sub-tables and consumes the
-// code's bits. Returns the final entry, or null for an invalid code (whose
-// bits are left unconsumed: decoding stops there).
-static inline const CodeEntry *FollowLinks(const CodeEntry *e, uint64_t *bits, uint32_t *count) {
-  while (e->op > CODE_OP_LINK) {
-    if (e->op == CODE_OP_INVALID) return nullptr;
-    uint32_t subBits = e->op - CODE_OP_LINK;
-    *bits >>= e->bits;
-    *count -= e->bits;
-    e = e->next + LowBits(*bits, subBits);
-  }
-  *bits >>= e->bits;
-  *count -= e->bits;
-  return e;
+static inline BitWord LoadWord(const uint8_t *p) {
+  BitWord w;
+  memcpy(&w, p, sizeof w);  // little-endian host (x86), as the ZIP records assume
+  return w;
 }
 
-// Decodes codes while eight input bytes of the budget and a whole match of
-// room in the window remain. Returns INFLATE_OK at the end of the block,
-// INFLATE_CORRUPT on an invalid code, FAST_LEAVE otherwise. Each code is
-// decoded from one refill: a literal/length code, its extra bits, a
-// distance code and its extra bits take at most 15 + 5 + 15 + 13 = 48 bits,
-// and a refill leaves at least 56.
-static int DecodeCodesFast(const CodeEntry *literalTable, const CodeEntry *distanceTable, uint32_t literalBits,
-                           uint32_t distanceBits) {
+// Copies a match that lies inside the window behind to (distance <= the
+// write position) and ends at least FAST_MAX_OUTPUT - 2 bytes before the
+// window's end. Writes nothing beyond the match: those window bytes are
+// still history for later matches.
+// Copies length bytes from a source at least a word away from to (behind
+// it, or ahead of it in the window's tail for a match that wraps): word by
+// word; the last word ends at the copy's end and may rewrite bytes of the
+// one before with the same values. Behind: each word's source is complete
+// before it is read. Ahead: no word reads a byte already overwritten.
+static inline void CopyWords(uint8_t *to, const uint8_t *from, uint32_t length) {
+  enum { WORD = sizeof(BitWord) };
+  if (length >= WORD) {
+    uint8_t *last = to + length - WORD;
+    const uint8_t *lastFrom = from + length - WORD;
+    while (to < last) {
+      memcpy(to, from, WORD);
+      to += WORD;
+      from += WORD;
+    }
+    memcpy(last, lastFrom, WORD);
+  } else if (WORD == 8 && length >= 4) {
+    // 4 to 7 bytes: two 4-byte copies that meet or overlap in the middle.
+    uint32_t head, tail;
+    memcpy(&head, from, 4);
+    memcpy(&tail, from + length - 4, 4);
+    memcpy(to, &head, 4);
+    memcpy(to + length - 4, &tail, 4);
+  } else if (length >= 2) {
+    // 2 or 3 bytes: two 2-byte copies the same way.
+    uint16_t head, tail;
+    memcpy(&head, from, 2);
+    memcpy(&tail, from + length - 2, 2);
+    memcpy(to, &head, 2);
+    memcpy(to + length - 2, &tail, 2);
+  } else if (length == 1) {
+    *to = *from;  // the rest of a short period's match
+  }
+}
+
+static inline void CopyFast(uint8_t *to, uint32_t distance, uint32_t length) {
+  const uint8_t *from = to - distance;
+  enum { WORD = sizeof(BitWord) };
+  if (distance < WORD) {
+    if (distance == 1) {
+      // A run of one byte: the byte spread over a word, stored word by word.
+      // The last store ends at the run's end and may overlap the one before.
+      BitWord run = (BitWord)(*from) * (BitWord)(~(BitWord)0 / 0xFF);
+      uint8_t *end = to + length;
+      if (length >= WORD) {
+        for (; end - to > WORD; to += WORD) memcpy(to, &run, WORD);
+        memcpy(end - WORD, &run, WORD);
+      } else if (length >= 4) {
+        memcpy(to, &run, 4);
+        memcpy(end - 4, &run, 4);
+      } else {
+        memcpy(to, &run, 2);
+        memcpy(end - 2, &run, 2);
+      }
+      return;
+    }
+    // A short period: once its first bytes are out, the source may trail
+    // by any multiple of the period, so take the first one of a word or more.
+    uint32_t period = distance * ((WORD + distance - 1) / distance);
+    uint32_t head = period - distance < length ? period - distance : length;
+    for (uint32_t k = 0; k < head; k++) to[k] = from[k];
+    to += head;
+    length -= head;
+    if (length == 0) return;
+    from = to - period;
+  }
+  CopyWords(to, from, length);
+}
+
+// Decodes codes while FAST_MIN_INPUT input bytes of the budget and
+// FAST_MAX_OUTPUT bytes of room in the window remain. Returns INFLATE_OK at
+// the end of the block, INFLATE_CORRUPT on an invalid code or a distance
+// before the entry's first byte, FAST_LEAVE otherwise.
+//
+// Bit budget per step: a refill leaves at least 56 bits (64-bit word); a
+// literal/length code takes at most 15, its extra bits 5, so two literals
+// and a length (15 + 15 + 20 = 50) fit one refill, and the distance code
+// and its extra bits (15 + 13 = 28) the next. With a 32-bit word (24 bits
+// after a refill) the step takes one literal or a length (20), then
+// refills before the distance code and again before its extra bits.
+static int DecodeCodesFast(const BlockCodes *codes) {
   const uint8_t *start;
   int32_t available = EntryInputPeek(&start);
-  if (available < 8) return FAST_LEAVE;
+  if (available < FAST_MIN_INPUT) return FAST_LEAVE;
   const uint8_t *in = start;
-  const uint8_t *inLast = start + available - 8;  // last position an 8-byte load may start
-  uint64_t bits = state.bitBuffer;
+  const uint8_t *inLimit = start + available - FAST_MIN_INPUT;  // last position a step may start at
+  BitWord bits = state.bitBuffer;
   uint32_t count = state.bitCount;
   uint8_t *window = storage.outputWindow;
-  uint32_t pos = state.windowPos;
-  const uint64_t literalMask = (1ull << literalBits) - 1;
-  const uint64_t distanceMask = (1ull << distanceBits) - 1;
+  uint8_t *out = window + state.windowPos;
+  uint8_t *const outLimit = window + OUTPUT_WINDOW_SIZE - FAST_MAX_OUTPUT;  // a step may start below it
+  const uint32_t windowFull = state.windowFull;  // no flush happens in here
+  const CodeEntry *literalTable = codes->literal;
+  const CodeEntry *distanceTable = codes->distance;
+  const BitWord literalMask = ((BitWord)1 << LITERAL_BITS) - 1;
+  const BitWord distanceMask = ((BitWord)1 << DISTANCE_BITS) - 1;
   int result = FAST_LEAVE;
 
-  while (in <= inLast && pos < OUTPUT_WINDOW_SIZE - MAX_MATCH) {
-    uint64_t word;
-    memcpy(&word, in, 8);  // little-endian host (x86), as the ZIP records assume
-    bits |= word << count;
-    in += (63 - count) >> 3;
-    count |= 56;
+// Tops the buffer up with whole bytes: the word is loaded whatever count
+// is, the pointer advances by the bytes that fit; bits above count that
+// are already set are set again to the same values.
+#define REFILL()                                   \
+  do {                                             \
+    bits |= LoadWord(in) << count;                 \
+    in += (BITWORD_BITS - 1 - count) >> 3;         \
+    count |= REFILL_MIN_BITS;                      \
+  } while (0)
+#define CONSUME(n)  \
+  do {              \
+    bits >>= (n);   \
+    count -= (n);   \
+  } while (0)
 
-    const CodeEntry *e = FollowLinks(literalTable + (bits & literalMask), &bits, &count);
-    if (!e) {
-      result = INFLATE_CORRUPT;
-      goto done;
-    }
-    if (e->op == CODE_OP_LITERAL) {
-      window[pos++] = (uint8_t)e->value;
-      // Literals come in runs: the first took at most 15 of the 56 bits,
-      // enough for a second literal from the same refill (a first-table
-      // hit only; anything else is decoded from the top after a refill).
-      e = literalTable + (bits & literalMask);
-      if (e->op == CODE_OP_LITERAL) {
-        bits >>= e->bits;
-        count -= e->bits;
-        window[pos++] = (uint8_t)e->value;
+  while (in <= inLimit && out < outLimit) {
+    REFILL();
+    CodeEntry e = literalTable[bits & literalMask];
+    if (BITWORD_BITS == 64 && EntryOp(e) == CODE_OP_LITERAL) {
+      // Literals come in runs; a first-table literal takes at most 11 bits
+      // of the 56, so two more lookups fit before the next refill, and
+      // whatever the second one finds (up to 15 + 5 bits) as well.
+      CONSUME(EntryBits(e));
+      *out++ = (uint8_t)EntryValue(e);
+      e = literalTable[bits & literalMask];
+      if (EntryOp(e) == CODE_OP_LITERAL) {
+        CONSUME(EntryBits(e));
+        *out++ = (uint8_t)EntryValue(e);
+        e = literalTable[bits & literalMask];
+        if (EntryOp(e) == CODE_OP_LITERAL) {
+          CONSUME(EntryBits(e));
+          *out++ = (uint8_t)EntryValue(e);
+          continue;
+        }
       }
-      continue;
     }
-    if (e->op == CODE_OP_END_OF_BLOCK) {
-      result = INFLATE_OK;
-      goto done;
-    }
-    uint32_t length = e->value + (uint32_t)LowBits(bits, e->op);
-    bits >>= e->op;
-    count -= e->op;
-
-    e = FollowLinks(distanceTable + (bits & distanceMask), &bits, &count);
-    if (!e) {
-      result = INFLATE_CORRUPT;
-      goto done;
-    }
-    uint32_t distance = e->value + (uint32_t)LowBits(bits, e->op);
-    bits >>= e->op;
-    count -= e->op;
-
-    if (distance > pos) {
-      // The source wraps to the window's far end: the general copy handles
-      // it; the room check above guarantees it cannot reach the flush
-      // point. Before the window was full once, it lies before the
-      // entry's first byte instead: corrupt.
-      if (!state.windowFull) {
+    while (EntryOp(e) > CODE_OP_LINK) {  // sub-tables: a code takes at most 15 bits in all
+      if (EntryOp(e) == CODE_OP_INVALID) {
         result = INFLATE_CORRUPT;
         goto done;
       }
-      state.windowPos = pos;
-      CopyMatch(distance, length);
-      pos = state.windowPos;
+      uint32_t subBits = EntryOp(e) - CODE_OP_LINK;
+      CONSUME(EntryBits(e));
+      e = literalTable[EntryValue(e) + LowBits(bits, subBits)];
+    }
+    CONSUME(EntryBits(e));
+    if (EntryOp(e) == CODE_OP_LITERAL) {
+      *out++ = (uint8_t)EntryValue(e);
       continue;
     }
-    uint8_t *to = window + pos;
-    const uint8_t *from = to - distance;
-    pos += length;
-    if (distance < 8) {
-      if (distance == 1) {
-        memset(to, *from, length);
-        continue;
+    if (EntryOp(e) == CODE_OP_END_OF_BLOCK) {
+      result = INFLATE_OK;
+      goto done;
+    }
+    uint32_t length = EntryValue(e) + (uint32_t)LowBits(bits, EntryOp(e));
+    CONSUME(EntryOp(e));
+
+    REFILL();
+    e = distanceTable[bits & distanceMask];
+    while (EntryOp(e) > CODE_OP_LINK) {  // sub-tables: a code takes at most 15 bits in all
+      if (EntryOp(e) == CODE_OP_INVALID) {
+        result = INFLATE_CORRUPT;
+        goto done;
       }
-      // A short period: once its first bytes are out, the source may trail
-      // by any multiple of the period, so take the first one of 8 or more.
-      uint32_t period = distance * ((8 + distance - 1) / distance);
-      uint32_t head = period - distance < length ? period - distance : length;
-      for (uint32_t k = 0; k < head; k++) to[k] = from[k];
-      to += head;
-      length -= head;
-      if (length == 0) continue;
-      from = to - period;
+      uint32_t subBits = EntryOp(e) - CODE_OP_LINK;
+      CONSUME(EntryBits(e));
+      e = distanceTable[EntryValue(e) + LowBits(bits, subBits)];
     }
-    if (length >= 8) {
-      // Eight bytes at a time, each chunk's source complete before it is
-      // read; the last chunk ends at the match's end and may rewrite bytes
-      // of the one before with the same values. Nothing beyond the match
-      // is touched: those window bytes are still history.
-      uint8_t *last = to + length - 8;
-      const uint8_t *lastFrom = from + length - 8;
-      do {
-        memcpy(to, from, 8);
-        to += 8;
-        from += 8;
-      } while (to < last);
-      memcpy(last, lastFrom, 8);
-    } else {
-      while (length--) *to++ = *from++;
+    CONSUME(EntryBits(e));
+    if (BITWORD_BITS == 32) REFILL();
+    uint32_t distance = EntryValue(e) + (uint32_t)LowBits(bits, EntryOp(e));
+    CONSUME(EntryOp(e));
+
+    uint32_t pos = (uint32_t)(out - window);
+    // Before the window was full once, a source before position 0 lies
+    // before the entry's first byte: corrupt. (Tested on windowFull first,
+    // which is settled after the first 32 KiB, not on the distance.)
+    if (!windowFull && distance > pos) {
+      result = INFLATE_CORRUPT;
+      goto done;
     }
+    // The source, behind the output or (wrapped) in the window's tail,
+    // the output of the previous window fill. The common case, whichever
+    // it is: a word or more away from the output (distance at least a
+    // word and at most a window less a word) and not running over the
+    // window's end (a source behind the output never does).
+    uint32_t from = (pos - distance) & WINDOW_MASK;
+    if (distance - (uint32_t)sizeof(BitWord) <= (uint32_t)(OUTPUT_WINDOW_SIZE - 2 * sizeof(BitWord)) &&
+        from + length <= OUTPUT_WINDOW_SIZE) {
+      CopyWords(out, window + from, length);
+      out += length;
+      continue;
+    }
+    if (distance > pos) {
+      // A wrapped source that runs over the window's end or nearly meets
+      // the output: the general copy, which the room check keeps from the
+      // flush point.
+      state.windowPos = pos;
+      CopyMatch(distance, length);
+      out = window + state.windowPos;
+      continue;
+    }
+    CopyFast(out, distance, length);  // a distance shorter than a word
+    out += length;
   }
+#undef REFILL
+#undef CONSUME
 done:
   EntryInputAdvance((int32_t)(in - start));
   state.bitBuffer = LowBits(bits, count);  // drop look-ahead bits above count
   state.bitCount = count;
-  state.windowPos = pos;
+  state.windowPos = (uint32_t)(out - window);
   return result;
+}
+
+// Builds a literal/length or distance code's tables with a first table of
+// exactly width bits (0 for a code without lengths). The builder narrows
+// the first table to the longest code; such a code has no sub-tables, so
+// the table is repeated up to the full width, which the area has room for.
+static int BuildBlockTable(const uint8_t *lengths, uint32_t count, uint32_t simpleCount, const uint16_t *bases,
+                           const uint8_t *extras, CodeEntry *area, uint32_t capacity, uint32_t width,
+                           uint32_t *tableBits) {
+  uint32_t bits = width;
+  int r = BuildDecodeTable(lengths, count, simpleCount, bases, extras, area, capacity, &bits);
+  if (r > INFLATE_CORRUPT || bits == 0) {
+    *tableBits = 0;
+    return r;
+  }
+  for (uint32_t filled = 1u << bits; filled < (1u << width); filled *= 2) memcpy(area + filled, area, filled * sizeof *area);
+  *tableBits = width;
+  return r;
 }
 
 // ---- blocks --------------------------------------------------------------------
@@ -308,28 +461,26 @@ static inline int SinkRefused(void) { return extraction.errorCode == ERR_INVALID
 
 // Decodes literal/length and distance codes up to the end of the block.
 // Returns INFLATE_OK at the end of the block, else INFLATE_CORRUPT.
-static int DecodeCodes(const CodeEntry *literalTable, const CodeEntry *distanceTable, uint32_t literalBits,
-                       uint32_t distanceBits) {
+static int DecodeCodes(const BlockCodes *codes) {
   for (;;) {
     if (SinkRefused()) return INFLATE_CORRUPT;
-    if (literalTable && distanceTable && state.windowPos < OUTPUT_WINDOW_SIZE - MAX_MATCH) {
-      int fast = DecodeCodesFast(literalTable, distanceTable, literalBits, distanceBits);
+    if (codes->literalBits && codes->distanceBits && state.windowPos < OUTPUT_WINDOW_SIZE - FAST_MAX_OUTPUT) {
+      int fast = DecodeCodesFast(codes);
       if (fast != FAST_LEAVE) return fast;
     }
-    const CodeEntry *e = DecodeSymbol(literalTable, literalBits);
-    if (!e) return INFLATE_CORRUPT;
-    if (e->op == CODE_OP_LITERAL) {
-      PutByte((uint8_t)e->value);
+    CodeEntry e;
+    if (!DecodeSymbol(codes->literal, codes->literalBits, &e)) return INFLATE_CORRUPT;
+    if (EntryOp(e) == CODE_OP_LITERAL) {
+      PutByte((uint8_t)EntryValue(e));
       continue;
     }
-    if (e->op == CODE_OP_END_OF_BLOCK) return INFLATE_OK;
-    if (!NeedBits(e->op)) return INFLATE_CORRUPT;
-    uint32_t length = e->value + (uint32_t)LowBits(state.bitBuffer, e->op);
-    DropBits(e->op);
-    e = DecodeSymbol(distanceTable, distanceBits);
-    if (!e || !NeedBits(e->op)) return INFLATE_CORRUPT;
-    uint32_t distance = e->value + (uint32_t)LowBits(state.bitBuffer, e->op);
-    DropBits(e->op);
+    if (EntryOp(e) == CODE_OP_END_OF_BLOCK) return INFLATE_OK;
+    if (!NeedBits(EntryOp(e))) return INFLATE_CORRUPT;
+    uint32_t length = EntryValue(e) + (uint32_t)LowBits(state.bitBuffer, EntryOp(e));
+    DropBits(EntryOp(e));
+    if (!DecodeSymbol(codes->distance, codes->distanceBits, &e) || !NeedBits(EntryOp(e))) return INFLATE_CORRUPT;
+    uint32_t distance = EntryValue(e) + (uint32_t)LowBits(state.bitBuffer, EntryOp(e));
+    DropBits(EntryOp(e));
     if (DistanceTooFar(distance, state.windowPos)) return INFLATE_CORRUPT;
     CopyMatch(distance, length);
   }
@@ -340,11 +491,13 @@ static int DecodeCodes(const CodeEntry *literalTable, const CodeEntry *distanceT
 // then LEN bytes as they are. LEN 0 is valid (used for flushing).
 static int DecodeStoredBlock(void) {
   DropBits(state.bitCount & 7);
-  if (!NeedBits(32)) return INFLATE_CORRUPT;
-  uint32_t length = (uint32_t)(state.bitBuffer & 0xFFFF);
-  uint32_t complement = (uint32_t)((state.bitBuffer >> 16) & 0xFFFF);
+  if (!NeedBits(16)) return INFLATE_CORRUPT;
+  uint32_t length = (uint32_t)LowBits(state.bitBuffer, 16);
+  DropBits(16);
+  if (!NeedBits(16)) return INFLATE_CORRUPT;
+  uint32_t complement = (uint32_t)LowBits(state.bitBuffer, 16);
+  DropBits(16);
   if (length != (~complement & 0xFFFF)) return INFLATE_CORRUPT;
-  DropBits(32);
   // Whole bytes already in the bit buffer first, then straight from the
   // input buffer, then (near the end of the budget) byte by byte.
   while (length > 0 && state.bitCount >= 8) {
@@ -380,55 +533,45 @@ static int DecodeStoredBlock(void) {
 // codes but no meaning: they decode as invalid. The distance code is
 // therefore incomplete by design, and that result is accepted here.
 static int DecodeFixedBlock(void) {
-  if (!state.fixedLiteral) {
+  if (!state.fixedBuilt) {
     for (int i = 0; i < 144; i++) fixedLengths[i] = 8;
     for (int i = 144; i < 256; i++) fixedLengths[i] = 9;
     for (int i = 256; i < 280; i++) fixedLengths[i] = 7;
     for (int i = 280; i < LITERAL_CODES; i++) fixedLengths[i] = 8;
-    CodeEntry *literal;
-    uint32_t literalBits = FIXED_LITERAL_BITS;
-    int r = BuildDecodeTable(fixedLengths, LITERAL_CODES, 257, kLengthBase, kLengthExtra, &literal, &literalBits);
-    if (r != INFLATE_OK) {
-      ReleaseDecodeTable(literal);
-      return r;
-    }
+    uint32_t literalBits, distanceBits;
+    int r = BuildBlockTable(fixedLengths, LITERAL_CODES, 257, kLengthBase, kLengthExtra, fixedLiteralArea,
+                            FIXED_LITERAL_AREA, LITERAL_BITS, &literalBits);
+    if (r != INFLATE_OK) return r;
     for (int i = 0; i < DISTANCE_CODES; i++) fixedLengths[i] = 5;
-    CodeEntry *distance;
-    uint32_t distanceBits = FIXED_DISTANCE_BITS;
-    r = BuildDecodeTable(fixedLengths, DISTANCE_CODES, 0, kDistanceBase, kDistanceExtra, &distance, &distanceBits);
-    if (r > INFLATE_CORRUPT) {
-      ReleaseDecodeTable(literal);
-      return r;
-    }
-    state.fixedLiteral = literal;
-    state.fixedLiteralBits = literalBits;
-    state.fixedDistance = distance;
-    state.fixedDistanceBits = distanceBits;
+    r = BuildBlockTable(fixedLengths, DISTANCE_CODES, 0, kDistanceBase, kDistanceExtra, fixedDistanceArea,
+                        FIXED_DISTANCE_AREA, DISTANCE_BITS, &distanceBits);
+    if (r > INFLATE_CORRUPT) return r;
+    state.fixed.literal = fixedLiteralArea;
+    state.fixed.literalBits = literalBits;
+    state.fixed.distance = fixedDistanceArea;
+    state.fixed.distanceBits = distanceBits;
+    state.fixedBuilt = 1;
     state.fixedBuilds++;
   }
-  return DecodeCodes(state.fixedLiteral, state.fixedDistance, state.fixedLiteralBits, state.fixedDistanceBits) != 0
-             ? INFLATE_CORRUPT
-             : INFLATE_OK;
+  return DecodeCodes(&state.fixed) != 0 ? INFLATE_CORRUPT : INFLATE_OK;
 }
 
 // Reads the literal/length and distance code lengths of a dynamic block
 // into codeLengths through the code-length code. Returns a block result.
 static int ReadCodeLengths(uint32_t total) {
-  CodeEntry *table;
+  const CodeEntry *table = codeLengthArea;
   uint32_t tableBits = CODE_LENGTH_BITS;
-  int r = BuildDecodeTable(codeLengths, CODE_LENGTH_CODES, CODE_LENGTH_CODES, 0, 0, &table, &tableBits);
-  if (r != INFLATE_OK) {
-    ReleaseDecodeTable(table);
-    return r;
-  }
+  int r = BuildDecodeTable(codeLengths, CODE_LENGTH_CODES, CODE_LENGTH_CODES, 0, 0, codeLengthArea,
+                           CODE_LENGTH_AREA, &tableBits);
+  if (r != INFLATE_OK) return r;
   uint32_t i = 0;
   uint8_t previous = 0;  // a repeat before any length repeats 0
   while (i < total) {
     // An empty code-length code, or the left-over code of a code-length
     // code with a single code of length 1, decodes nothing: corrupt.
-    const CodeEntry *e = DecodeSymbol(table, tableBits);
-    if (!e) break;
-    uint32_t symbol = e->value, repeat;
+    CodeEntry e;
+    if (!DecodeSymbol(table, tableBits, &e)) break;
+    uint32_t symbol = EntryValue(e), repeat;
     uint8_t value;
     if (symbol < 16) {
       codeLengths[i++] = previous = (uint8_t)symbol;
@@ -453,7 +596,6 @@ static int ReadCodeLengths(uint32_t total) {
     memset(codeLengths + i, value, repeat);
     i += repeat;
   }
-  ReleaseDecodeTable(table);
   return i == total ? INFLATE_OK : INFLATE_CORRUPT;
 }
 
@@ -481,27 +623,19 @@ static int DecodeDynamicBlock(void) {
   int r = ReadCodeLengths(literalCount + distanceCount);
   if (r != INFLATE_OK) return r;
 
-  CodeEntry *literal, *distance;
-  uint32_t literalBits = DYNAMIC_LITERAL_BITS, distanceBits = DYNAMIC_DISTANCE_BITS;
-  r = BuildDecodeTable(codeLengths, literalCount, 257, kLengthBase, kLengthExtra, &literal, &literalBits);
-  if (r != INFLATE_OK) {
-    ReleaseDecodeTable(literal);
-    return r;
-  }
+  BlockCodes codes;
+  codes.literal = dynamicLiteralArea;
+  codes.distance = dynamicDistanceArea;
+  r = BuildBlockTable(codeLengths, literalCount, 257, kLengthBase, kLengthExtra, dynamicLiteralArea,
+                      DYNAMIC_LITERAL_AREA, LITERAL_BITS, &codes.literalBits);
+  if (r != INFLATE_OK) return r;
   // An incomplete distance code is refused, except a single code of length
   // 1, which the builder reports as complete. All lengths 0 is accepted
   // (a block of literals only); a match in it then finds no table.
-  r = BuildDecodeTable(codeLengths + literalCount, distanceCount, 0, kDistanceBase, kDistanceExtra, &distance,
-                       &distanceBits);
-  if (r != INFLATE_OK) {
-    ReleaseDecodeTable(distance);
-    ReleaseDecodeTable(literal);
-    return r;
-  }
-  r = DecodeCodes(literal, distance, literalBits, distanceBits);
-  ReleaseDecodeTable(distance);
-  ReleaseDecodeTable(literal);
-  return r != INFLATE_OK ? INFLATE_CORRUPT : INFLATE_OK;
+  r = BuildBlockTable(codeLengths + literalCount, distanceCount, 0, kDistanceBase, kDistanceExtra,
+                      dynamicDistanceArea, DYNAMIC_DISTANCE_AREA, DISTANCE_BITS, &codes.distanceBits);
+  if (r != INFLATE_OK) return r;
+  return DecodeCodes(&codes) != INFLATE_OK ? INFLATE_CORRUPT : INFLATE_OK;
 }
 
 // Format notes: each block starts with BFINAL (1 bit) and BTYPE (2 bits):
@@ -552,11 +686,6 @@ int DecodeDeflateEntry(void) {
 }
 
 int ReleaseFixedTables(void) {
-  if (state.fixedLiteral) {
-    ReleaseDecodeTable(state.fixedDistance);
-    ReleaseDecodeTable(state.fixedLiteral);
-    state.fixedLiteral = 0;
-    state.fixedDistance = 0;
-  }
+  state.fixedBuilt = 0;
   return 0;
 }

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "extractor/decoders/inflate_internal.h"
-#include "extractor/zip/file_io.h"
 
 enum {
   MAX_SYMBOLS = 288  // the largest alphabet: fixed literal/length code
@@ -11,33 +10,13 @@ enum {
 
 static uint16_t sortedSymbols[MAX_SYMBOLS];  // symbols with a code, by length, then by value
 
-int ReleaseDecodeTable(CodeEntry *table) {
-  CodeEntry *block = table ? table - 1 : 0;
-  while (block) {
-    CodeEntry *next = block->next;
-    MemFree(block);
-    block = next;
-  }
-  return 0;
-}
-
 // The entry that a code for the next sorted symbol gets.
 static CodeEntry MakeEntry(const uint16_t *symbol, const uint16_t *symbolsEnd, uint32_t simpleCount,
                            const uint16_t *bases, const uint8_t *extras, uint32_t bits) {
-  CodeEntry e;
-  e.bits = (uint8_t)bits;
-  e.next = 0;
-  e.value = 0;
-  if (symbol >= symbolsEnd) {
-    e.op = CODE_OP_INVALID;  // a left-over code of an incomplete set
-  } else if (*symbol < simpleCount) {
-    e.op = *symbol < 256 ? CODE_OP_LITERAL : CODE_OP_END_OF_BLOCK;
-    e.value = *symbol;
-  } else {
-    e.op = extras[*symbol - simpleCount];
-    e.value = bases[*symbol - simpleCount];
-  }
-  return e;
+  if (symbol >= symbolsEnd) return MakeCodeEntry(CODE_OP_INVALID, bits, 0);  // a left-over code of an incomplete set
+  if (*symbol < simpleCount)
+    return MakeCodeEntry(*symbol < 256 ? CODE_OP_LITERAL : CODE_OP_END_OF_BLOCK, bits, *symbol);
+  return MakeCodeEntry(extras[*symbol - simpleCount], bits, bases[*symbol - simpleCount]);
 }
 
 // Format notes: codes are assigned in canonical order (by length, then by
@@ -46,13 +25,9 @@ static CodeEntry MakeEntry(const uint16_t *symbol, const uint16_t *symbolsEnd, u
 // counter fills each table in one pass; a table closes when the counter's
 // low bits leave its prefix.
 int BuildDecodeTable(const uint8_t *lengths, uint32_t count, uint32_t simpleCount, const uint16_t *bases,
-                     const uint8_t *extras, CodeEntry **table, uint32_t *tableBits) {
+                     const uint8_t *extras, CodeEntry *area, uint32_t capacity, uint32_t *tableBits) {
   uint32_t lengthCount[CODE_MAX_BITS + 1];
-  *table = 0;
   if (count > MAX_SYMBOLS) return INFLATE_CORRUPT;
-  // A first table never reaches past the end-of-block code, so that the
-  // look-ahead at the end of a stream stays within the code's own bits.
-  uint32_t endOfBlockLength = count > 256 ? (uint32_t)lengths[256] : (uint32_t)CODE_MAX_BITS;
 
   memset(lengthCount, 0, sizeof lengthCount);
   for (uint32_t i = 0; i < count; i++) {
@@ -94,12 +69,12 @@ int BuildDecodeTable(const uint8_t *lengths, uint32_t count, uint32_t simpleCoun
   const uint16_t *symbolsEnd = sortedSymbols + (count - lengthCount[0]);
 
   // Open tables, bottom (the first table) to top.
-  CodeEntry *tables[CODE_MAX_BITS + 1];  // first entry of each open table
+  uint32_t tables[CODE_MAX_BITS + 1];    // offset in area of each open table
   uint32_t widths[CODE_MAX_BITS + 1];    // its index width
   uint32_t prefixes[CODE_MAX_BITS + 1];  // the low code bits that lead to it
   int top = -1;                          // index of the top open table
   uint32_t resolved = 0;                 // code bits resolved by the tables below the top one
-  CodeEntry *chainTail = 0;              // last block built, to append the next one
+  uint32_t used = 0;                     // entries of area taken by the tables opened so far
   uint32_t code = 0;                     // current code, bit-reversed
 
   for (uint32_t len = shortest; len <= longest; len++) {
@@ -123,39 +98,22 @@ int BuildDecodeTable(const uint8_t *lengths, uint32_t count, uint32_t simpleCoun
             unused -= lengthCount[resolved + width];
           }
         }
-        if (resolved + width > endOfBlockLength && resolved < endOfBlockLength) width = endOfBlockLength - resolved;
-        CodeEntry *block = (CodeEntry *)MemAlloc((uint32_t)(((1u << width) + 1) * sizeof(CodeEntry)));
-        if (!block) {
-          ReleaseDecodeTable(*table);
-          *table = 0;
-          return INFLATE_NO_MEMORY;
-        }
-        block->op = 0;
-        block->bits = 0;
-        block->value = 0;
-        block->next = 0;
-        if (chainTail) chainTail->next = block;
-        chainTail = block;
+        if (used + (1u << width) > capacity) return INFLATE_NO_MEMORY;
         top++;
-        tables[top] = block + 1;
+        tables[top] = used;
+        used += 1u << width;
         widths[top] = width;
         uint32_t prefix = code & ((1u << resolved) - 1);
         prefixes[top] = prefix;
-        if (top == 0) {
-          *table = tables[0];
-        } else {
-          CodeEntry link;
-          link.op = (uint8_t)(CODE_OP_LINK + width);
-          link.bits = (uint8_t)widths[top - 1];
-          link.value = 0;
-          link.next = tables[top];
-          tables[top - 1][prefix >> (resolved - widths[top - 1])] = link;
-        }
+        if (top > 0)
+          area[tables[top - 1] + (prefix >> (resolved - widths[top - 1]))] =
+              MakeCodeEntry(CODE_OP_LINK + width, widths[top - 1], tables[top]);
       }
       CodeEntry e = MakeEntry(symbol, symbolsEnd, simpleCount, bases, extras, len - resolved);
       if (symbol < symbolsEnd) symbol++;
       uint32_t size = 1u << widths[top];
-      for (uint32_t index = code >> resolved; index < size; index += 1u << (len - resolved)) tables[top][index] = e;
+      for (uint32_t index = code >> resolved; index < size; index += 1u << (len - resolved))
+        area[tables[top] + index] = e;
       // Next code: increment the bit-reversed counter.
       uint32_t bit = 1u << (len - 1);
       while (code & bit) {

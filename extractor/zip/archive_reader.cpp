@@ -284,13 +284,17 @@ int LocateDirectory(void) {
 }
 
 enum {
-  EXTRA_ZIP64_KEPT = 28  // the ZIP64 field at its longest: three 8-byte values, a disk number
+  EXTRA_ZIP64_KEPT = 28,  // the ZIP64 field at its longest: three 8-byte values, a disk number
+  UNICODE_HEAD = 5,       // Unicode path field: version (1), CRC-32 of the header name (4)
+  UNICODE_NAME_KEPT = 4 * NAME_MAX_LENGTH  // UTF-8 bytes of a name that may still fit
 };
 
 // What ReadExtraFields keeps of an extra field.
 typedef struct ExtraFields {
   uint8_t zip64[EXTRA_ZIP64_KEPT];  // start of the ZIP64 field's data
   uint32_t zip64Length;             // bytes of it kept; 0 when there is none
+  uint8_t unicode[UNICODE_HEAD + UNICODE_NAME_KEPT + 1];  // Unicode path field's data, zero-terminated
+  uint32_t unicodeLength;           // its whole data length (may exceed what is kept); 0 when none
 } ExtraFields;
 
 static uint64_t Le64(const uint8_t *bytes) {
@@ -326,6 +330,10 @@ static int ReadExtraFields(FileHandle handle, uint32_t length, ExtraFields *out)
       kept = size < EXTRA_ZIP64_KEPT ? size : (uint32_t)EXTRA_ZIP64_KEPT;
       if (!ReadExactly(out->zip64, (int32_t)kept, handle)) return 0;
       out->zip64Length = kept;
+    } else if (id == ZIP_EXTRA_UNICODE_PATH && out->unicodeLength == 0) {
+      kept = size < sizeof out->unicode - 1 ? size : (uint32_t)sizeof out->unicode - 1;
+      if (!ReadExactly(out->unicode, (int32_t)kept, handle)) return 0;
+      out->unicodeLength = size;
     }
     if (!SkipBytes(handle, size - kept)) return 0;
     left -= size;
@@ -344,16 +352,46 @@ static int TakeZip64(const ExtraFields *extra, uint32_t *used, uint32_t field, u
   return 1;
 }
 
-// An entry's sizes and local header offset with the ZIP64 values in place.
+// What an entry's headers give beyond their fixed fields.
 typedef struct EntryValues {
-  uint64_t packed;           // compressed size
-  uint64_t unpacked;         // uncompressed size
-  uint64_t offset;           // stored local header offset (no base)
+  uint64_t packed;           // compressed size, ZIP64 value in place
+  uint64_t unpacked;         // uncompressed size, ZIP64 value in place
+  uint64_t offset;           // stored local header offset (no base), ZIP64 value in place
+  int unicodeName;           // 1: entryName came from the Unicode path field, already ANSI
 } EntryValues;
 
-// Reads the central record, its name and extra field, and moves
-// directoryFile to the next record. Returns 1 for an entry with *values
-// from the central record; 0 at the end record (no code) or on failure.
+// Takes the name of the Unicode path field into entryName when the field
+// belongs to the header name. Returns 0 with code 9964 when it does but
+// its name is empty, holds a zero byte or is longer than 260 characters.
+//
+// Format notes (Info-ZIP's Unicode path extra field, 0x7075): version 1,
+// the CRC-32 of the header's name as stored, then the name in UTF-8 with
+// no terminator. Writers put an OEM or ASCII name into the header for old
+// readers and the true name here. A CRC that does not match means a tool
+// that did not know the field changed the header name afterwards: the
+// field is stale and the header name counts (as in Info-ZIP unzip).
+static int TakeUnicodePath(EntryRecord *entry, ExtraFields *extra, int *taken) {
+  *taken = 0;
+  if (extra->unicodeLength < UNICODE_HEAD || extra->unicode[0] != 1) return 1;
+  const uint8_t *stored = extra->unicode + 1;
+  uint32_t crc = (uint32_t)stored[0] | stored[1] << 8 | stored[2] << 16 | (uint32_t)stored[3] << 24;
+  uint32_t headerCrc = ~UpdateCrc(0xFFFFFFFFu, (const uint8_t *)entry->entryName, entry->central.nameLength);
+  if (crc != headerCrc) return 1;
+  char *name = (char *)extra->unicode + UNICODE_HEAD;
+  uint32_t length = extra->unicodeLength - UNICODE_HEAD;
+  if (length == 0 || length > UNICODE_NAME_KEPT || strlen(name) != length) return Fail(ERR_INVALID_DATA);
+  Utf8ToAnsiInPlace(name);
+  if (strlen(name) > NAME_MAX_LENGTH) return Fail(ERR_INVALID_DATA);
+  memset(entry->entryName, 0, sizeof entry->entryName);
+  strcpy(entry->entryName, name);
+  *taken = 1;
+  return 1;
+}
+
+// Reads the central record, its name (from the Unicode path field when
+// that belongs to it) and extra field, and moves directoryFile to the next
+// record. Returns 1 for an entry with *values from the central record; 0
+// at the end record (no code) or on failure.
 static int ReadCentralRecord(EntryRecord *entry, EntryValues *values) {
   int32_t got = FileRead(&entry->central, ZIP_CENTRAL_SIZE, extraction.directoryFile);
   if (got < 0) return Fail(ERR_ACCESS);
@@ -379,7 +417,7 @@ static int ReadCentralRecord(EntryRecord *entry, EntryValues *values) {
       !TakeZip64(&extra, &used, entry->central.compressedSize, &values->packed) ||
       !TakeZip64(&extra, &used, entry->central.localHeaderOffset, &values->offset))
     return Fail(ERR_INVALID_DATA);
-  return 1;
+  return TakeUnicodePath(entry, &extra, &values->unicodeName);
 }
 
 // *values <- the local header's sizes; dataFile stands behind the local
@@ -428,7 +466,7 @@ int ReadNextEntry(void) {
   if (!ReadExactly(&entry->local, ZIP_LOCAL_SIZE, extraction.dataFile)) return 0;
 
   SlashesToBackslashes(entry->entryName);
-  ConvertName(entry);
+  if (!central.unicodeName) ConvertName(entry);
 
   // At most 2^31 + 30 + 2 * 65535: no wrap in 32 bits, checked against limit below.
   uint32_t dataStart = offset + ZIP_LOCAL_SIZE + entry->local.nameLength + entry->local.extraLength;

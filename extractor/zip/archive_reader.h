@@ -13,8 +13,9 @@
 //
 // Every offset the archive stores counts from the start of the SFX file,
 // unless the archive was put behind other data without moving them: then
-// LocateDirectory finds the difference and it is added to each. All failures record one code in
-// extraction.errorCode and return 0; nothing here talks to the user.
+// LocateDirectory finds the difference and it is added to each. All
+// failures record one code in extraction.errorCode and return 0; nothing
+// here talks to the user.
 #ifndef OSTREL_ZIP_ARCHIVE_READER_H
 #define OSTREL_ZIP_ARCHIVE_READER_H
 

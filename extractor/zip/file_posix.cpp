@@ -95,6 +95,13 @@ FileHandle FileOpen(const char *path, const char *mode) {
   char native[NATIVE_PATH_BUFFER];
   if (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'n') return FILE_INVALID;
   if (!NativePath(path, native)) return FILE_INVALID;
+  if (mode[0] == 'w') {
+    // A file that does not exist yet (every temporary name) is simply
+    // created: nothing to compare with Windows' rules, and no stat call.
+    int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return (FileHandle)fd;
+    if (errno != EEXIST) return FILE_INVALID;
+  }
   struct stat info;
   int exists = stat(native, &info) == 0;
   // CreateFileA refuses folders, and refuses to open a read-only file for
@@ -239,6 +246,7 @@ int32_t FileSetAttributes(const char *path, uint32_t attributes) {
     umask(mask);
     mode |= S_IWUSR | (WRITE_MODE_BITS & ~mask);
   }
+  if (mode == (info.st_mode & 07777)) return 0;  // nothing to change: no chmod call per file
   return chmod(native, mode) == 0 ? 0 : -1;
 }
 
@@ -248,10 +256,16 @@ int32_t CreateFolder(const char *path) {
   return mkdir(native, 0777) == 0 ? 0 : -1;
 }
 
+// The local time is turned into UTC with the offset in force on the
+// entry's own date (summer time for a date in summer), as unzip does.
+// Windows' LocalFileTimeToFileTime applies today's offset instead, so in
+// zones with summer time the two differ by an hour for dates in the other
+// season; the POSIX layer keeps unzip's answer, which is the same on every
+// day the archive is unpacked. DosDateTimeToUtc converts the same way.
 int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime) {
   struct tm local;
   if (!DosToTm(dosDate, dosTime, &local)) return WIN_ERROR_INVALID_PARAMETER;
-  time_t when = mktime(&local);
+  time_t when = LocalToTime(&local);
   if (when == (time_t)-1) return -1;
   struct timespec times[2];
   times[0].tv_sec = 0;

@@ -47,8 +47,22 @@ int DosToTm(uint16_t dosDate, uint16_t dosTime, struct tm *out) {
   out->tm_hour = hour;
   out->tm_min = minute;
   out->tm_sec = second;
-  out->tm_isdst = -1;  // let the zone rules decide, as LocalFileTimeToFileTime uses the current ones
+  out->tm_isdst = -1;  // mktime applies the offset in force on that date (see FileSetTime)
   return 1;
+}
+
+// mktime for the local zone, read once per run. With TZ unset, glibc's
+// mktime looks at /etc/localtime again on every call (two stat calls per
+// extracted file); naming that same file in TZ makes it notice that
+// nothing changed and skip the look. The zone and its rules are the same.
+time_t LocalToTime(struct tm *local) {
+  static int zoneFixed;
+  if (!zoneFixed) {
+    zoneFixed = 1;
+    if (!getenv("TZ")) setenv("TZ", ":/etc/localtime", 0);
+    tzset();
+  }
+  return mktime(local);
 }
 
 int DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
@@ -57,7 +71,7 @@ int DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
   struct tm local;
   out->lowDateTime = out->highDateTime = 0;
   if (!DosToTm(dosDate, dosTime, &local)) return 0;
-  time_t when = mktime(&local);
+  time_t when = LocalToTime(&local);
   if (when == (time_t)-1) return 0;
   uint64_t ticks = kUnixEpochAsFileTime + (uint64_t)(int64_t)when * 10000000ull;
   out->lowDateTime = (uint32_t)ticks;

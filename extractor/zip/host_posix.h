@@ -11,4 +11,8 @@
 // DosDateTimeToFileTime accepts (out is then undefined).
 int DosToTm(uint16_t dosDate, uint16_t dosTime, struct tm *out);
 
+// mktime with the local zone read once per process (see host_posix.cpp):
+// the same result as mktime, without a look at the zone file per call.
+time_t LocalToTime(struct tm *local);
+
 #endif

@@ -18,7 +18,8 @@
 
 namespace {
 
-const std::string kOstrel = std::string(OSTREL_BINARY_DIR) + "/builder/ostrel";
+// The command that starts ostrel: under the emulator of a cross build, if any.
+const std::string kOstrel = OSTREL_EMULATOR + ShellQuote(std::string(OSTREL_BINARY_DIR) + "/builder/ostrel");
 
 // A PE32 image of exactly SFX_STUB_SIZE bytes: headers only, and with
 // manifest a resource section whose root lists type 24.
@@ -67,7 +68,7 @@ std::string BuildCommand(const TempFolder &tmp, const std::string &options, cons
     WriteFileBytes(tmp.File("stub.exe"), FakeStub(false));
     WriteFileBytes(tmp.File("extractor.exe"), TextBytes(std::string(3000, 'x') + "extractor stand-in"));
   }
-  return ShellQuote(kOstrel) + " build -q --stub " + ShellQuote(tmp.File("stub.exe")) + " --extractor " +
+  return kOstrel + " build -q --stub " + ShellQuote(tmp.File("stub.exe")) + " --extractor " +
          ShellQuote(tmp.File("extractor.exe")) + " " + options + " -o " + ShellQuote(output) + " " +
          ShellQuote(input);
 }
@@ -114,7 +115,7 @@ TEST(Build, FolderRoundTripAndPeersAcceptTheSfx) {
 
   CommandResult built = RunCapture(tmp, BuildCommand(tmp, "", sfx, in));
   ASSERT_EQ(built.status, 0) << built.output;
-  CommandResult extracted = RunCapture(tmp, ShellQuote(kOstrel) + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")));
+  CommandResult extracted = RunCapture(tmp, kOstrel + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")));
   ASSERT_EQ(extracted.status, 0) << extracted.output;
   EXPECT_EQ(RunCommand("diff -r " + ShellQuote(in) + " " + ShellQuote(tmp.File("x"))), 0);
 
@@ -170,7 +171,7 @@ TEST(Build, ZipInputsExtractAsTheirOriginals) {
     ASSERT_EQ(built.status, 0) << built.output;
     std::string ours = tmp.File(std::string("ours-") + maker.label), theirs = tmp.File(std::string("unzip-") + maker.label);
     std::string password = ShellQuote(maker.password);
-    ASSERT_EQ(RunCommand(ShellQuote(kOstrel) + " extract --password " + password + " " + ShellQuote(sfx) + " " +
+    ASSERT_EQ(RunCommand(kOstrel + " extract --password " + password + " " + ShellQuote(sfx) + " " +
                          ShellQuote(ours) + " >/dev/null"),
               0);
     RunCommand("unzip -qq -P " + password + " -d " + ShellQuote(theirs) + " " + ShellQuote(zip) + " 2>/dev/null");
@@ -229,6 +230,9 @@ TEST(Build, RefusalsWriteNothing) {
       {"folder", {}, "--default-folder " + std::string(256, 'a'), 2, "at most 255"},
       {"text charset", {}, "--intro-text '\xE2\x82\xBD'", 2, "no Windows-1252 form"},  // rouble sign
       {"long name", zipOf(std::string(260, 'n')), "", 1, "at most 259"},
+      // 140 umlauts: 140 bytes on Windows, but 280 as stored, more than the extractor reads.
+      {"long UTF-8 name", zipOf([] { std::string s; for (int i = 0; i < 140; i++) s += "\xC3\xA4"; return s; }()),
+       "", 1, "as stored"},
       {"parent", zipOf("a/../../b.txt"), "", 1, "'..'"},
       {"drive", zipOf("C:/b.txt"), "", 1, "drive letter"},
       {"device", zipOf("ordner/con.txt"), "", 1, "Windows device"},
@@ -348,7 +352,7 @@ TEST(Build, SignedSfxVerifiesAndStaysAZip) {
                                    ShellQuote(sfx));
   EXPECT_EQ(strict.status, 0) << strict.output;
   EXPECT_EQ(strict.output.find("warning"), std::string::npos) << strict.output;
-  EXPECT_EQ(RunCommand(ShellQuote(kOstrel) + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")) + " >/dev/null"), 0);
+  EXPECT_EQ(RunCommand(kOstrel + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")) + " >/dev/null"), 0);
   EXPECT_EQ(RunCommand("diff -r " + ShellQuote(examples) + " " + ShellQuote(tmp.File("x"))), 0);
 }
 
@@ -366,6 +370,10 @@ TEST(Build, InspectCommandsSeeWhatWentIn) {
   ASSERT_NE(name, std::string::npos);
   damaged[name + 40] ^= 0x55;
   WriteFileBytes(tmp.File("damaged.exe"), damaged);
+  ZipEntrySpec hostile;
+  hostile.name = "../b\x81se.txt";  // OEM name from a DOS host: the umlaut is 0x81
+  hostile.data = TextBytes("x");
+  WriteFileBytes(tmp.File("hostile.zip"), BuildZip({hostile}));
   struct Case {
     std::string command;
     int status;
@@ -374,12 +382,13 @@ TEST(Build, InspectCommandsSeeWhatWentIn) {
       {"info " + ShellQuote(sfx), 0, "silent mode     0 (interactive"},
       {"info --json " + ShellQuote(sfx), 0, "\"silentMode\": 0"},
       {"list " + ShellQuote(sfx), 0, "Unterordner/\xC3\x9C" "bersicht.txt"},
+      {"list " + ShellQuote(tmp.File("hostile.zip")), 0, "../b\xC3\xBCse.txt   [refused by the extractor: a '..'"},
       {"test --password 'gehe im' " + ShellQuote(sfx), 0, "all 5 files intact"},
       {"test --password falsch " + ShellQuote(sfx) + " </dev/null", 1, "code 9961"},
       {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "1 of 5 entries failed"},
   };
   for (const Case &c : cases) {
-    CommandResult run = RunCapture(tmp, ShellQuote(kOstrel) + " " + c.command);
+    CommandResult run = RunCapture(tmp, kOstrel + " " + c.command);
     EXPECT_EQ(run.status, c.status) << c.command << "\n" << run.output;
     EXPECT_NE(run.output.find(c.shown), std::string::npos) << c.command << "\n" << run.output;
   }

@@ -39,20 +39,31 @@ uint32_t Reverse(uint32_t code, int length) {
 }
 
 // Walks the tables as a decoder does, over a bit pattern (first bit in bit 0).
-const CodeEntry *Resolve(const CodeEntry *table, uint32_t tableBits, uint32_t pattern, uint32_t *used) {
-  const CodeEntry *e = table + (pattern & ((1u << tableBits) - 1));
+CodeEntry Resolve(const CodeEntry *table, uint32_t tableBits, uint32_t pattern, uint32_t *used) {
+  CodeEntry e = table[pattern & ((1u << tableBits) - 1)];
   *used = 0;
-  while (e->op > CODE_OP_LINK && e->op != CODE_OP_INVALID) {
-    *used += e->bits;
-    uint32_t sub = e->op - CODE_OP_LINK;
-    e = e->next + ((pattern >> *used) & ((1u << sub) - 1));
+  while (EntryOp(e) > CODE_OP_LINK && EntryOp(e) != CODE_OP_INVALID) {
+    *used += EntryBits(e);
+    uint32_t sub = EntryOp(e) - CODE_OP_LINK;
+    e = table[EntryValue(e) + ((pattern >> *used) & ((1u << sub) - 1))];
   }
-  *used += e->bits;
+  *used += EntryBits(e);
   return e;
 }
 
+// Room for any table these tests build (the decoder's own areas are sized
+// for Deflate's lengths and widths; these tests also ask for others).
+std::vector<CodeEntry> area(1 << 17);
+
+// Builds into area. Returns the builder's result.
+int Build(const std::vector<uint8_t> &lengths, uint32_t *bits) {
+  std::fill(area.begin(), area.end(), MakeCodeEntry(0xEE, 0xEE, 0xEEEE));  // unfilled entries show
+  return BuildDecodeTable(lengths.data(), (uint32_t)lengths.size(), (uint32_t)lengths.size(), nullptr, nullptr,
+                          area.data(), (uint32_t)area.size(), bits);
+}
+
 // Checks every code and every 16-bit pattern. complete: no invalid entry may be reached.
-void CheckTable(const std::vector<uint8_t> &lengths, const CodeEntry *table, uint32_t tableBits, bool complete,
+void CheckTable(const std::vector<uint8_t> &lengths, uint32_t tableBits, bool complete,
                 const std::string &label) {
   std::vector<uint32_t> codes = CanonicalCodes(std::vector<int>(lengths.begin(), lengths.end()));
   for (size_t s = 0; s < lengths.size(); s++) {
@@ -60,22 +71,22 @@ void CheckTable(const std::vector<uint8_t> &lengths, const CodeEntry *table, uin
     uint32_t reversed = Reverse(codes[s], lengths[s]);
     for (uint32_t high : {0u, 0xFFFFu, 0x5A5Au}) {
       uint32_t used;
-      const CodeEntry *e = Resolve(table, tableBits, reversed | (high << lengths[s]), &used);
-      ASSERT_EQ(e->value, s) << label << " symbol " << s;
+      CodeEntry e = Resolve(area.data(), tableBits, reversed | (high << lengths[s]), &used);
+      ASSERT_EQ(EntryValue(e), s) << label << " symbol " << s;
       ASSERT_EQ(used, lengths[s]) << label << " symbol " << s;
     }
   }
   // Every pattern; a fixed sample of one in 29 under the sanitizers.
   for (uint32_t pattern = 0; pattern < (1u << 16); pattern += OSTREL_SANITIZED ? 29 : 1) {
     uint32_t used;
-    const CodeEntry *e = Resolve(table, tableBits, pattern, &used);
-    if (e->op == CODE_OP_INVALID) {
+    CodeEntry e = Resolve(area.data(), tableBits, pattern, &used);
+    if (EntryOp(e) == CODE_OP_INVALID) {
       ASSERT_FALSE(complete) << label << " pattern " << pattern;
       continue;
     }
-    ASSERT_LT(e->value, lengths.size()) << label;
-    ASSERT_EQ(used, lengths[e->value]) << label << " pattern " << pattern;
-    ASSERT_EQ(pattern & ((1u << used) - 1), Reverse(codes[e->value], used)) << label << " pattern " << pattern;
+    ASSERT_LT(EntryValue(e), lengths.size()) << label;
+    ASSERT_EQ(used, lengths[EntryValue(e)]) << label << " pattern " << pattern;
+    ASSERT_EQ(pattern & ((1u << used) - 1), Reverse(codes[EntryValue(e)], used)) << label << " pattern " << pattern;
   }
 }
 
@@ -86,16 +97,12 @@ TEST(DecodeTable, RandomCodesResolveEveryPatternAtEveryWidth) {
     uint32_t alphabet = round % 3 == 0 ? 19 : round % 3 == 1 ? 30 : 288;
     uint32_t used = 2 + rng() % (alphabet - 1);
     std::vector<uint8_t> lengths = RandomCompleteLengths(rng, alphabet, used);
-    for (uint32_t requested : {1u, 5u, 6u, 7u, 9u, 12u}) {
+    for (uint32_t requested : {1u, 5u, 6u, 7u, 8u, 9u, 11u, 12u}) {
       std::string label = "round " + std::to_string(round) + " width " + std::to_string(requested);
-      CodeEntry *table = nullptr;
       uint32_t bits = requested;
-      ASSERT_EQ(BuildDecodeTable(lengths.data(), alphabet, alphabet, nullptr, nullptr, &table, &bits), INFLATE_OK)
-          << label;
-      ASSERT_NE(table, nullptr);
+      ASSERT_EQ(Build(lengths, &bits), INFLATE_OK) << label;
       EXPECT_LE(bits, 16u);
-      CheckTable(lengths, table, bits, true, label);
-      ReleaseDecodeTable(table);
+      CheckTable(lengths, bits, true, label);
       if (HasFatalFailure()) return;
       built++;
     }
@@ -103,63 +110,58 @@ TEST(DecodeTable, RandomCodesResolveEveryPatternAtEveryWidth) {
     auto longest = std::max_element(lengths.begin(), lengths.end());
     uint8_t longestLength = *longest;
     *longest = 0;
-    CodeEntry *table = nullptr;
     uint32_t bits = 9;
-    int r = BuildDecodeTable(lengths.data(), alphabet, alphabet, nullptr, nullptr, &table, &bits);
-    EXPECT_EQ(r, longestLength == 1 ? INFLATE_OK : INFLATE_CORRUPT);
-    CheckTable(lengths, table, bits, false, "incomplete round " + std::to_string(round));
-    ReleaseDecodeTable(table);
-    // Add a code of the shortest length instead: over-subscribed, nothing built.
+    EXPECT_EQ(Build(lengths, &bits), longestLength == 1 ? INFLATE_OK : INFLATE_CORRUPT);
+    CheckTable(lengths, bits, false, "incomplete round " + std::to_string(round));
+    // Add a code of the shortest length instead: over-subscribed.
     *longest = longestLength;
     auto unused = std::find(lengths.begin(), lengths.end(), 0);
     if (unused != lengths.end()) {
       *unused = 1;
-      table = nullptr;
       bits = 9;
-      EXPECT_EQ(BuildDecodeTable(lengths.data(), alphabet, alphabet, nullptr, nullptr, &table, &bits),
-                INFLATE_BLOCK_TYPE);
-      EXPECT_EQ(table, nullptr);
+      EXPECT_EQ(Build(lengths, &bits), INFLATE_BLOCK_TYPE);
     }
   }
-  EXPECT_EQ(built, 360);
+  EXPECT_EQ(built, 480);
 }
 
-TEST(DecodeTable, DegenerateCodes) {
-  CodeEntry *table = reinterpret_cast<CodeEntry *>(1);
+TEST(DecodeTable, DegenerateCodesAndAreaLimit) {
   uint32_t bits = 9;
-  std::vector<uint8_t> none(30, 0);
-  EXPECT_EQ(BuildDecodeTable(none.data(), 30, 0, nullptr, nullptr, &table, &bits), INFLATE_OK);
-  EXPECT_EQ(table, nullptr) << "all lengths 0: an empty table";
-  EXPECT_EQ(bits, 0u);
+  EXPECT_EQ(Build(std::vector<uint8_t>(30, 0), &bits), INFLATE_OK);
+  EXPECT_EQ(bits, 0u) << "all lengths 0: an empty code";
 
   // A single code of length 1 counts as complete; its other half is invalid.
   std::vector<uint8_t> single(30, 0);
   single[7] = 1;
   bits = 6;
-  EXPECT_EQ(BuildDecodeTable(single.data(), 30, 30, nullptr, nullptr, &table, &bits), INFLATE_OK);
-  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(Build(single, &bits), INFLATE_OK);
   uint32_t used;
-  EXPECT_EQ(Resolve(table, bits, 0, &used)->value, 7);
-  EXPECT_EQ(Resolve(table, bits, 1, &used)->op, CODE_OP_INVALID);
-  ReleaseDecodeTable(table);
+  EXPECT_EQ(EntryValue(Resolve(area.data(), bits, 0, &used)), 7u);
+  EXPECT_EQ(EntryOp(Resolve(area.data(), bits, 1, &used)), (uint32_t)CODE_OP_INVALID);
 
   std::vector<uint8_t> tooLong(19, 0);
   tooLong[0] = 17;
-  EXPECT_EQ(BuildDecodeTable(tooLong.data(), 19, 19, nullptr, nullptr, &table, &bits), INFLATE_CORRUPT);
-  EXPECT_EQ(ReleaseDecodeTable(nullptr), 0);
+  EXPECT_EQ(Build(tooLong, &bits), INFLATE_CORRUPT);
+
+  // Tables that do not fit their area: refused, nothing written past it.
+  std::vector<uint8_t> flat(256, 8);
+  std::vector<CodeEntry> small(257, 0);
+  bits = 8;
+  EXPECT_EQ(BuildDecodeTable(flat.data(), 256, 256, nullptr, nullptr, small.data(), 255, &bits), INFLATE_NO_MEMORY);
+  EXPECT_EQ(small[255], 0u);
+  bits = 8;
+  EXPECT_EQ(BuildDecodeTable(flat.data(), 256, 256, nullptr, nullptr, small.data(), 256, &bits), INFLATE_OK);
 }
 
-// The fixed literal/length code: the first table stops at the end-of-block
-// length (7 bits), and 8- and 9-bit codes continue in sub-tables.
-TEST(DecodeTable, FixedCodeKeepsItsFirstTableAtTheEndOfBlockLength) {
+// The fixed literal/length code resolves every code in one 9-bit table.
+TEST(DecodeTable, FixedCodeInOneTable) {
   std::vector<uint8_t> lengths(288);
   for (int i = 0; i < 288; i++) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-  CodeEntry *table = nullptr;
   uint32_t bits = 9;
-  ASSERT_EQ(BuildDecodeTable(lengths.data(), 288, 288, nullptr, nullptr, &table, &bits), INFLATE_OK);
-  EXPECT_EQ(bits, 7u);
-  CheckTable(lengths, table, bits, true, "fixed");
-  ReleaseDecodeTable(table);
+  ASSERT_EQ(Build(lengths, &bits), INFLATE_OK);
+  EXPECT_EQ(bits, 9u);
+  CheckTable(lengths, bits, true, "fixed");
+  for (uint32_t i = 0; i < 512; i++) EXPECT_LE(EntryOp(area[i]), (uint32_t)CODE_OP_LITERAL) << i;
 }
 
 }  // namespace

@@ -97,8 +97,8 @@ def main():
         # The payload only reports and ends; its report goes nowhere useful.
         calls, code = trace_stub(wine, "C:\\lesen.exe", env={"OSTREL_PAYLOAD_REPORT": "C:\\bericht.txt"})
     shutil.rmtree(work)
-    if calls is None or code != 1:
-        sys.exit("stub_reads: no trace of the stub's process (exit code %s)" % code)
+    if calls is None or code != 1 or not count_reads(calls):
+        sys.exit("stub_reads: no ReadFile traced in the stub's process (exit code %s)" % code)
     print("stub ReadFile calls: %d for a stage of %d bytes" % (count_reads(calls), len(stage)))
 
 

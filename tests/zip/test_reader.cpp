@@ -211,6 +211,43 @@ TEST_F(WalkTest, EntriesNamesAndTransferState) {
   EXPECT_EQ(ERR_NONE, extraction.errorCode);
 }
 
+struct UnicodeRow {
+  const char *label;
+  std::string header;    // name in the header
+  Bytes extra;           // central extra field
+  const char *expected;  // entryName (Windows-1252), or null for code 9964
+};
+
+TEST_F(WalkTest, UnicodePathFieldWhenItsCrcMatchesTheHeaderName) {
+  Bytes timeField = {0x55, 0x54, 5, 0, 3, 1, 2, 3, 4};  // "UT" sub-field in front
+  auto with = [](Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+  Bytes version2 = UnicodePathField("Gruss.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt");
+  version2[4] = 2;
+  const UnicodeRow rows[] = {
+      {"matching", "Gruss.txt", UnicodePathField("Gruss.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt"), "Gr\xFC\xDF" "e.txt"},
+      {"stale CRC: the header name", "Gruss.txt", UnicodePathField("Gruess.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt"), "Gruss.txt"},
+      {"OEM header name", "gr\x81n.txt", UnicodePathField("gr\x81n.txt", "gr\xC3\xBCn.txt"), "gr\xFCn.txt"},
+      {"folders come from the field too", "sub/x.txt", UnicodePathField("sub/x.txt", "Ordner/\xC3\x9C" "berall.txt"),
+       "Ordner\\\xDC" "berall.txt"},
+      {"after another sub-field", "a.txt", with(timeField, UnicodePathField("a.txt", "\xC3\x84.txt")), "\xC4.txt"},
+      {"no 1252 form: replaced", "a.txt", UnicodePathField("a.txt", "\xE6\x97\xA5.txt"), "_.txt"},
+      {"version 2: ignored", "Gruss.txt", version2, "Gruss.txt"},
+      {"zero byte in the name", "a.txt", UnicodePathField("a.txt", std::string("b\0c.txt", 6)), nullptr},
+      {"empty name", "a.txt", UnicodePathField("a.txt", ""), nullptr},
+      {"longer than 260 characters", "a.txt", UnicodePathField("a.txt", std::string(261, 'u')), nullptr},
+  };
+  for (const UnicodeRow &row : rows) {
+    ZipEntrySpec entry;
+    entry.name = row.header;
+    entry.data = TextBytes("inhalt");
+    entry.centralExtra = row.extra;
+    ASSERT_EQ(1, Start(BuildZip({entry}))) << row.label;
+    EXPECT_EQ(row.expected ? 1 : 0, ReadNextEntry()) << row.label;
+    if (row.expected) EXPECT_STREQ(row.expected, storage.entry->entryName) << row.label;
+    else EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode) << row.label;
+  }
+}
+
 TEST_F(WalkTest, LocalValuesOtherThanFlagsAndSizesAreIgnored) {
   ZipEntrySpec entry;
   entry.name = "x.bin";
@@ -330,6 +367,19 @@ TEST_F(WalkTest, Zip64RecordsAndExtraFields) {
     EXPECT_EQ(row.entries, started ? read : -1) << row.label;
     EXPECT_EQ(row.code, extraction.errorCode) << row.label;
   }
+}
+
+TEST_F(WalkTest, MoreThan65535EntriesThroughTheZip64EndRecord) {
+  // Python's zipfile writes the ZIP64 end record once the count does not
+  // fit in 16 bits; the end record then holds 0xFFFF.
+  std::string path = temp_.File("many.zip");
+  ASSERT_EQ(0, RunCommand("python3 " OSTREL_SOURCE_DIR "/tests/zip/write_archive.py many " + ShellQuote(path) + " 66000"));
+  ASSERT_EQ(1, Start(ReadFileBytes(path)));
+  uint32_t read = 0;
+  while (ReadNextEntry()) read++;
+  EXPECT_EQ(66000u, read);
+  EXPECT_EQ(ERR_NONE, extraction.errorCode);
+  EXPECT_STREQ("e65999", storage.entry->entryName);
 }
 
 int GiveUp(int, char *, const char *) { return 0; }
