@@ -113,6 +113,18 @@ static std::string NameProblem(const std::string &ansi) {
   return "";
 }
 
+std::string EntryNameProblem(const ZipEntryRecord *record) {
+  std::string ansi, why;
+  if (record->name.find('\0') != std::string::npos) return "a zero byte in the name";
+  // The extractor reads the stored bytes into a buffer of 261 before it
+  // converts them: a UTF-8 name can fit in Windows-1252 and still not be read.
+  if (record->name.size() > ENTRY_NAME_MAX)
+    return "the name takes " + std::to_string(record->name.size()) + " bytes as stored, at most " +
+           std::to_string((int)ENTRY_NAME_MAX) + " fit";
+  if (!ExtractorName(record, &ansi, &why)) return why;
+  return NameProblem(ansi);
+}
+
 std::vector<std::string> CheckEntries(const std::vector<SourceEntry> &entries) {
   std::vector<std::string> problems;
   if (entries.size() > ZIP_MAX_ENTRIES)
@@ -120,17 +132,8 @@ std::vector<std::string> CheckEntries(const std::vector<SourceEntry> &entries) {
                        std::to_string((int)ZIP_MAX_ENTRIES));
   for (const SourceEntry &entry : entries) {
     const ZipEntryRecord &r = entry.record;
-    std::string ansi, why;
     std::string shown = r.name;  // as stored; the message names it so
-    if (r.name.find('\0') != std::string::npos) {
-      problems.push_back(shown + ": a zero byte in the name");
-      continue;
-    }
-    if (!ExtractorName(&r, &ansi, &why)) {
-      problems.push_back(shown + ": " + why);
-      continue;
-    }
-    std::string problem = NameProblem(ansi);
+    std::string problem = EntryNameProblem(&r);
     if (!problem.empty()) problems.push_back(shown + ": " + problem);
     if (r.flags & ZIP_FLAG_STRONG)
       problems.push_back(shown + ": PKWARE strong encryption; only the traditional ZIP cipher is supported");

@@ -22,6 +22,9 @@ enum {
 // Returns 1; 0 with why set when a UTF-8 character has no Windows-1252 form.
 int ExtractorName(const ZipEntryRecord *record, std::string *ansi, std::string *why);
 
+// Why the extractor cannot write the entry's name on Windows; empty when it can.
+std::string EntryNameProblem(const ZipEntryRecord *record);
+
 // Name of a compression method that is not stored or Deflate ("AES",
 // "bzip2", "LZMA", "Zstandard", ...; "method N" when unknown).
 std::string MethodName(const ZipEntryRecord *record);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "builder/commands.h"
+#include "builder/tool_support.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/error_codes.h"
@@ -42,7 +43,6 @@ static const char kUsage[] =
 typedef struct ToolOptions {
   const char *password;  // --password, null when not given
   int ask;               // --ask
-  int passwordUsed;      // the given password was handed out once
   int progressLines;     // stdout is a terminal: one line per file
 } ToolOptions;
 
@@ -51,39 +51,13 @@ static volatile sig_atomic_t interrupted;  // Ctrl-C: the next progress report a
 
 static void OnInterrupt(int) { interrupted = 1; }
 
-// The current entry's name (Windows-1252, backslashes) as UTF-8 with "/".
-static void EntryNameUtf8(char *out, uint32_t size) {
-  AnsiToUtf8(storage.entry->entryName, out, size);
-  for (char *c = out; *c; c++)
-    if (*c == '\\') *c = '/';
-}
-
 static int ToolProgress(int, int32_t) {
   if (storage.entry->entryComplete && extraction.errorCode == ERR_NONE && options.progressLines) {
     char name[4 * PATH_BUFFER];
-    EntryNameUtf8(name, sizeof name);
+    EntryNameUtf8(storage.entry->entryName, name, sizeof name);
     printf("  %s\n", name);
   }
   return interrupted ? 0 : 1;
-}
-
-// Reads one line from the terminal (stdin), without its line end. Returns 0 at the end of input.
-static int ReadAnswer(char *buffer, int size, int hidden) {
-  struct termios saved;
-  int echoOff = hidden && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (echoOff) {
-    struct termios quiet = saved;
-    quiet.c_lflag &= ~(tcflag_t)ECHO;
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  char *got = fgets(buffer, size, stdin);
-  if (echoOff) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    fputc('\n', stderr);
-  }
-  if (!got) return 0;
-  buffer[strcspn(buffer, "\r\n")] = 0;
-  return 1;
 }
 
 static int overwriteAll;  // 1 after "alle ersetzen", or from the start without --ask
@@ -93,7 +67,7 @@ static int overwriteAll;  // 1 after "alle ersetzen", or from the start without 
 // terminal nobody can answer: discarded, as an empty slot would.
 static int ToolConfirmCrcMismatch(const char *) {
   char name[4 * PATH_BUFFER], answer[64];
-  EntryNameUtf8(name, sizeof name);
+  EntryNameUtf8(storage.entry->entryName, name, sizeof name);
   if (!interrupted && isatty(STDIN_FILENO)) {
     for (;;) {
       fprintf(stderr, "Falscher CRC! Die Datei %s ist moeglicherweise beschaedigt! [o]k, a[b]brechen: ", name);
@@ -129,68 +103,6 @@ static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
   }
   MakeWritable(targetPath);
   return OVERWRITE_WRITE;
-}
-
-// Copies a UTF-8 password into the core's buffer as Windows-1252 bytes, the
-// form the Windows product's dialog produces for the same keys.
-static void StorePassword(char *buffer, const char *typed) {
-  char converted[PASSWORD_BUFFER * 4];
-  size_t length = strlen(typed);
-  if (length >= sizeof converted) length = sizeof converted - 1;
-  memcpy(converted, typed, length);
-  converted[length] = 0;
-  Utf8ToAnsiInPlace(converted);
-  converted[PASSWORD_BUFFER - 2] = 0;  // at most 254 characters are kept
-  strcpy(buffer, converted);
-}
-
-static int ToolAskPassword(int, char *buffer, const char *entryName) {
-  if (options.password && !options.passwordUsed) {
-    options.passwordUsed = 1;
-    StorePassword(buffer, options.password);
-    return 1;
-  }
-  // The given password did not fit this entry, or none was given: only a
-  // person at the terminal can answer now.
-  if (!isatty(STDIN_FILENO)) return 0;
-  char shown[4 * PATH_BUFFER], typed[PASSWORD_BUFFER * 4];
-  AnsiToUtf8(entryName, shown, sizeof shown);
-  fprintf(stderr, "Passwort f\xC3\xBCr %s: ", shown);
-  fflush(stderr);
-  if (!ReadAnswer(typed, sizeof typed, 1)) return 0;
-  StorePassword(buffer, typed);
-  return 1;
-}
-
-// core (PATH_BUFFER bytes) <- the absolute form of a UTF-8 path as a core
-// path. Returns 0 (with a message) when it has no Windows-1252 form or is
-// too long for the core.
-static int ToCorePath(const char *argument, char *core) {
-  char absolute[4 * PATH_BUFFER + 8];
-  if (argument[0] == '/') {
-    snprintf(absolute, sizeof absolute, "%s", argument);
-  } else {
-    char cwd[4 * PATH_BUFFER];
-    if (!getcwd(cwd, sizeof cwd)) {
-      fprintf(stderr, "ostrel: cannot determine the current folder: %s\n", strerror(errno));
-      return 0;
-    }
-    snprintf(absolute, sizeof absolute, "%s/%s", cwd, argument);
-  }
-  char converted[sizeof absolute], back[sizeof absolute * 2];
-  snprintf(converted, sizeof converted, "%s", absolute);
-  Utf8ToAnsiInPlace(converted);
-  if (!AnsiToUtf8(converted, back, sizeof back) || strcmp(back, absolute) != 0) {
-    fprintf(stderr, "ostrel: %s: the path has characters outside Windows-1252\n", argument);
-    return 0;
-  }
-  if (strlen(converted) >= PATH_BUFFER - 1) {
-    fprintf(stderr, "ostrel: %s: the path is longer than 259 characters\n", argument);
-    return 0;
-  }
-  strcpy(core, converted);
-  SlashesToBackslashes(core);
-  return 1;
 }
 
 // Prints the run's German summary as UTF-8 with plain line ends. Returns the exit code.
@@ -244,9 +156,9 @@ int RunExtract(int argc, char **argv) {
   callbacks.confirmOverwrite = ToolConfirmOverwrite;
   callbacks.askPassword = ToolAskPassword;
   callbacks.confirmCrcMismatch = ToolConfirmCrcMismatch;
+  SetToolPassword(options.password);
   overwriteAll = !options.ask;
-  SetTargetFolder(folder);
-  if (!MakeDirectoryChain(folder)) {
+  if (!SetTargetFolder(folder) || !MakeDirectoryChain(folder)) {
     fprintf(stderr, "ostrel: cannot create %s\n", positional[1]);
     extraction.errorCode = ERR_ACCESS;
     FreeWorkingStorage();

@@ -15,6 +15,9 @@ typedef struct Command {
 } Command;
 
 int RunBuild(int argc, char **argv);
+int RunInfo(int argc, char **argv);
+int RunList(int argc, char **argv);
+int RunTest(int argc, char **argv);
 int RunPack(int argc, char **argv);
 int RunUnpack(int argc, char **argv);
 int RunExtract(int argc, char **argv);

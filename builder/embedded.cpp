@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "builder/build_info.h"  // OSTREL_BUILD_ID, written by the build (git describe)
@@ -44,6 +45,9 @@ int ReadFileBytes(const std::string &path, std::vector<uint8_t> *data, std::stri
     return 0;
   }
   data->clear();
+  // Reserved whole, so that a large file does not pass through twice its size.
+  struct stat info;
+  if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) data->reserve((size_t)info.st_size);
   uint8_t chunk[1 << 16];
   size_t got;
   while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) data->insert(data->end(), chunk, chunk + got);

@@ -13,39 +13,58 @@ enum {
   LIBDEFLATE_BEST = 12
 };
 
+// One compressor of each kind per thread, made once: setting them up
+// costs more than compressing a small file (libdeflate's level 12 state
+// is several megabytes).
+typedef struct Compressors {
+  z_stream zlib;                              // raw Deflate, level 9
+  int zlibReady;                              // deflateInit2 succeeded
+  struct libdeflate_compressor *libdeflate;   // level 12, null until made
+  ~Compressors() {
+    if (zlibReady) deflateEnd(&zlib);
+    if (libdeflate) libdeflate_free_compressor(libdeflate);
+  }
+} Compressors;
+
+static thread_local Compressors compressors = {};
+
 static int DeflateZlib(const uint8_t *data, size_t size, std::vector<uint8_t> *out) {
-  z_stream stream = {};
-  if (deflateInit2(&stream, ZLIB_BEST, Z_DEFLATED, ZLIB_RAW_WINDOW, ZLIB_MEMLEVEL, Z_DEFAULT_STRATEGY) != Z_OK)
+  z_stream *stream = &compressors.zlib;
+  if (!compressors.zlibReady) {
+    if (deflateInit2(stream, ZLIB_BEST, Z_DEFLATED, ZLIB_RAW_WINDOW, ZLIB_MEMLEVEL, Z_DEFAULT_STRATEGY) != Z_OK)
+      return 0;
+    compressors.zlibReady = 1;
+  } else if (deflateReset(stream) != Z_OK) {
     return 0;
-  out->resize(deflateBound(&stream, (uLong)size));
-  stream.next_in = (Bytef *)data;
-  stream.avail_in = (uInt)size;
-  stream.next_out = out->data();
-  stream.avail_out = (uInt)out->size();
-  int status = deflate(&stream, Z_FINISH);
-  out->resize(stream.total_out);
-  deflateEnd(&stream);
+  }
+  out->resize(deflateBound(stream, (uLong)size));
+  stream->next_in = (Bytef *)data;
+  stream->avail_in = (uInt)size;
+  stream->next_out = out->data();
+  stream->avail_out = (uInt)out->size();
+  int status = deflate(stream, Z_FINISH);
+  out->resize(stream->total_out);
   return status == Z_STREAM_END;
 }
 
 static int DeflateLibdeflate(const uint8_t *data, size_t size, std::vector<uint8_t> *out) {
-  struct libdeflate_compressor *compressor = libdeflate_alloc_compressor(LIBDEFLATE_BEST);
+  if (!compressors.libdeflate) compressors.libdeflate = libdeflate_alloc_compressor(LIBDEFLATE_BEST);
+  struct libdeflate_compressor *compressor = compressors.libdeflate;
   if (!compressor) return 0;
   out->resize(libdeflate_deflate_compress_bound(compressor, size));
   size_t got = libdeflate_deflate_compress(compressor, data, size, out->data(), out->size());
-  libdeflate_free_compressor(compressor);
   out->resize(got);
   return got != 0;
 }
 
-int DeflateBest(const uint8_t *data, size_t size, ZipEntryRecord *record, std::vector<uint8_t> *out) {
+int DeflateBest(const uint8_t *data, size_t size, int fast, ZipEntryRecord *record, std::vector<uint8_t> *out) {
   record->crc32 = (uint32_t)crc32_z(crc32_z(0, nullptr, 0), data, size);
   record->uncompressedSize = (uint32_t)size;
   out->clear();
   if (size > 0) {
     std::vector<uint8_t> other;
-    if (!DeflateZlib(data, size, out) || !DeflateLibdeflate(data, size, &other)) return 0;
-    if (other.size() < out->size()) out->swap(other);
+    if (!DeflateZlib(data, size, out) || (!fast && !DeflateLibdeflate(data, size, &other))) return 0;
+    if (!fast && other.size() < out->size()) out->swap(other);
   }
   if (size == 0 || out->size() >= size) {
     out->assign(data, data + size);
@@ -81,7 +100,8 @@ static void UpdateKeys(CipherKeys *keys, uint8_t plain) {
 }
 
 static uint8_t EncryptByte(CipherKeys *keys, uint8_t plain) {
-  uint16_t temp = (uint16_t)(keys->key[2] | 2);
+  // Unsigned 32-bit product: two 16-bit values multiplied as int can overflow.
+  uint32_t temp = (keys->key[2] | 2) & 0xFFFF;
   uint8_t cipher = (uint8_t)(plain ^ (uint8_t)((temp * (temp ^ 1)) >> 8));
   UpdateKeys(keys, plain);
   return cipher;

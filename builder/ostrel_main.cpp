@@ -10,6 +10,9 @@
 
 static const Command commands[] = {
     {"build", "make an SFX file from a folder or a ZIP archive", RunBuild},
+    {"info", "show the layout and settings of an SFX file", RunInfo},
+    {"list", "list the entries of an SFX file", RunList},
+    {"test", "decode every entry of an SFX file and check its CRC", RunTest},
     {"extract", "extract an SFX file or a ZIP archive into a folder", RunExtract},
     {"pack", "pack a file into a packed stage", RunPack},
     {"unpack", "unpack a packed stage", RunUnpack},

@@ -6,12 +6,8 @@
 
 #include "builder/build_input.h"
 
+// The ZIP64 record constants come from zip_format.h with the reader's.
 enum {
-  ZIP_SIG_ZIP64_END = 0x06064B50,      // "PK\6\6"
-  ZIP_SIG_ZIP64_LOCATOR = 0x07064B50,  // "PK\6\7"
-  ZIP64_END_SIZE = 56,
-  ZIP64_LOCATOR_SIZE = 20,
-  ZIP_EXTRA_ZIP64 = 0x0001,
   ZIP_FLAG_STRONG = 0x0040,
   END_SEARCH = ZIP_END_SIZE + 0xFFFF   // the end record plus the longest comment
 };
@@ -175,5 +171,9 @@ int ReadZipInput(FILE *file, const std::string &path, std::vector<SourceEntry> *
     entry.isFolder = !r.name.empty() && (r.name.back() == '/' || r.name.back() == '\\');
     entries->push_back(entry);
   }
+  // A count that wrapped at 65,536 without a ZIP64 record would hide entries.
+  if (at != dir.size())
+    return Fail(error, path, "the central directory holds more than the " + std::to_string(count) +
+                                 " entries its end record counts");
   return 1;
 }

@@ -1,7 +1,7 @@
 // Packed-stage decoder: turns the stage of an SFX file (4-byte header plus
 // bit stream) back into the extractor image. Used by the stub (byte source
-// over ReadFile, one byte per call) and by the native tools and tests (byte
-// source over memory or a FILE).
+// over a buffer that ReadFile fills 4 KiB at a time) and by the native tools
+// and tests (byte source over memory or a FILE).
 //
 // Call order:
 //   1. CreateModels()            -- before the source is opened, as the stub does

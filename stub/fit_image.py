@@ -138,6 +138,29 @@ def fit(data, size):
     return bytes(out)
 
 
+def describe_use(data, size):
+    """What the linked image holds, as a line: the headers, each section's
+    contents, and the bytes still free. Contents grow in 512-byte file
+    blocks, so a section may take its next block before the free bytes run
+    out."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+    optional = pe + 24
+    headers = struct.unpack_from("<I", data, optional + 60)[0]
+    table = optional + optional_size
+    parts = ["headers %d" % headers]
+    used = headers
+    for index in range(sections):
+        name = data[table + 40 * index:table + 40 * index + 8].rstrip(b"\0").decode("latin-1")
+        virtual_size, _, raw_size = struct.unpack_from("<III", data, table + 40 * index + 8)
+        if raw_size:
+            content = min(virtual_size, raw_size)
+            parts.append("%s %d of %d" % (name, content, raw_size))
+            used += content
+    return "%d of %d bytes in file blocks (%s); %d bytes free" % (
+        len(data), size, ", ".join(parts), size - used)
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit("usage: fit_image.py IMAGE SIZE")
@@ -151,7 +174,7 @@ def main():
         sys.exit("fit_image: %s: %s" % (path, problem))
     with open(path, "wb") as f:
         f.write(fitted)
-    print("fit_image: %s: %d of %d bytes used, padded to %d" % (path, len(data), size, size))
+    print("fit_image: %s: %s" % (path, describe_use(data, size)))
 
 
 if __name__ == "__main__":

@@ -3,6 +3,9 @@
 // the launch trailer (the SFX file's path and its length), runs the file as a
 // new process, waits for it to end and deletes it.
 //
+// Before WinMain, the entry point limits the DLL search to System32 (see
+// RestrictDllSearch in stub_main.cpp).
+//
 // Launch sequence (WinMain):
 //   1. Take one message through a hidden window (ends the start-up cursor).
 //   2. CreateModels.

@@ -11,13 +11,88 @@
 // ---- packed-stage byte source and block sink ------------------------------
 
 // The decoder asks for the 4-byte header once and then for one byte at a
-// time; each request is one ReadFile, as the stage format was designed for.
+// time. One ReadFile per byte made the start-up cost one system call per
+// byte of the stage, so the source hands the bytes out of a block buffer and
+// refills it with one ReadFile of STUB_READ_BLOCK bytes.
+//
+// Format notes (what the decoder sees is what a byte-wise source gave it):
+// - A refill that reads 0 bytes (end of file) or fails (-1) is passed on
+//   as it is; bytes already in the buffer are delivered first.
+// - A failed block read is retried for one byte, so a read that fails only
+//   for part of the block (a range locked by another process, for example)
+//   gives the decoder every byte a one-byte read would have given, and the
+//   failure at the same byte.
+// - Reading ahead past the stage's end costs nothing: the file is closed
+//   once the stage is decoded, and nothing else reads from it.
+enum { STUB_READ_BLOCK = 4096 };
+
+typedef struct StubSource {
+  HANDLE file;                      // the SFX file, positioned at the stage at first
+  int32_t next;                     // index of the next byte to hand out, 0 … filled
+  int32_t filled;                   // bytes of buffer read from file, 0 … STUB_READ_BLOCK
+  uint8_t buffer[STUB_READ_BLOCK];  // the last block read
+} StubSource;
+
+// Module-level so that the 4 KiB lie in .bss, not on the stack (the stub has
+// no stack probes) and not in the file.
+static StubSource stageSource;
+
 static int32_t ReadSource(void *context, uint8_t *buffer, int32_t count) {
-  return FileRead((HANDLE)context, buffer, count);
+  StubSource *source = (StubSource *)context;
+  if (source->next == source->filled) {
+    int32_t got = FileRead(source->file, source->buffer, STUB_READ_BLOCK);
+    if (got < 0) got = FileRead(source->file, source->buffer, 1);
+    if (got <= 0) return got;
+    source->filled = got;
+    source->next = 0;
+  }
+  int32_t given = 0;
+  while (given < count && source->next < source->filled)
+    buffer[given++] = source->buffer[source->next++];
+  return given;
 }
 
 static int32_t WriteTarget(void *context, const uint8_t *data, int32_t count) {
   return FileWrite((HANDLE)context, data, count);
+}
+
+// ---- DLL search guard -------------------------------------------------------
+
+// DLL planting: the stub runs from wherever the user saved the SFX file,
+// typically the Downloads folder, where anyone can drop a DLL beside it.
+// A DLL loaded by name without a path is searched in the program's folder
+// before the system folder, so this limits the search to the system folder
+// (System32) before anything can load a DLL.
+//
+// What it covers: every DLL loaded by name after this point, and the DLLs
+// those load in turn: the ones USER32 and the error box pull in on demand
+// (the themes DLL uxtheme.dll, version.dll, text services and IME support).
+// What it cannot cover: what the loader maps before the entry point runs:
+// the static imports KERNEL32 and USER32, their own static dependencies and
+// whatever USER32 loads while it initialises. KERNEL32 and USER32 (and
+// GDI32) are Known DLLs, which Windows maps from System32 whatever the
+// search order, which is why the stub imports from nothing else. Nor does
+// it carry over to the extractor: a new process starts with the default
+// search order, so the extractor needs a guard of its own.
+//
+// SetDefaultDllDirectories exists from Windows 8 and on Windows 7 and Vista
+// with update KB2533623; SetDllDirectoryA("") from XP SP1, and it removes
+// the current folder from the search, not the program's folder. Both are
+// found through GetProcAddress, so that the stub still starts on systems
+// without them (an import of either would make the loader refuse it).
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD flags);
+typedef BOOL(WINAPI *SetDllDirectoryFn)(const char *path);
+
+static void RestrictDllSearch(void) {
+  HMODULE kernel = GetModuleHandleA("KERNEL32");
+  // GetProcAddress returns a generic function pointer; the cast through
+  // void (*)(void) tells the compiler that the type change is meant.
+  SetDefaultDllDirectoriesFn setDefault = (SetDefaultDllDirectoriesFn)(void (*)(void))
+      GetProcAddress(kernel, "SetDefaultDllDirectories");
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  SetDllDirectoryFn setDirectory =
+      (SetDllDirectoryFn)(void (*)(void))GetProcAddress(kernel, "SetDllDirectoryA");
+  if (setDirectory) setDirectory("");
 }
 
 // ---- launch steps: each returns STUB_OK or the failure to show -------------
@@ -89,8 +164,9 @@ static int WriteTrailer(const StubLaunch *launch) {
 static StubError WriteExtractor(StubLaunch *launch) {
   StubError result = STUB_OK;
   StageIo io;
+  stageSource.file = launch->source;
   io.read = ReadSource;
-  io.readContext = (void *)launch->source;
+  io.readContext = &stageSource;
   io.write = WriteTarget;
   io.writeContext = (void *)launch->target;
   StageResult stage;
@@ -172,10 +248,12 @@ int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
   return result == STUB_OK ? 1 : 0;
 }
 
-// The image's entry point: what a C runtime's start-up would do for WinMain.
+// The image's entry point: what a C runtime's start-up would do for WinMain,
+// after the DLL search guard, which comes before any call that may load a DLL.
 // The stub's own arguments and show state are fetched as usual but not used:
 // the extractor always gets its path alone and SW_SHOW.
 extern "C" void StubEntry(void) {
+  RestrictDllSearch();
   STARTUPINFOA startup;
   startup.cb = sizeof startup;
   GetStartupInfoA(&startup);

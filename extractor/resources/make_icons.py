@@ -7,7 +7,8 @@ Usage: make_icons.py OUTPUT_FOLDER
 - password.ico (group 110): a yellow padlock.
 - replace.ico (group 112): two document sheets with red arrows between
   them, the right one struck through by a red cross.
-Each holds a 32x32 and a 16x16 image in the 16-colour VGA palette, drawn on
+main.ico holds a 32x32 and a 16x16 image, the others a 32x32 image, all in
+the 16-colour VGA palette, drawn on
 a 32-unit grid scaled to the image. The committed .ico files are this
 script's output; run it again after changing a drawing.
 
@@ -130,11 +131,14 @@ def icon_file(draw, sizes=(32, 16)):
     return out + b"".join(images)
 
 
-ICONS = {"main.ico": draw_main, "password.ico": draw_password, "replace.ico": draw_replace}
+# Dialog icons show only at 32x32; the program icon also in the title bar
+# and the shell's small views.
+ICONS = {"main.ico": (draw_main, (32, 16)), "password.ico": (draw_password, (32,)),
+         "replace.ico": (draw_replace, (32,))}
 
 if __name__ == "__main__":
     if len(sys.argv) != 2:
         sys.exit("usage: make_icons.py OUTPUT_FOLDER")
-    for name, draw in ICONS.items():
+    for name, (draw, sizes) in ICONS.items():
         with open(os.path.join(sys.argv[1], name), "wb") as f:
-            f.write(icon_file(draw))
+            f.write(icon_file(draw, sizes))

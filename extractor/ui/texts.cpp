@@ -34,5 +34,5 @@ const char kFolderTitle[] = "Verzeichnis w\xE4hlen";
 const char kFolderDummyName[] = "123.123";
 const char kProgramCaption[] = "Ostrel Self Extractor";
 const char kNoTailText[] =
-    "Dieses Programm ist der Entpacker eines selbstentpackenden Archivs und kann\r\n"
-    "nicht allein gestartet werden. Bitte starten Sie die SFX-Datei selbst.";
+    "Dieses Programm ist der Entpacker eines selbstentpackenden Archivs und kann nicht "
+    "allein gestartet werden. Bitte starten Sie die SFX-Datei selbst.";

@@ -4,11 +4,15 @@
 // - The end record is found by a backward scan for "PK\5\6" over the whole
 //   file, so an archive comment of any length is passed over; the window
 //   nearest the end of the file that holds the signature decides.
-// - The walk ends at the end record's signature, not after totalEntries
-//   records; the count only tells whether there is anything to walk.
+// - The walk ends at the end record's signature (or the ZIP64 end
+//   record's), not after totalEntries records; the count only tells
+//   whether there is anything to walk.
 // - An entry's sizes come from its local header unless bit 3 is set: then
 //   the local values may be zero (written before the data was known) and
-//   the central record's sizes are the true ones.
+//   the central record's sizes are the true ones. Sizes and offsets marked
+//   all ones take their values from the ZIP64 extra field (zip_format.h).
+// - Stored offsets count from the start of the file, plus a base when the
+//   archive sits behind data it does not know of (see LocateDirectory).
 // - Stored offsets and sizes are checked against the archive's own bytes:
 //   a record cut short by the end of the file, an offset outside it, data
 //   running into the central directory or two entries sharing bytes are
@@ -25,7 +29,7 @@
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 
-ReaderState reader = {-1, 0, {nullptr, nullptr, 0, 0, 0}};
+ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}};
 
 static const uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 
@@ -81,6 +85,7 @@ void OpenArchive(const char *path) {
   extraction.endRecordPos = -1;
   reader.fileSize = -1;
   reader.directoryOffset = 0;
+  reader.base = 0;
   SpanSetClear(&reader.spans);
 
   if (strlen(path) >= PATH_BUFFER) {
@@ -190,25 +195,211 @@ static void ConvertName(EntryRecord *entry) {
   else OemToAnsiInPlace(entry->entryName);
 }
 
-// The bounds ReadNextEntry checks against, taken once per run.
+// The bounds ReadNextEntry checks against when LocateDirectory did not set
+// them: no base, the directory where the end record says.
 static int LoadBounds(void) {
   if (reader.fileSize >= 0) return 1;
   int32_t size = FileSize(extraction.dataFile);
   if (size < 0) return Fail(ERR_ACCESS);
   reader.fileSize = size;
+  reader.base = 0;
   reader.directoryOffset = extraction.endRecordLoaded ? extraction.endRecord.directoryOffset : (uint32_t)size;
   if (reader.directoryOffset > (uint32_t)size) reader.directoryOffset = (uint32_t)size;
   return 1;
 }
 
-// Reads the central record, its name, and moves directoryFile to the next record.
-// Returns 1 for an entry; 0 at the end record (no code) or on failure.
-static int ReadCentralRecord(EntryRecord *entry) {
+// Reads count bytes at position of dataFile. Returns the bytes read
+// (fewer at the end of the file), or -1 with code 5 when the seek or the
+// read fails.
+static int32_t ReadAt(uint32_t position, void *buffer, int32_t count) {
+  if (FileSeek(extraction.dataFile, (int32_t)position, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS) - 1;
+  int32_t got = FileRead(buffer, count, extraction.dataFile);
+  if (got < 0) Fail(ERR_ACCESS);
+  return got;
+}
+
+// Finds the ZIP64 end record of the end record at endAt. Returns 1 with
+// *record and its *position; 0 when there is none (no locator directly in
+// front of the end record, or a locator without a record: the end
+// record's own values then count); -1 with code 5 when a read fails.
+//
+// Format notes: the record is looked for where the locator's own position
+// puts it (directly in front, ZIP64_END_SIZE bytes), then at the locator's
+// stored offset (a record followed by extensible data). The first place
+// serves archives whose offsets were not moved, as for the directory.
+static int FindZip64End(uint32_t endAt, Zip64EndRecord *record, uint32_t *position) {
+  if (endAt < ZIP64_LOCATOR_SIZE + ZIP64_END_SIZE) return 0;
+  uint32_t locatorAt = endAt - ZIP64_LOCATOR_SIZE;
+  Zip64Locator locator;
+  int32_t got = ReadAt(locatorAt, &locator, ZIP64_LOCATOR_SIZE);
+  if (got < 0) return -1;
+  if (got != ZIP64_LOCATOR_SIZE || locator.signature != ZIP_SIG_ZIP64_LOCATOR) return 0;
+  const uint64_t places[2] = {locatorAt - ZIP64_END_SIZE, locator.endRecordOffset};
+  for (int i = 0; i < 2; i++) {
+    if (places[i] > locatorAt - ZIP64_END_SIZE) continue;  // would overlap the locator
+    got = ReadAt((uint32_t)places[i], record, ZIP64_END_SIZE);
+    if (got < 0) return -1;
+    if (got != ZIP64_END_SIZE || record->signature != ZIP_SIG_ZIP64_END) continue;
+    if (i == 0 && record->recordSize != ZIP64_END_REST) continue;  // a longer record does not end here
+    *position = (uint32_t)places[i];
+    return 1;
+  }
+  return 0;
+}
+
+// Format notes: the central directory ends where the end record begins (or
+// the ZIP64 end record, when there is one), so its true start is that
+// position less the directory size. A ZIP file put behind a script or
+// program by plain concatenation keeps offsets that count from its own
+// first byte; the difference between the true start and the stored offset
+// is then the length of what lies in front, and it belongs to every stored
+// offset (Info-ZIP unzip reads such files the same way). The difference is
+// only taken when a central record signature stands at the place it
+// gives: a directory size that is merely wrong must not move a correct
+// archive. An archive whose offsets are right has a difference of 0 and
+// reads as before. All sums of stored fields are made in 64 bits.
+int LocateDirectory(void) {
+  SpanSetClear(&reader.spans);
+  reader.fileSize = -1;
+  if (!LoadBounds()) return 0;
+  const ZipEndRecord *end = &extraction.endRecord;
+  uint32_t directoryEnd = (uint32_t)extraction.endRecordPos - 4;  // the end record's position
+  uint64_t entries = end->totalEntries, size = end->directorySize, offset = end->directoryOffset;
+  Zip64EndRecord zip64;
+  int found = FindZip64End(directoryEnd, &zip64, &directoryEnd);
+  if (found < 0) return 0;
+  if (found) entries = zip64.totalEntries, size = zip64.directorySize, offset = zip64.directoryOffset;
+  if (entries == 0) return 0;
+  if (offset > directoryEnd) return Fail(ERR_INVALID_DATA);  // the directory lies in front of its end
+  if (size < directoryEnd - offset) {
+    uint32_t base = (uint32_t)(directoryEnd - offset - size);
+    uint32_t signature = 0;
+    if (ReadAt((uint32_t)offset + base, &signature, 4) < 0) return 0;
+    if (signature == ZIP_SIG_CENTRAL) reader.base = base;
+  }
+  reader.directoryOffset = (uint32_t)offset + reader.base;
+  if (FileSeek(extraction.dataFile, (int32_t)reader.directoryOffset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  if (FileSeek(extraction.directoryFile, (int32_t)reader.directoryOffset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  return 1;
+}
+
+enum {
+  EXTRA_ZIP64_KEPT = 28,  // the ZIP64 field at its longest: three 8-byte values, a disk number
+  UNICODE_HEAD = 5,       // Unicode path field: version (1), CRC-32 of the header name (4)
+  UNICODE_NAME_KEPT = 4 * NAME_MAX_LENGTH  // UTF-8 bytes of a name that may still fit
+};
+
+// What ReadExtraFields keeps of an extra field.
+typedef struct ExtraFields {
+  uint8_t zip64[EXTRA_ZIP64_KEPT];  // start of the ZIP64 field's data
+  uint32_t zip64Length;             // bytes of it kept; 0 when there is none
+  uint8_t unicode[UNICODE_HEAD + UNICODE_NAME_KEPT + 1];  // Unicode path field's data, zero-terminated
+  uint32_t unicodeLength;           // its whole data length (may exceed what is kept); 0 when none
+} ExtraFields;
+
+static uint64_t Le64(const uint8_t *bytes) {
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; i--) value = value << 8 | bytes[i];
+  return value;
+}
+
+static int SkipBytes(FileHandle handle, uint32_t count) {
+  if (count && FileSeek(handle, (int32_t)count, FILE_SEEK_CURRENT) < 0) return Fail(ERR_ACCESS);
+  return 1;
+}
+
+// Walks the extra field of length bytes at handle's position and leaves
+// the handle just behind it. Returns 0 when a read fails (5) or the file
+// ends inside it (9964).
+//
+// Format notes: a sequence of sub-fields, each an id (2 bytes), a data
+// length (2) and the data. Only the first field of each id counts. A
+// sub-field whose length runs past the end of the extra field ends the
+// walk; what is left is skipped (writers have left padding there).
+static int ReadExtraFields(FileHandle handle, uint32_t length, ExtraFields *out) {
+  memset(out, 0, sizeof *out);
+  uint32_t left = length;
+  while (left >= 4) {
+    uint8_t head[4];
+    if (!ReadExactly(head, 4, handle)) return 0;
+    left -= 4;
+    uint32_t id = head[0] | head[1] << 8, size = head[2] | head[3] << 8;
+    if (size > left) break;
+    uint32_t kept = 0;
+    if (id == ZIP_EXTRA_ZIP64 && out->zip64Length == 0) {
+      kept = size < EXTRA_ZIP64_KEPT ? size : (uint32_t)EXTRA_ZIP64_KEPT;
+      if (!ReadExactly(out->zip64, (int32_t)kept, handle)) return 0;
+      out->zip64Length = kept;
+    } else if (id == ZIP_EXTRA_UNICODE_PATH && out->unicodeLength == 0) {
+      kept = size < sizeof out->unicode - 1 ? size : (uint32_t)sizeof out->unicode - 1;
+      if (!ReadExactly(out->unicode, (int32_t)kept, handle)) return 0;
+      out->unicodeLength = size;
+    }
+    if (!SkipBytes(handle, size - kept)) return 0;
+    left -= size;
+  }
+  return SkipBytes(handle, left);
+}
+
+// *value <- field, or, when field is ZIP64_MARK_32, the next 8-byte value of
+// the ZIP64 field from *used on. Returns 0 when a marked field has no value.
+static int TakeZip64(const ExtraFields *extra, uint32_t *used, uint32_t field, uint64_t *value) {
+  *value = field;
+  if (field != ZIP64_MARK_32) return 1;
+  if (extra->zip64Length < *used + 8) return 0;
+  *value = Le64(extra->zip64 + *used);
+  *used += 8;
+  return 1;
+}
+
+// What an entry's headers give beyond their fixed fields.
+typedef struct EntryValues {
+  uint64_t packed;           // compressed size, ZIP64 value in place
+  uint64_t unpacked;         // uncompressed size, ZIP64 value in place
+  uint64_t offset;           // stored local header offset (no base), ZIP64 value in place
+  int unicodeName;           // 1: entryName came from the Unicode path field, already ANSI
+} EntryValues;
+
+// Takes the name of the Unicode path field into entryName when the field
+// belongs to the header name. Returns 0 with code 9964 when it does but
+// its name is empty, holds a zero byte or is longer than 260 characters.
+//
+// Format notes (Info-ZIP's Unicode path extra field, 0x7075): version 1,
+// the CRC-32 of the header's name as stored, then the name in UTF-8 with
+// no terminator. Writers put an OEM or ASCII name into the header for old
+// readers and the true name here. A CRC that does not match means a tool
+// that did not know the field changed the header name afterwards: the
+// field is stale and the header name counts (as in Info-ZIP unzip).
+static int TakeUnicodePath(EntryRecord *entry, ExtraFields *extra, int *taken) {
+  *taken = 0;
+  if (extra->unicodeLength < UNICODE_HEAD || extra->unicode[0] != 1) return 1;
+  const uint8_t *stored = extra->unicode + 1;
+  uint32_t crc = (uint32_t)stored[0] | stored[1] << 8 | stored[2] << 16 | (uint32_t)stored[3] << 24;
+  uint32_t headerCrc = ~UpdateCrc(0xFFFFFFFFu, (const uint8_t *)entry->entryName, entry->central.nameLength);
+  if (crc != headerCrc) return 1;
+  char *name = (char *)extra->unicode + UNICODE_HEAD;
+  uint32_t length = extra->unicodeLength - UNICODE_HEAD;
+  if (length == 0 || length > UNICODE_NAME_KEPT || strlen(name) != length) return Fail(ERR_INVALID_DATA);
+  Utf8ToAnsiInPlace(name);
+  if (strlen(name) > NAME_MAX_LENGTH) return Fail(ERR_INVALID_DATA);
+  memset(entry->entryName, 0, sizeof entry->entryName);
+  strcpy(entry->entryName, name);
+  *taken = 1;
+  return 1;
+}
+
+// Reads the central record, its name (from the Unicode path field when
+// that belongs to it) and extra field, and moves directoryFile to the next
+// record. Returns 1 for an entry with *values from the central record; 0
+// at the end record (no code) or on failure.
+static int ReadCentralRecord(EntryRecord *entry, EntryValues *values) {
   int32_t got = FileRead(&entry->central, ZIP_CENTRAL_SIZE, extraction.directoryFile);
   if (got < 0) return Fail(ERR_ACCESS);
   // The end record is only 22 bytes: a short read that begins with its
-  // signature is the normal end of the walk.
-  if (got >= 4 && entry->central.signature == ZIP_SIG_END) return 0;
+  // signature is the normal end of the walk. In a ZIP64 archive the ZIP64
+  // end record follows the last central record instead.
+  if (got >= 4 && (entry->central.signature == ZIP_SIG_END || entry->central.signature == ZIP_SIG_ZIP64_END))
+    return 0;
   if (got != ZIP_CENTRAL_SIZE || entry->central.signature != ZIP_SIG_CENTRAL) return Fail(ERR_INVALID_DATA);
 
   memset(entry->entryName, 0, sizeof entry->entryName);
@@ -218,42 +409,84 @@ static int ReadCentralRecord(EntryRecord *entry) {
   // A zero byte inside the name would hide the rest of it from every check.
   if (strlen(entry->entryName) != nameLength) return Fail(ERR_INVALID_DATA);
 
-  int32_t skip = (int32_t)entry->central.extraLength + entry->central.commentLength;
-  if (skip > 0 && FileSeek(extraction.directoryFile, skip, FILE_SEEK_CURRENT) < 0) return Fail(ERR_ACCESS);
+  ExtraFields extra;
+  if (!ReadExtraFields(extraction.directoryFile, entry->central.extraLength, &extra)) return 0;
+  if (!SkipBytes(extraction.directoryFile, entry->central.commentLength)) return 0;
+  uint32_t used = 0;
+  if (!TakeZip64(&extra, &used, entry->central.uncompressedSize, &values->unpacked) ||
+      !TakeZip64(&extra, &used, entry->central.compressedSize, &values->packed) ||
+      !TakeZip64(&extra, &used, entry->central.localHeaderOffset, &values->offset))
+    return Fail(ERR_INVALID_DATA);
+  return TakeUnicodePath(entry, &extra, &values->unicodeName);
+}
+
+// *values <- the local header's sizes; dataFile stands behind the local
+// header. The local ZIP64 field holds both sizes whichever is marked.
+static int ReadLocalSizes(const EntryRecord *entry, EntryValues *values) {
+  const ZipLocalHeader *local = &entry->local;
+  values->packed = local->compressedSize;
+  values->unpacked = local->uncompressedSize;
+  if (local->compressedSize != ZIP64_MARK_32 && local->uncompressedSize != ZIP64_MARK_32) return 1;
+  ExtraFields extra;
+  if (!SkipBytes(extraction.dataFile, local->nameLength)) return 0;
+  if (!ReadExtraFields(extraction.dataFile, local->extraLength, &extra)) return 0;
+  uint32_t used = 0;
+  if (extra.zip64Length >= 16) {
+    if (local->uncompressedSize == ZIP64_MARK_32) values->unpacked = Le64(extra.zip64);
+    if (local->compressedSize == ZIP64_MARK_32) values->packed = Le64(extra.zip64 + 8);
+    return 1;
+  }
+  if (!TakeZip64(&extra, &used, local->uncompressedSize, &values->unpacked) ||
+      !TakeZip64(&extra, &used, local->compressedSize, &values->packed))
+    return Fail(ERR_INVALID_DATA);
   return 1;
 }
 
 int ReadNextEntry(void) {
   EntryRecord *entry = storage.entry;
+  EntryValues central, local;
   if (!LoadBounds()) return 0;
-  if (!ReadCentralRecord(entry)) return 0;
+  if (!ReadCentralRecord(entry, &central)) return 0;
+
+  // Only stored and Deflate data can be unpacked. Anything else copied as
+  // if stored would be the packed bytes under the entry's name, passing as
+  // a file; an AES entry would also ask for a password first in vain.
+  uint16_t method = entry->central.method;
+  if (method == ZIP_METHOD_AES) return Fail(ERR_AES);
+  if (method != ZIP_METHOD_STORED && method != ZIP_METHOD_DEFLATE) return Fail(ERR_METHOD);
 
   // Local header: inside the file and in front of the central directory.
   // Of its fields only the flags and the sizes count; its signature, method,
   // time and CRC are not compared with the central record.
-  uint32_t offset = entry->central.localHeaderOffset;
+  uint64_t stored = central.offset + reader.base;
   uint32_t limit = reader.directoryOffset;
-  if (offset > limit || limit - offset < ZIP_LOCAL_SIZE) return Fail(ERR_INVALID_DATA);
+  if (stored > limit || limit - stored < ZIP_LOCAL_SIZE) return Fail(ERR_INVALID_DATA);
+  uint32_t offset = (uint32_t)stored;
   if (FileSeek(extraction.dataFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   if (!ReadExactly(&entry->local, ZIP_LOCAL_SIZE, extraction.dataFile)) return 0;
 
   SlashesToBackslashes(entry->entryName);
-  ConvertName(entry);
+  if (!central.unicodeName) ConvertName(entry);
 
+  // At most 2^31 + 30 + 2 * 65535: no wrap in 32 bits, checked against limit below.
   uint32_t dataStart = offset + ZIP_LOCAL_SIZE + entry->local.nameLength + entry->local.extraLength;
+  if (dataStart > limit) return Fail(ERR_INVALID_DATA);
   int descriptor = (entry->local.flags & ZIP_FLAG_DESCRIPTOR) != 0;
-  uint32_t packed = descriptor ? entry->central.compressedSize : entry->local.compressedSize;
-  uint32_t unpacked = descriptor ? entry->central.uncompressedSize : entry->local.uncompressedSize;
+  // With a data descriptor the local sizes may be zeros or markers written
+  // before the data was known; the central record has the true ones.
+  if (!descriptor && !ReadLocalSizes(entry, &local)) return 0;
+  const EntryValues *sizes = descriptor ? &central : &local;
   int encrypted = (entry->local.flags & ZIP_FLAG_ENCRYPTED) != 0;
 
   // Sizes: the data lies between the local header and the central
-  // directory; 2 GiB and more (and ZIP64's 0xFFFFFFFF) is not supported.
-  if (dataStart > limit || packed > limit - dataStart) return Fail(ERR_INVALID_DATA);
-  if (unpacked > 0x7FFFFFFFu) return Fail(ERR_INVALID_DATA);
+  // directory; 2 GiB and more is not supported (the counters are 32-bit).
+  if (sizes->unpacked > 0x7FFFFFFFu) return Fail(ERR_TOO_LARGE);
+  if (sizes->packed > limit - dataStart) return Fail(ERR_INVALID_DATA);
+  uint32_t packed = (uint32_t)sizes->packed, unpacked = (uint32_t)sizes->unpacked;
   if (encrypted && packed < ZIP_CRYPT_HEADER_SIZE) return Fail(ERR_INVALID_DATA);
   uint32_t budget = packed - (encrypted ? ZIP_CRYPT_HEADER_SIZE : 0);
   // An entry copied as stored copies unpacked bytes: they must be its own.
-  if (entry->central.method != ZIP_METHOD_DEFLATE && unpacked > budget) return Fail(ERR_INVALID_DATA);
+  if (method == ZIP_METHOD_STORED && unpacked > budget) return Fail(ERR_INVALID_DATA);
   // Two central records for one local header, or a local header inside
   // another entry's data: the overlapping-entries "zip bomb".
   int added = SpanSetAdd(&reader.spans, offset, dataStart + packed);

@@ -9,11 +9,13 @@
 //   2. OpenArchive(sfxPath)           resets the run, finds the end record
 //   3. (fill callbacks, set the target folder)
 //   4. ExtractArchive() (extract_driver.h): FindEndRecord, LoadEndRecord,
-//      ReadNextEntry until it returns 0, FreeWorkingStorage
+//      LocateDirectory, ReadNextEntry until it returns 0, FreeWorkingStorage
 //
-// Every offset the archive stores counts from the start of the SFX file;
-// nothing is added to it. All failures record one code in
-// extraction.errorCode and return 0; nothing here talks to the user.
+// Every offset the archive stores counts from the start of the SFX file,
+// unless the archive was put behind other data without moving them: then
+// LocateDirectory finds the difference and it is added to each. All
+// failures record one code in extraction.errorCode and return 0; nothing
+// here talks to the user.
 #ifndef OSTREL_ZIP_ARCHIVE_READER_H
 #define OSTREL_ZIP_ARCHIVE_READER_H
 
@@ -34,7 +36,9 @@ enum {
 // so that no record is read from outside the archive's own bytes.
 typedef struct ReaderState {
   int32_t fileSize;          // of the SFX file; -1 while unknown (no bound checks)
-  uint32_t directoryOffset;  // first central record; entry data must end at or before it
+  uint32_t directoryOffset;  // first central record, base added; entry data must end at or before it
+  uint32_t base;             // added to every stored offset: the bytes in front of an archive
+                             // whose offsets were not moved (plain concatenation); 0 normally
   SpanSet spans;             // byte ranges of the entries read so far in the run
 } ReaderState;
 
@@ -62,14 +66,27 @@ int FindEndRecord(void);
 // 0 with code 5 (read failed) or 9964 (wrong signature, or cut short).
 int LoadEndRecord(void);
 
+// Finds the central directory from the loaded end record (dataFile and
+// directoryFile open) and places both handles at it; works out reader.base
+// and the bounds that ReadNextEntry checks and empties the span set.
+// Returns 1 when there are entries to walk; 0 when the end record counts
+// none (no code) or with code 5 (seek or read failed) or 9964 (directory
+// offset beyond the end record). A ZIP64 end record, found through its
+// locator, gives the count, size and offset in place of the end record's.
+int LocateDirectory(void);
+
 // Reads the next central record, its name and the entry's local header,
 // runs the password step of an encrypted entry and prepares transfer.
 // directoryFile must stand at a central record (the caller places it at
 // the directory offset before the first call). Returns 1 with dataFile at
-// the entry's data; 0 when the end record was met (no code) or a failure
-// was recorded: 5 (read failed), 9961 (password given up), 9964 (wrong
+// the entry's data; 0 when the end record (or the ZIP64 end record) was
+// met (no code) or a failure
+// was recorded: 5 (read failed), 9961 (password given up), 9967 (method
+// neither stored nor Deflate), 9968 (AES-encrypted), 9969 (2 GiB or
+// larger), 9964 (wrong
 // signature, record cut short, name over 260 bytes, an offset or size
-// outside the archive, or an entry overlapping another) or 8 (the list of
+// outside the archive, a ZIP64 marker without its value, or an entry
+// overlapping another) or 8 (the list of
 // entry ranges cannot grow).
 int ReadNextEntry(void);
 

@@ -38,7 +38,10 @@ enum ErrorCode {
   ERR_PASSWORD = 9961,       // the user gave up at the password prompt
   ERR_CRC = 9962,            // the user cancelled at the CRC warning
   ERR_INVALID_DATA = 9964,   // a record signature is wrong or the compressed data is corrupt
-  ERR_NO_ARCHIVE = 9966      // no end-of-central-directory signature in the file
+  ERR_NO_ARCHIVE = 9966,     // no end-of-central-directory signature in the file
+  ERR_METHOD = 9967,         // an entry's compression method is neither stored (0) nor Deflate (8)
+  ERR_AES = 9968,            // an entry is AES-encrypted (method 99)
+  ERR_TOO_LARGE = 9969,      // an entry is 2 GiB or larger (uncompressed)
 };
 
 #endif

@@ -14,7 +14,31 @@
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
 
-static uint32_t tempCounter;  // next temporary name to try; unique within the process
+static uint32_t tempSeed;     // ProcessStamp of this process, taken at the first temporary name
+static uint32_t tempCounter;  // temporary names made so far in this process
+
+// The files written in this run, as 64-bit keys of their names in an
+// open-addressing set (0 = free slot). Two entries that come out as one
+// file on Windows (names that differ only in case, in trailing dots or
+// blanks, or that became equal when characters outside Windows-1252 were
+// replaced by "_") would otherwise silently replace each other, also in
+// a silent run. The second such entry is refused as an error of the
+// archive (9964) before anything of it is asked or written: the archive
+// does not say which of the two is meant. An exact duplicate name is
+// refused the same way. A key collision of two different names (about
+// 2^-64 per pair) can only refuse an archive, never let one through.
+typedef struct TargetSet {
+  uint64_t *keys;       // capacity slots; MemAlloc'd on the first file, freed with the run
+  uint32_t capacity;    // power of two, TARGET_SET_FIRST..TARGET_SET_LIMIT * 2; 0 = none yet
+  uint32_t count;       // keys held, at most capacity / 2
+} TargetSet;
+
+enum {
+  TARGET_SET_FIRST = 256,       // slots of the first block (2 KiB)
+  TARGET_SET_LIMIT = 1u << 20   // files one run may write (the set then takes 16 MiB)
+};
+
+static TargetSet written;
 
 static int Fail(int32_t code) {
   extraction.errorCode = code;
@@ -115,17 +139,123 @@ int CreateOutputFile(FileHandle *handle, const char *path) {
   return 1;
 }
 
-// temp (PATH_BUFFER bytes) <- a name that does not exist yet, in the folder
-// of target, so that the finished file replaces the target by a rename on
-// the same volume. Returns 0 when no such name fits or is free.
-static int MakeTempPath(const char *target, char *temp) {
+// Windows-1252 upper case, as the file system compares names: a-z, the
+// accented letters 0xE0..0xFE (not 0xF7, the division sign), and the
+// four letters whose capitals lie in 0x80..0x9F.
+static uint8_t UpperCase1252(uint8_t c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return (uint8_t)(c - 0x20);
+  switch (c) {
+    case 0x9A: return 0x8A;  // s with caron
+    case 0x9C: return 0x8C;  // oe
+    case 0x9E: return 0x8E;  // z with caron
+    case 0xFF: return 0x9F;  // y with diaeresis
+    default: return c;
+  }
+}
+
+// The key of a name relative to the target folder: FNV-1a over its
+// components in upper case, each without the trailing dots and blanks
+// that Win32 drops, then mixed; never 0.
+static uint64_t TargetKey(const char *name) {
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (const char *component = name;;) {
+    const char *end = strchr(component, '\\');
+    size_t length = end ? (size_t)(end - component) : strlen(component);
+    while (length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')) length--;
+    for (size_t i = 0; i < length; i++) {
+      hash ^= UpperCase1252((uint8_t)component[i]);
+      hash *= 0x100000001B3ull;
+    }
+    if (!end) break;
+    hash ^= '\\';
+    hash *= 0x100000001B3ull;
+    component = end + 1;
+  }
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDull;
+  hash ^= hash >> 33;
+  return hash ? hash : 1;
+}
+
+static void TargetSetInsert(uint64_t key) {
+  uint32_t mask = written.capacity - 1;
+  uint32_t at = (uint32_t)key & mask;
+  while (written.keys[at] != 0) at = (at + 1) & mask;
+  written.keys[at] = key;
+  written.count++;
+}
+
+// Doubles the set (or creates it). Returns 0 when memory runs out.
+static int TargetSetGrow(void) {
+  uint32_t oldCapacity = written.capacity;
+  uint64_t *oldKeys = written.keys;
+  uint32_t capacity = oldCapacity ? oldCapacity * 2 : (uint32_t)TARGET_SET_FIRST;
+  uint64_t *keys = (uint64_t *)MemAlloc(capacity * (uint32_t)sizeof(uint64_t));
+  if (!keys) return 0;
+  memset(keys, 0, capacity * sizeof(uint64_t));
+  written.keys = keys;
+  written.capacity = capacity;
+  written.count = 0;
+  for (uint32_t i = 0; i < oldCapacity; i++)
+    if (oldKeys[i]) TargetSetInsert(oldKeys[i]);
+  if (oldKeys) MemFree(oldKeys);
+  return 1;
+}
+
+static void TargetSetRelease(void) {
+  if (written.keys) MemFree(written.keys);
+  memset(&written, 0, sizeof written);
+}
+
+// Remembers the file an entry is about to write (name relative to the
+// target folder). Returns 1 when no earlier entry of the run came out as
+// the same file; 0 with 9964 when one did, or when the run reaches
+// TARGET_SET_LIMIT files; 0 with 8 when the set cannot grow.
+static int RememberTarget(const char *name) {
+  uint64_t key = TargetKey(name);
+  if (written.capacity) {
+    uint32_t mask = written.capacity - 1;
+    for (uint32_t at = (uint32_t)key & mask; written.keys[at] != 0; at = (at + 1) & mask)
+      if (written.keys[at] == key) return Fail(ERR_INVALID_DATA);
+  }
+  if (written.count >= TARGET_SET_LIMIT) return Fail(ERR_INVALID_DATA);
+  if ((written.count + 1) * 2 > written.capacity && !TargetSetGrow()) return Fail(ERR_NO_MEMORY);
+  TargetSetInsert(key);
+  return 1;
+}
+
+// A bijective 32-bit mix (the finaliser of MurmurHash3): consecutive
+// counters give names that share no prefix, and no value repeats within
+// one process.
+static uint32_t MixBits(uint32_t x) {
+  x ^= x >> 16;
+  x *= 0x85EBCA6Bu;
+  x ^= x >> 13;
+  x *= 0xC2B2AE35u;
+  x ^= x >> 16;
+  return x;
+}
+
+// Creates a new file for writing under a temporary name in the folder of
+// target (its folders exist), so that the finished file replaces the
+// target by a rename on the same volume. The name ("~ox" + 8 hex digits +
+// ".tmp") comes from this process's stamp and a counter, and the file is
+// created exclusively: another run, or a file left by a killed one, cannot
+// hold it, and how many such files lie around does not matter; a taken
+// name just means the next one. Returns 1 with temp and *handle; 0 when no
+// name fits, the folder refuses new files, or TEMP_NAME_TRIES names were
+// all taken.
+static int CreateTempFile(const char *target, char *temp, FileHandle *handle) {
   char folder[PATH_BUFFER];
   ParentFolder(target, folder);
   size_t length = strlen(folder);
   if (length + TEMP_NAME_LENGTH >= PATH_BUFFER) return 0;
+  if (tempCounter == 0) tempSeed = ProcessStamp();
   for (int tries = 0; tries < TEMP_NAME_TRIES; tries++) {
-    snprintf(temp, PATH_BUFFER, "%s~ox%05x.tmp", folder, (unsigned)(tempCounter++ & 0xFFFFF));
-    if (FileGetAttributes(temp) == FILE_ATTR_NONE) return 1;
+    snprintf(temp, PATH_BUFFER, "%s~ox%08x.tmp", folder, (unsigned)MixBits(tempSeed + tempCounter++));
+    *handle = FileOpen(temp, "n");
+    if (*handle != FILE_INVALID) return 1;
+    if (FileGetAttributes(temp) == FILE_ATTR_NONE) return 0;  // refused for another reason than a taken name
   }
   return 0;
 }
@@ -201,6 +331,8 @@ static int ExtractEntry(void) {
   size_t length = strlen(target);
   if (target[length - 1] == '\\') return ExtractFolderEntry(target);
 
+  if (!RememberTarget(target + strlen(extraction.targetFolder))) return 0;
+
   // An entry that is not deflated is copied byte for byte: its stored
   // size must be its uncompressed size (without the encryption header,
   // already taken off inputLeft). Sizes that disagree lie; refused before
@@ -220,13 +352,15 @@ static int ExtractEntry(void) {
 
   // Written under a temporary name and put in place only once complete:
   // a failing entry must not cost the user the file it was to replace.
-  // Without room for a temporary name, a target that does not exist yet
-  // is written directly (there is nothing to lose).
-  char temp[PATH_BUFFER];
-  int useTemp = MakeTempPath(target, temp);
+  // Without a temporary file, a target that does not exist yet is written
+  // directly (there is nothing to lose).
+  char folder[PATH_BUFFER], temp[PATH_BUFFER];
+  ParentFolder(target, folder);
+  if (folder[0] && !MakeParentFolders(folder)) return Fail(ERR_ACCESS);
+  int useTemp = CreateTempFile(target, temp, &extraction.outputFile);
   if (!useTemp && FileGetAttributes(target) != FILE_ATTR_NONE) return Fail(ERR_ACCESS);
   const char *writePath = useTemp ? temp : target;
-  if (!CreateOutputFile(&extraction.outputFile, writePath)) return 0;
+  if (!useTemp && !CreateOutputFile(&extraction.outputFile, target)) return 0;
 
   ProduceEntry();
   counters.filesExtracted++;
@@ -253,13 +387,7 @@ static int PrepareWalk(void) {
   if (!FindEndRecord()) return 0;
   if (FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   if (!LoadEndRecord()) return 0;
-  if (extraction.endRecord.totalEntries == 0) return 0;
-  // The central directory lies in front of the end record.
-  uint32_t offset = extraction.endRecord.directoryOffset;
-  if (offset > (uint32_t)(extraction.endRecordPos - 4)) return Fail(ERR_INVALID_DATA);
-  if (FileSeek(extraction.dataFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
-  if (FileSeek(extraction.directoryFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
-  return 1;
+  return LocateDirectory();
 }
 
 void ExtractArchive(void) {
@@ -271,6 +399,13 @@ void ExtractArchive(void) {
     return;
   }
   extraction.errorCode = ERR_NONE;
+  // SetTargetFolder refused the folder (too long): names joined to an
+  // empty folder would land in the current folder instead.
+  if (extraction.targetFolder[0] == 0) {
+    Fail(ERR_ACCESS);
+    FreeWorkingStorage();
+    return;
+  }
   reader.fileSize = -1;
   SpanSetClear(&reader.spans);
   extraction.outputFile = FILE_INVALID;
@@ -293,6 +428,7 @@ void ExtractArchive(void) {
     while (ReadNextEntry() && ExtractEntry()) {
     }
 
+  TargetSetRelease();
   FreeWorkingStorage();
   FileClose(extraction.directoryFile);
   FileClose(extraction.dataFile);

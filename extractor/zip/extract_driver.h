@@ -5,8 +5,11 @@
 //   1. ReadNextEntry (archive_reader.h)
 //   2. BuildTargetPath: the entry's place inside the target folder, or a refusal
 //   3. a folder entry (name ends in "\") creates its folder; go to 1
+//      a file entry that comes out as a file written earlier in the run
+//      (same name up to case, trailing dots and blanks): 9964
 //   4. DescribeEntry, then callbacks.confirmOverwrite: write, skip or stop
-//   5. CreateOutputFile on a temporary name beside the target
+//   5. the target's folders made; the file created exclusively under a
+//      temporary name beside the target
 //   6. DecodeDeflateEntry (method 8) or CopyStoredEntry (any other method)
 //   7. time stamped on the handle, file closed, entryComplete = 1, final
 //      progress call (callbacks.reportProgress(0, 100), display only)
@@ -25,8 +28,8 @@
 #include "extractor/zip/state.h"
 
 enum {
-  TEMP_NAME_LENGTH = 12,  // "~ox" + 5 hex digits + ".tmp"
-  TEMP_NAME_TRIES = 64    // names tried before creating the output fails
+  TEMP_NAME_LENGTH = 15,  // "~ox" + 8 hex digits + ".tmp"
+  TEMP_NAME_TRIES = 16    // taken names passed over before the entry is written directly (or fails)
 };
 
 // Extracts the archive. No result: errorCode is 0 after a complete run

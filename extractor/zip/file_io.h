@@ -42,7 +42,9 @@ typedef struct FileTime {
 } FileTime;
 
 // Mode "r..." opens an existing file for reading (shared for reading and
-// writing); "w..." creates or empties a file for writing. Only the first
+// writing); "w..." creates or empties a file for writing; "n..." creates a
+// new file for writing and fails when the path exists already (CREATE_NEW,
+// O_EXCL: no other process can hold the same name). Only the first
 // character is examined; any other makes no call. Returns FILE_INVALID on failure.
 FileHandle FileOpen(const char *path, const char *mode);
 // Returns the bytes read (fewer at the end, 0 at the end of the file) or -1.
@@ -66,13 +68,20 @@ uint32_t FileGetAttributes(const char *path);
 int32_t FileSetAttributes(const char *path, uint32_t attributes);
 // Returns 0 or -1 (also when the folder exists already).
 int32_t CreateFolder(const char *path);
-// Stamps the last-write time with a DOS date and time read as local time.
+// Stamps the last-write time with a DOS date and time read as local time
+// (Win32: with today's offset from UTC; POSIX: with the offset in force on
+// that date, as unzip does: the two differ by an hour across summer time).
 // Returns 0; -1 when the platform refuses the time; the platform's error
 // code when the DOS date or time itself is rejected (nothing is set).
 int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime);
-// DOS date and time (local time) to a UTC FileTime. Returns 1, or 0 when the
-// date or time is not valid (out is then zero).
+// DOS date and time (local time, offset as in FileSetTime) to a UTC FileTime.
+// Returns 1, or 0 when the date or time is not valid (out is then zero).
 int DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime *out);
+
+// A value that differs between processes running at the same time and,
+// almost surely, between runs: the process id mixed with a clock. Seeds
+// names that another run cannot be using.
+uint32_t ProcessStamp(void);
 
 // Heap blocks of fixed size. MemAlloc returns null on failure.
 void *MemAlloc(uint32_t size);

@@ -13,9 +13,9 @@ FileHandle FileOpen(const char *path, const char *mode) {
   if (mode[0] == 'r') {
     handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
-  } else if (mode[0] == 'w') {
-    handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
+  } else if (mode[0] == 'w' || mode[0] == 'n') {
+    handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                         mode[0] == 'w' ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
   } else {
     return FILE_INVALID;
   }
@@ -87,6 +87,12 @@ int DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
   out->lowDateTime = utc.dwLowDateTime;
   out->highDateTime = utc.dwHighDateTime;
   return 1;
+}
+
+uint32_t ProcessStamp(void) {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return (uint32_t)GetCurrentProcessId() * 2654435761u ^ counter.LowPart ^ (uint32_t)counter.HighPart;
 }
 
 void *MemAlloc(uint32_t size) { return (void *)GlobalAlloc(GMEM_FIXED, size); }

@@ -46,18 +46,20 @@ static uint32_t CopyCut(char *destination, const char *source, uint32_t size) {
   return length;
 }
 
-void AddTrailingBackslash(const char *source, char *destination, uint32_t size) {
-  if (size == 0) return;
-  uint32_t length = CopyCut(destination, source, size);
-  if (length > 0 && destination[length - 1] == '\\') return;
-  if (length + 1 < size) {
-    destination[length] = '\\';
-    destination[length + 1] = 0;
-  } else if (length > 0) {
-    // No room for the separator: the last character gives way, so that the
-    // result still names a folder and callers can append a name safely.
-    destination[length - 1] = '\\';
+int AddTrailingBackslash(const char *source, char *destination, uint32_t size) {
+  if (size == 0) return 0;
+  uint32_t length = (uint32_t)strlen(source);
+  int needsSeparator = length == 0 || source[length - 1] != '\\';
+  // Cut, or with its last character made the separator, the result would
+  // name another folder (a sibling or a parent): refused instead.
+  if (length + (uint32_t)needsSeparator > size - 1) {
+    destination[0] = 0;
+    return 0;
   }
+  memmove(destination, source, length);
+  if (needsSeparator) destination[length++] = '\\';
+  destination[length] = 0;
+  return 1;
 }
 
 void StripTrailingBackslash(const char *source, char *destination, uint32_t size) {

@@ -27,8 +27,9 @@ int DirectoryExists(const char *path);
 void MakeWritable(const char *path);
 
 // destination (size bytes) <- source with "\" appended unless it ends in one;
-// an empty source gives "\". A result that does not fit is cut, terminated.
-void AddTrailingBackslash(const char *source, char *destination, uint32_t size);
+// an empty source gives "\". Returns 1; 0 when the result does not fit
+// (a 260-character folder into a path buffer): destination is then empty.
+int AddTrailingBackslash(const char *source, char *destination, uint32_t size);
 // destination <- source without a final "\" when longer than 3 characters ("C:\" keeps it).
 void StripTrailingBackslash(const char *source, char *destination, uint32_t size);
 // Index of the k-th backslash (k from 1), or the length of text when it has fewer.

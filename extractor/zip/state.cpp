@@ -1,5 +1,6 @@
 #include "extractor/zip/state.h"
 
+#include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
 
 ExtractionState extraction;
@@ -8,6 +9,8 @@ RunCounters counters;
 WorkingStorage storage;
 ExtractCallbacks callbacks;
 
-void SetTargetFolder(const char *folder) {
-  AddTrailingBackslash(folder, extraction.targetFolder, PATH_BUFFER);
+int SetTargetFolder(const char *folder) {
+  if (AddTrailingBackslash(folder, extraction.targetFolder, PATH_BUFFER)) return 1;
+  extraction.errorCode = ERR_ACCESS;
+  return 0;
 }

@@ -32,7 +32,7 @@ enum {
 };
 
 typedef struct ExtractionState {
-  char targetFolder[PATH_BUFFER];  // always ends in "\" (SetTargetFolder)
+  char targetFolder[PATH_BUFFER];  // ends in "\" (SetTargetFolder); empty: refused, nothing extracts
   FileHandle dataFile;             // SFX file: end record, local headers, entry data
   FileHandle directoryFile;        // SFX file again: walks the central directory only
   FileHandle outputFile;           // file being extracted
@@ -137,7 +137,9 @@ extern WorkingStorage storage;
 extern ExtractCallbacks callbacks;
 
 // Sets extraction.targetFolder to folder with "\" appended when its last
-// character is not one; an empty folder gives "\".
-void SetTargetFolder(const char *folder);
+// character is not one; an empty folder gives "\". Returns 1; 0 with code 5
+// when that does not fit the path buffer (a folder of 260 characters):
+// targetFolder is then empty, and ExtractArchive refuses to start with it.
+int SetTargetFolder(const char *folder);
 
 #endif

@@ -1,6 +1,6 @@
 // Summary texts. All texts are Windows-1252 bytes written as escapes
-// (\xFC is "ü", \xE4 "ä", \xDF "ß") so that the source's own encoding
-// cannot change them.
+// (\xFC is "ü", \xE4 "ä", \xF6 "ö", \xDF "ß") so that the source's own
+// encoding cannot change them.
 #include "extractor/zip/summary.h"
 
 #include <stdio.h>
@@ -26,6 +26,12 @@ const char *ErrorCodeText(int32_t code) {
     case ERR_CRC: return "Pr\xFC" "fsummenfehler.\r\n";
     case ERR_INVALID_DATA: return "Das Archiv enth\xE4lt ung\xFCltige Daten\r\n";
     case ERR_NO_ARCHIVE: return "Das Archiv ist anscheinend kein g\xFCltiges Archiv.\r\n";
+    case ERR_METHOD:
+      return "Das Archiv verwendet eine Kompressionsmethode, die dieses Programm nicht entpacken kann.\r\n";
+    case ERR_AES:
+      return "Eine Datei im Archiv ist mit AES verschl\xFCsselt; dieses Programm kann sie nicht entpacken.\r\n";
+    case ERR_TOO_LARGE:
+      return "Eine Datei im Archiv ist 2 GB oder gr\xF6\xDF" "er; dieses Programm kann sie nicht entpacken.\r\n";
     default: return "";
   }
 }

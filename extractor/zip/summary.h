@@ -5,7 +5,8 @@
 //
 // Layout of a composed summary (lines end in CR LF):
 //   no code:          "Dateien entpackt: N   Fehler: 0   Warnungen: W"
-//   code with a text ending in CR LF (5, 8, 101, 9961, 9962, 9964, 9966):
+//   code with a text ending in CR LF (5, 8, 101, 9961, 9962, 9964, 9966,
+//   9967, 9968, 9969):
 //                     "", "Fehler: <text>", "", "", counter line
 //   code 2, 106, 2926 and unknown codes (no final CR LF):
 //                     "", "Fehler: " / "Fehler: Die Datei '...'..." /
@@ -16,7 +17,11 @@
 #include <stdint.h>
 
 enum {
-  SUMMARY_TEXT_BUFFER = 150,   // the whole message: 149 characters plus terminator
+  // The whole message: 255 characters plus terminator. The longest text
+  // (91 with its CR LF) after the prefix (10), then CR LF CR LF and the
+  // counter line at its longest (73) need 178; the room beyond that is
+  // what a long run file name of code 106 may use.
+  SUMMARY_TEXT_BUFFER = 256,
   SUMMARY_COUNTER_BUFFER = 152 // the formatted counter line
 };
 
@@ -30,7 +35,7 @@ const char *ErrorCodeText(int32_t code);
 // extension of runFile (the program that was to start; may be a path). Raises counters.errorCount by 1 when the
 // code is neither 0 nor 2926, as the box does once per process. The run
 // file's name is shortened (ending in "...") so that the message never
-// exceeds 149 characters. Returns the message length.
+// exceeds SUMMARY_TEXT_BUFFER - 1 characters. Returns the message length.
 uint32_t ComposeSummary(char *message, const char *runFile);
 
 #endif

@@ -31,6 +31,7 @@ WorkingStorageScope::WorkingStorageScope() {
   memset(storage.entry, 0, sizeof(EntryRecord));
   storage.crcTable = (uint32_t *)MemAlloc(CRC_TABLE_ENTRIES * sizeof(uint32_t));
   BuildCrcTable();
+  FileSetWriteCeiling(TEST_WRITE_CEILING);
 }
 
 WorkingStorageScope::~WorkingStorageScope() {
@@ -41,6 +42,7 @@ WorkingStorageScope::~WorkingStorageScope() {
   MemFree(storage.crcTable);
   memset(&storage, 0, sizeof storage);
   FileSetWriteLimit(-1);
+  FileSetWriteCeiling(-1);
 }
 
 TempFolder::TempFolder() {
@@ -123,6 +125,7 @@ EntryRun RunEntry(const Bytes &data, const EntryOptions &options) {
   stopAt = options.stopAtOffer;
   callbacks.reportProgress = RecordOffer;
   FileSetWriteLimit(options.writeLimit);
+  FileSetWriteCeiling(TEST_WRITE_CEILING);  // per entry: a runaway decoder stops the test binary
   ResetEntryInput();
   if (options.deflated) {
     run.result = DecodeDeflateEntry();

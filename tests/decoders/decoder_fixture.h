@@ -26,8 +26,9 @@ typedef std::vector<uint8_t> Bytes;
 #endif
 
 // Creates the four working-storage blocks (input through OpenEntryInput,
-// window filled with 0xEE, entry record zeroed, CRC table built) and resets
-// the run records; ~ releases them again.
+// window filled with 0xEE, entry record zeroed, CRC table built), resets
+// the run records and sets the write ceiling (file_posix_testing.h) that
+// stops a runaway decoder; ~ releases them again and lifts the ceiling.
 class WorkingStorageScope {
  public:
   WorkingStorageScope();

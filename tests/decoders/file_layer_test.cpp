@@ -28,7 +28,9 @@ TEST(FileLayer, OpenReadSeekSizeClose) {
   Bytes data = MakeData(DataKind::Random, 100, 1);
   WriteWholeFile(folder.Path("f.bin"), data);
   std::string path = Win(folder.Path("f.bin"));
-  EXPECT_EQ(FileOpen(path.c_str(), "xb"), FILE_INVALID) << "only r and w are modes";
+  EXPECT_EQ(FileOpen(path.c_str(), "xb"), FILE_INVALID) << "only r, w and n are modes";
+  EXPECT_EQ(FileOpen(path.c_str(), "nb"), FILE_INVALID) << "n never opens an existing file";
+  EXPECT_EQ(ReadWholeFile(folder.Path("f.bin")), data) << "and leaves it as it was";
   EXPECT_EQ(FileOpen(Win(folder.Path("missing")).c_str(), "rb"), FILE_INVALID);
   EXPECT_EQ(FileOpen(Win(folder.Path("")).c_str(), "rb"), FILE_INVALID) << "a folder is not a file";
   FileHandle h = FileOpen(path.c_str(), "rb");
@@ -50,6 +52,10 @@ TEST(FileLayer, OpenReadSeekSizeClose) {
   EXPECT_EQ(FileWrite(data.data(), 10, w), 10);
   EXPECT_EQ(FileClose(w), 0);
   EXPECT_EQ(ReadWholeFile(folder.Path("f.bin")), Bytes(data.begin(), data.begin() + 10));
+  FileHandle n = FileOpen(Win(folder.Path("new.bin")).c_str(), "nb");
+  EXPECT_NE(n, FILE_INVALID) << "n creates a file that is not there";
+  EXPECT_EQ(FileWrite(data.data(), 10, n), 10);
+  EXPECT_EQ(FileClose(n), 0);
 }
 
 TEST(FileLayer, DeleteAttributesFoldersReplace) {
@@ -95,32 +101,38 @@ TEST(FileLayer, AnsiNamesAreStoredAsUtf8) {
   EXPECT_EQ(FileOpen(tooLong.c_str(), "wb"), FILE_INVALID) << "longer than MAX_PATH";
 }
 
-TEST(FileLayer, DosTimesAreLocalTime) {
+// DOS times are local times. The offset applied is the one in force on the
+// entry's own date (winter time for January, summer time for June), as
+// unzip does, not today's offset as LocalFileTimeToFileTime on Windows:
+// with a fixed zone (CET/CEST) the results below hold on any day.
+TEST(FileLayer, DosTimesAreLocalTimeOfTheirOwnDate) {
+  const char *savedZone = getenv("TZ");
+  std::string saved = savedZone ? savedZone : "";
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
   TempFolder folder;
   FileHandle h = FileOpen(Win(folder.Path("t")).c_str(), "wb");
   ASSERT_NE(h, FILE_INVALID);
-  // 0x2821 = 2000-01-01, time 0: midnight local time.
-  EXPECT_EQ(FileSetTime(h, 0x2821, 0), 0);
-  struct tm local = {};
-  local.tm_year = 100;
-  local.tm_mday = 1;
-  local.tm_isdst = -1;
-  time_t expected = mktime(&local);
   struct stat info;
-  ASSERT_EQ(stat(folder.Path("t").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mtime, expected);
   FileTime utc;
-  ASSERT_EQ(DosDateTimeToUtc(0x2821, 0, &utc), 1);
-  uint64_t ticks = (uint64_t)utc.highDateTime << 32 | utc.lowDateTime;
-  EXPECT_EQ(ticks, 116444736000000000ull + (uint64_t)expected * 10000000ull);
-  // 2021-06-15 13:45:58 (seconds stored halved).
-  uint16_t date = (uint16_t)((41 << 9) | (6 << 5) | 15), time = (uint16_t)((13 << 11) | (45 << 5) | 29);
-  EXPECT_EQ(FileSetTime(h, date, time), 0);
-  ASSERT_EQ(stat(folder.Path("t").c_str(), &info), 0);
-  struct tm *got = localtime(&info.st_mtime);
-  EXPECT_EQ(got->tm_year, 121);
-  EXPECT_EQ(got->tm_hour, 13);
-  EXPECT_EQ(got->tm_sec, 58);
+  // 0x2821 = 2000-01-01 00:00 CET = 1999-12-31 23:00 UTC;
+  // 2021-06-15 13:45:58 CEST (seconds stored halved) = 11:45:58 UTC.
+  const struct {
+    uint16_t date, time;
+    time_t utc;
+  } rows[] = {{0x2821, 0, 946681200},
+              {(uint16_t)((41 << 9) | (6 << 5) | 15), (uint16_t)((13 << 11) | (45 << 5) | 29), 1623757558}};
+  for (const auto &row : rows) {
+    EXPECT_EQ(FileSetTime(h, row.date, row.time), 0);
+    ASSERT_EQ(stat(folder.Path("t").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, row.utc) << row.date;
+    ASSERT_EQ(DosDateTimeToUtc(row.date, row.time, &utc), 1);
+    uint64_t ticks = (uint64_t)utc.highDateTime << 32 | utc.lowDateTime;
+    EXPECT_EQ(ticks, 116444736000000000ull + (uint64_t)row.utc * 10000000ull) << row.date;
+  }
+  if (savedZone) setenv("TZ", saved.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
   // Rejected dates and times: the Win32 code, nothing set, zero FileTime.
   for (uint16_t bad : {(uint16_t)0x2801 /* month 0 */, (uint16_t)0x29A1 /* month 13 */, (uint16_t)0x2820 /* day 0 */,
                        (uint16_t)((21 << 9) | (2 << 5) | 29) /* 29 Feb 2001 */}) {
@@ -132,7 +144,7 @@ TEST(FileLayer, DosTimesAreLocalTime) {
   EXPECT_EQ(FileSetTime(h, 0x2821, (uint16_t)(24 << 11)), 87) << "hour 24";
   EXPECT_EQ(FileSetTime(h, 0x2821, 30), 87) << "second 60";
   ASSERT_EQ(stat(folder.Path("t").c_str(), &info), 0);
-  EXPECT_EQ(localtime(&info.st_mtime)->tm_year, 121) << "time unchanged after a refusal";
+  EXPECT_EQ(info.st_mtime, 1623757558) << "time unchanged after a refusal";
   FileClose(h);
 }
 

@@ -27,6 +27,9 @@ MACHINE_I386 = 0x14C
 MACHINE_AMD64 = 0x8664
 RT_ICON = 3
 RT_GROUP_ICON = 14
+RT_MANIFEST = 24
+CREATEPROCESS_MANIFEST_ID = 1
+LANG_NEUTRAL = 0
 LANG_GERMAN_GERMANY = 0x0407
 SUBSYSTEM_WINDOWS_GUI = 2
 
@@ -82,6 +85,29 @@ class PeImage:
             if (lookup, name, thunk) == (0, 0, 0):
                 return names
             names.append(self.c_string(name).decode("latin-1"))
+            cursor += 20
+
+    def imported_functions(self):
+        """Names of the functions imported by name, from every DLL."""
+        rva, _ = self.directories[1]
+        if not rva:
+            return []
+        pointer = "<I" if self.magic == 0x10B else "<Q"
+        by_ordinal = 1 << (31 if self.magic == 0x10B else 63)
+        names = []
+        cursor = self.offset(rva)
+        while True:
+            lookup, _, _, name, thunk = struct.unpack_from("<IIIII", self.data, cursor)
+            if (lookup, name, thunk) == (0, 0, 0):
+                return names
+            entry = self.offset(lookup or thunk)
+            while True:
+                value = struct.unpack_from(pointer, self.data, entry)[0]
+                if not value:
+                    break
+                if not value & by_ordinal:
+                    names.append(self.c_string(value + 2).decode("latin-1"))
+                entry += struct.calcsize(pointer)
             cursor += 20
 
     def resources(self):
@@ -156,6 +182,8 @@ def check_stub_image(checks, path, machine, stub_size=8192):
                  not any(image.directories[i][1] for i in (5, 6, 9)),
                  "directories 5, 6, 9: %r" % [image.directories[i] for i in (5, 6, 9)])
     check_stub_resources(checks, label, image)
+    check_stub_manifest(checks, label, image)
+    check_dll_guard(checks, label, image)
     return image
 
 
@@ -190,9 +218,58 @@ def check_stub_resources(checks, label, image):
             images_ok.append("icon %d language 0x%x" % (icon_id, icon[2]))
     checks.check("%s: icon images are 4-bit DIBs of the group's sizes, German" % label,
                  not images_ok and reserved == 0 and kind == 1, "; ".join(images_ok))
-    others = sorted({r[0] for r in resources} - {RT_ICON, RT_GROUP_ICON}, key=str)
-    checks.check("%s: no resources besides the icon" % label, not others and len(icons) == len(entries),
+    others = sorted({r[0] for r in resources} - {RT_ICON, RT_GROUP_ICON, RT_MANIFEST}, key=str)
+    checks.check("%s: no resources besides the icon and the manifest" % label,
+                 not others and len(icons) == len(entries),
                  "other types %r, %d icons for %d entries" % (others, len(icons), len(entries)))
+
+
+def check_stub_manifest(checks, label, image):
+    """The application manifest: one, id 1, language neutral (the one the
+    loader reads for a program), well-formed XML that asks for asInvoker
+    (so installer detection does not ask for administrator rights) without
+    UI access, and names the supported systems up to Windows 10."""
+    import xml.etree.ElementTree as ElementTree
+    try:
+        manifests = [r for r in image.resources() if r[0] == RT_MANIFEST]
+    except (ValueError, struct.error) as problem:
+        checks.check("%s: resource directory parses" % label, False, str(problem))
+        return
+    if not checks.equal("%s: one manifest, id 1, language neutral" % label,
+                        [(r[1], r[2]) for r in manifests], [(CREATEPROCESS_MANIFEST_ID, LANG_NEUTRAL)]):
+        return
+    try:
+        root = ElementTree.fromstring(manifests[0][3])
+    except ElementTree.ParseError as problem:
+        checks.check("%s: manifest is well-formed XML" % label, False, str(problem))
+        return
+
+    def local(element):
+        return element.tag.rpartition("}")[2]
+
+    levels = [(e.get("level"), e.get("uiAccess", "false")) for e in root.iter()
+              if local(e) == "requestedExecutionLevel"]
+    checks.equal("%s: manifest asks for asInvoker, no UI access" % label, levels, [("asInvoker", "false")])
+    systems = {e.get("Id", "").lower() for e in root.iter() if local(e) == "supportedOS"}
+    checks.check("%s: manifest names Windows 10 as supported" % label,
+                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" in systems, "supportedOS %s" % sorted(systems))
+
+
+def check_dll_guard(checks, label, image):
+    """The DLL search guard finds its two functions by name at run time: an
+    import of either would keep the stub from starting on systems without
+    it, and names missing from the image mean the guard is gone."""
+    wanted = [b"SetDefaultDllDirectories\0", b"SetDllDirectoryA\0", b"GetProcAddress\0"]
+    checks.check("%s: DLL search guard present (names for GetProcAddress)" % label,
+                 all(name in image.data for name in wanted),
+                 "missing %s" % [n for n in wanted if n not in image.data])
+    try:
+        functions = image.imported_functions()
+    except (ValueError, struct.error) as problem:
+        functions = ["<unreadable: %s>" % problem]
+    checks.check("%s: DLL search functions are not imported" % label,
+                 not {"SetDefaultDllDirectories", "SetDllDirectoryA", "SetDllDirectoryW"} & set(functions),
+                 "imports %s" % functions)
 
 
 def check_assembled_sfx(checks, label, stub_data, stage, work_path):
@@ -227,9 +304,10 @@ def check_assembled_sfx(checks, label, stub_data, stage, work_path):
 
 def check_fit_step(checks, label, stub_data, fit_script, work_dir):
     """Runs the build's fit step (stub/fit_image.py) on variants of a fitted
-    stub: a shorter image must grow back to the same bytes, a fitted one
-    must stay as it is, and a longer one must fail and be removed, so that
-    no later step picks up an image that would move the stage."""
+    stub: a shorter image must grow back to the same headers and contents,
+    a fitted one must stay as it is, and a longer one must fail and be
+    removed, so that no later step picks up an image that would move the
+    stage."""
     import os
     import subprocess
     import sys
@@ -258,9 +336,11 @@ def check_fit_step(checks, label, stub_data, fit_script, work_dir):
     code, content = variant("fit-same.exe", last["raw_size"], size)
     checks.check("%s fit step: a fitted image stays unchanged" % label,
                  code == 0 and content == stub_data, "exit code %d" % code)
+    # The fitted image's last block may hold contents (a full stub has no
+    # padding left): growing puts zero bytes where the cut block was.
     code, content = variant("fit-short.exe", last["raw_size"] - 512, size - 512)
-    checks.check("%s fit step: an image 512 bytes short grows back to the same bytes" % label,
-                 code == 0 and content == stub_data, "exit code %d" % code)
+    checks.check("%s fit step: an image 512 bytes short grows back, padded with zeros" % label,
+                 code == 0 and content == stub_data[:size - 512] + bytes(512), "exit code %d" % code)
     code, content = variant("fit-long.exe", last["raw_size"] + 512, size + 512)
     checks.check("%s fit step: an image over %d bytes fails and is removed" % (label, size),
                  code != 0 and content is None, "exit code %d, image %s" % (code, "kept" if content else "removed"))

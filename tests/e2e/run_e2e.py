@@ -27,6 +27,9 @@ Checked:
   directory holds what it should: an SFX file the stub cannot open (code 5,
   an empty ZKR file stays), an image that is no program (code 2, the whole
   image stays), a refused stage and a truncated stage (no file stays).
+- under Wine's relay trace (see stub_reads.py): the stub's first call is
+  the DLL search guard, and it reads the stage with at most one ReadFile
+  per KiB;
 - where the Windows directory takes no new file, the extractor runs from
   the user's temporary folder instead, also when that folder's path has a
   blank (it is started by its exact path, never by a shorter prefix).
@@ -44,6 +47,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from checks import Checks  # noqa: E402
 import pe_image  # noqa: E402
 import stages  # noqa: E402
+import stub_reads  # noqa: E402
 from wine_session import WineSession, wait_for  # noqa: E402
 
 SFX_FOLDER = ("ostrel-e2e", "Pr\u00fcfung 1")
@@ -203,6 +207,30 @@ class StubTests:
                           "command line %r, module %r" % (report.get("commandLineHex"), module))
         self.checks.equal("%s: stub exit code is 1 when the extractor returned 0" % label, code, 1)
         self.checks.equal("%s: temporary file is gone afterwards" % label, temp_files(self.wine), before)
+
+    def traced_run(self):
+        """Under Wine's relay trace: the stub's first traced call is the DLL
+        search guard, SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32),
+        which Wine has; and it reads the stage in blocks, as one ReadFile per
+        byte (as the decoder asks for them) would be one system call per
+        byte of the stage. Bound: at most one call per KiB."""
+        label = "traced run"
+        if not self.checks.check("%s: relay trace limited to the stub's calls" % label,
+                                 stub_reads.enable_trace(self.wine), "reg add failed"):
+            return
+        sfx_path = self.wine.windows_path(*SFX_FOLDER, "gut.exe")
+        self.clear_report()
+        calls, code = stub_reads.trace_stub(self.wine, sfx_path,
+                                            env=dict(self.payload_env, OSTREL_PAYLOAD_EXIT="0"))
+        self.checks.equal("%s: exit code 1" % label, code, 1)
+        if not self.checks.check("%s: the stub's process is in the trace" % label, calls, "no calls"):
+            return
+        self.checks.equal("%s: first call is the DLL search guard" % label, calls[0],
+                          ("SetDefaultDllDirectories", "00000800"))
+        count = stub_reads.count_reads(calls)
+        stage = len(self.payload_stage)
+        self.checks.check("%s: at most one ReadFile per KiB of a %d-byte stage" % (label, stage),
+                          0 < count <= stage // 1024 + 1, "%d calls" % count)
 
     def windows_directory_closed(self):
         """Where the Windows directory takes no new file, the stub runs the
@@ -453,6 +481,7 @@ def main():
             tests = StubTests(checks, wine, image.data, payload, payload_stage, tools)
             tests.normal_run()
             tests.run_with_arguments()
+            tests.traced_run()
             tests.failures(artifacts)
             tests.windows_directory_closed()
     except (OSError, RuntimeError, subprocess.TimeoutExpired) as problem:

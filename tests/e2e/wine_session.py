@@ -38,6 +38,8 @@ class Control:
         self.handle = int(fields[2])
         self.class_name = fields[3]
         self.text = bytes.fromhex(fields[4])
+        # Controls: "v" visible, "e" enabled, "c" checked (later UI drivers).
+        self.state = fields[6] if len(fields) > 6 else ""
 
     def __repr__(self):
         return "%s %d %s %r" % (self.kind, self.id, self.class_name, self.text)
@@ -124,9 +126,10 @@ class WineSession:
         return subprocess.run([WINE] + list(args), env=self.env(env), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=timeout)
 
-    def start(self, args, env=None):
+    def start(self, args, env=None, cwd=None):
+        """Starts a program; a cwd inside the prefix becomes its current folder."""
         return subprocess.Popen([WINE] + list(args), env=self.env(env), stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
+                                stderr=subprocess.PIPE, cwd=cwd)
 
     def ui(self, *args, timeout=60):
         """Runs the UI driver; returns (exit code, [Control]) for its output lines."""

@@ -178,7 +178,7 @@ class PackCommand : public ::testing::Test {
   }
   void TearDown() override { system(("rm -rf '" + folder + "'").c_str()); }
   int Run(const std::string &args) {
-    std::string command = std::string(OSTREL_BINARY_DIR) + "/builder/ostrel " + args + " >'" + folder +
+    std::string command = OSTREL_EMULATOR + std::string(OSTREL_BINARY_DIR) + "/builder/ostrel " + args + " >'" + folder +
                           "/out.txt' 2>&1";
     int status = system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -14,6 +14,7 @@
 //   commandLineHex  GetCommandLineA()
 //   modulePathHex   GetModuleFileNameA(NULL)
 //   tempFolderHex   GetTempPathA(), the user's temporary folder
+//   currentFolderHex GetCurrentDirectoryA(), the folder it was started in
 //   imageSize       size of the file named by modulePath, while running
 //   tailLength      the file's last 2 bytes, low byte first (the trailer's L)
 //   tailPathHex     the L bytes in front of them (the trailer's path)
@@ -71,6 +72,10 @@ static std::string Report() {
   DWORD folderLength = GetTempPathA(sizeof tempFolder, tempFolder);
   if (folderLength > sizeof tempFolder) folderLength = 0;
   out += "tempFolderHex=" + Hex(tempFolder, folderLength) + "\n";
+  char currentFolder[MAX_PATH + 1];
+  DWORD currentLength = GetCurrentDirectoryA(sizeof currentFolder, currentFolder);
+  if (currentLength > sizeof currentFolder) currentLength = 0;
+  out += "currentFolderHex=" + Hex(currentFolder, currentLength) + "\n";
   std::vector<char> image;
   if (!ReadImage(modulePath, &image)) {
     out += "imageError=" + std::to_string(GetLastError()) + "\n";

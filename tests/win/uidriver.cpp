@@ -7,18 +7,23 @@
 //   wait-window              wait until the window exists; print it
 //   wait-gone                wait until no such window exists
 //   dump                     print the window and every control below it
-//   click --id N             press button N (BM_CLICK)
-//   command --id N           send the window WM_COMMAND for button N, as a
+//   click --id N[,M...]      press button N (BM_CLICK); with several ids the
+//                            clicks are queued together, so that the later
+//                            ones arrive while the first one's handler runs
+//   command --id N[,M...]    send the window WM_COMMAND for button N, as a
 //                            click would; for dialogs that are not active,
 //                            where Windows may drop a BM_CLICK
 //   set-text --id N --text T set the text of control N (WM_SETTEXT)
 //   close                    post WM_CLOSE to the window
+// --dump with click or command prints the controls first, as dump does, so
+// that a test reads a box and answers it in one step.
 // A window matches when it is visible and both given criteria match exactly
 // (class names without case). --timeout defaults to 20000 ms.
 //
 // Output, one line per window, fields separated by tabs:
 //   window  <hwnd> <process id> <class> <text hex> <text escaped>
-//   control <id>   <hwnd>       <class> <text hex> <text escaped>
+//   control <id>   <hwnd>       <class> <text hex> <text escaped> <state>
+// state: "v" visible, "e" enabled, "c" a checked button ("-" when none).
 // Texts are given in hex so that a test can compare them byte for byte
 // (Windows-1252), and escaped (\r, \n, \xNN) for people reading the log.
 // Exit code: 0 success, 1 window or control not found in time, 2 usage.
@@ -78,9 +83,17 @@ static void PrintLine(const char *kind, long long number, HWND window) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   if (!strcmp(kind, "window")) number = (long long)(INT_PTR)window;
-  printf("%s\t%lld\t%lld\t%s\t%s\t%s\n", kind, number,
+  std::string state;
+  if (IsWindowVisible(window)) state += 'v';
+  if (IsWindowEnabled(window)) state += 'e';
+  DWORD_PTR check = 0;
+  if (!lstrcmpiA(ClassName(window).c_str(), "Button") &&
+      SendMessageTimeoutA(window, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &check) && check == BST_CHECKED)
+    state += 'c';
+  if (state.empty()) state = "-";
+  printf("%s\t%lld\t%lld\t%s\t%s\t%s\t%s\n", kind, number,
          !strcmp(kind, "window") ? (long long)pid : (long long)(INT_PTR)window,
-         ClassName(window).c_str(), hex.c_str(), escaped.c_str());
+         ClassName(window).c_str(), hex.c_str(), escaped.c_str(), state.c_str());
 }
 
 static BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
@@ -130,14 +143,20 @@ int main(int argc, char **argv) {
   Criteria criteria = {NULL, NULL, NULL};
   int timeout = 20000;
   int id = -1;
+  const char *ids = "";  // the whole --id list, "1,2"
   const char *text = NULL;
+  bool dumpFirst = false;
   for (int i = 2; i < argc; i++) {
+    if (!strcmp(argv[i], "--dump")) {
+      dumpFirst = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage();
     const char *value = argv[++i];
     if (!strcmp(argv[i - 1], "--class")) criteria.className = value;
     else if (!strcmp(argv[i - 1], "--title")) criteria.title = value;
     else if (!strcmp(argv[i - 1], "--timeout")) timeout = atoi(value);
-    else if (!strcmp(argv[i - 1], "--id")) id = atoi(value);
+    else if (!strcmp(argv[i - 1], "--id")) id = atoi(ids = value);
     else if (!strcmp(argv[i - 1], "--text")) text = value;
     else return Usage();
   }
@@ -165,10 +184,21 @@ int main(int argc, char **argv) {
     return 1;
   }
   PrintLine("window", 0, window);
+  if (dumpFirst && strcmp(command, "dump")) EnumChildWindows(window, PrintControl, 0);
   if (!strcmp(command, "dump")) {
     EnumChildWindows(window, PrintControl, 0);
   } else if (!strcmp(command, "close")) {
     PostMessageA(window, WM_CLOSE, 0, 0);
+  } else if (needsId && strchr(ids, ',')) {
+    // Several clicks or commands, posted back to back before any is handled.
+    for (const char *next = ids; next; next = strchr(next, ',') ? strchr(next, ',') + 1 : NULL) {
+      int each = atoi(next);
+      HWND control = GetDlgItem(window, each);
+      if (!control || !strcmp(command, "set-text")) return 1;
+      if (!strcmp(command, "click")) PostMessageA(control, BM_CLICK, 0, 0);
+      else PostMessageA(window, WM_COMMAND, MAKEWPARAM(each, BN_CLICKED), (LPARAM)control);
+    }
+    printf("%s\t%s\n", command, ids);
   } else if (needsId) {
     HWND control = GetDlgItem(window, id);
     if (!control) {

@@ -14,6 +14,7 @@
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/extract_driver.h"
+#include "extractor/zip/file_posix_testing.h"
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 
@@ -86,7 +87,9 @@ inline void RunExtraction(const std::string &coreArchive, const std::string &cor
   callbacks.askPassword = ScriptedPassword;
   callbacks.confirmCrcMismatch = ui.crcButton ? ScriptedCrcMismatch : nullptr;
   SetTargetFolder(coreTarget.c_str());
+  FileSetWriteCeiling(TEST_WRITE_CEILING);  // a runaway extraction stops the test binary
   ExtractArchive();
+  FileSetWriteCeiling(-1);
 }
 
 #endif

@@ -156,6 +156,29 @@ TEST_F(DriverTest, ExistingFilesAbbrechenStopsWithoutTouchingTheFile) {
   EXPECT_EQ("\r\nAbbruch durch Anwender.\r\n\r\nDateien entpackt: 1   Fehler: 0   Warnungen: 0", Summary());
 }
 
+// Temporary files left by killed runs (names counted from 0, in the old
+// and the current length) block no later run: existing targets are still
+// replaced, and the left-overs are neither touched nor added to.
+TEST_F(DriverTest, LeftOverTemporaryFilesDoNotBlockALaterRun) {
+  char name[32];
+  for (unsigned i = 0; i < 80; i++) {
+    snprintf(name, sizeof name, "/~ox%05x.tmp", i);
+    WriteFileBytes(target_ + name, TextBytes("old run"));
+    snprintf(name, sizeof name, "/~ox%08x.tmp", i);
+    WriteFileBytes(target_ + name, TextBytes("old run"));
+  }
+  std::vector<ZipEntrySpec> entries;
+  for (int i = 0; i < 20; i++) {
+    std::string file = "f" + std::to_string(i) + ".txt";
+    WriteFileBytes(target_ + "/" + file, TextBytes("old"));
+    entries.push_back(Entry(file, TextBytes("new " + file)));
+  }
+  Extract(entries, 1);
+  EXPECT_EQ(ERR_NONE, extraction.errorCode);
+  for (int i = 0; i < 20; i++) EXPECT_EQ(TextBytes("new f" + std::to_string(i) + ".txt"), Target("f" + std::to_string(i) + ".txt"));
+  EXPECT_EQ(160u, LeftoverTempFiles().size());
+}
+
 TEST_F(DriverTest, CancelDuringAnEntryDeletesItAndKeepsTheFileItReplaced) {
   WriteFileBytes(target_ + "/big.txt", TextBytes("the old big file"));
   ui.stopAtReport = 2;  // during big.txt: small.txt makes one report
@@ -255,6 +278,8 @@ TEST_F(DriverTest, ArchivesThatLieEndWithTheirCode) {
   storedLie.sizeOverride = 400;                      // stored: 500 bytes of data, 400 declared
   ZipEntrySpec damaged = Entry("crc.txt", SampleText(500, 9));
   damaged.crcOverride = 0;                           // and nobody to ask (silent run)
+  ZipEntrySpec utf8Twin = Entry("gut\xE4\xB8\xAD.txt", TextBytes("other"));
+  utf8Twin.flags = 0x0800;                           // a CJK character: not in Windows-1252
   struct {
     const char *label;
     ZipEntrySpec entry;
@@ -266,19 +291,33 @@ TEST_F(DriverTest, ArchivesThatLieEndWithTheirCode) {
       {"less output than declared", shortOne, ERR_INVALID_DATA, 2},
       {"stored size differs from the declared size", storedLie, ERR_INVALID_DATA, 1},
       {"CRC mismatch without a question", damaged, ERR_CRC, 2},
+      // Names that come out as the good entry's file on Windows.
+      {"same name in other case", Entry("GUT_.TXT", TextBytes("other")), ERR_INVALID_DATA, 1},
+      {"same name with a trailing dot and blank", Entry("gut_.txt. ", TextBytes("other")), ERR_INVALID_DATA, 1},
+      {"OEM shade replaced by _", Entry("gut\xB0.txt", TextBytes("other")), ERR_INVALID_DATA, 1},
+      {"UTF-8 character replaced by _", utf8Twin, ERR_INVALID_DATA, 1},
   };
   FileSetWriteLimit(64 << 20);  // a regression fails short of filling the disk
   for (auto &row : rows) {
     ui = ScriptedUi();
     ui.crcButton = 0;
     ASSERT_EQ(0, RunCommand("rm -rf " + ShellQuote(target_) + " && mkdir -p " + ShellQuote(target_)));
-    Extract({Entry("gut.txt", SampleText(40000, 1)), row.entry, Entry("nie.txt", TextBytes("never"))}, 1);
+    Extract({Entry("gut_.txt", SampleText(40000, 1)), row.entry, Entry("nie.txt", TextBytes("never"))}, 1);
     EXPECT_EQ(row.code, extraction.errorCode) << row.label;
     EXPECT_EQ(row.counted, counters.filesExtracted) << row.label;
     auto files = ListTree(target_);
     ASSERT_EQ(1u, files.size()) << row.label;
-    EXPECT_EQ("gut.txt", files[0].first) << row.label;
+    EXPECT_EQ("gut_.txt", files[0].first) << row.label;
+    EXPECT_TRUE(SampleText(40000, 1) == files[0].second) << row.label;
   }
+  // The names of a run are remembered past the first block of the set.
+  std::vector<ZipEntrySpec> many;
+  for (int i = 0; i < 300; i++) many.push_back(Entry("n" + std::to_string(i), Bytes(), 0));
+  many.push_back(Entry("N7", TextBytes("twin"), 0));
+  Extract(many, 1);
+  EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode);
+  EXPECT_EQ(300u, counters.filesExtracted);
+  EXPECT_TRUE(Target("n7").empty());
 }
 
 TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {

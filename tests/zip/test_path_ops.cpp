@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 #include "tests/zip/zip_test_support.h"
@@ -102,8 +103,18 @@ TEST(PathText, CopiesAndTrailingBackslashes) {
   EXPECT_STREQ("C:\\Ziel\\", out);
   AddTrailingBackslash("", out, sizeof out);
   EXPECT_STREQ("\\", out);
-  AddTrailingBackslash("abcdef", buffer, 5);  // cut, still a folder and terminated
-  EXPECT_STREQ("abc\\", buffer);
+  // Results that do not fit are refused, never cut or overwritten: both
+  // would name another folder.
+  std::string full(PATH_BUFFER - 1, 'z');      // 260 characters
+  EXPECT_EQ(0, AddTrailingBackslash(full.c_str(), out, sizeof out));
+  EXPECT_STREQ("", out);
+  full[PATH_BUFFER - 2] = '\\';              // 260 with the separator: fits
+  EXPECT_EQ(1, AddTrailingBackslash(full.c_str(), out, sizeof out));
+  EXPECT_EQ(full, out);
+  full.pop_back();                             // 259 without it: room for one
+  EXPECT_EQ(1, AddTrailingBackslash(full.c_str(), out, sizeof out));
+  EXPECT_EQ(full + "\\", out);
+  EXPECT_EQ(0, AddTrailingBackslash("abcdef", buffer, 5));
 
   StripTrailingBackslash("C:\\", out, sizeof out);
   EXPECT_STREQ("C:\\", out);
@@ -125,6 +136,10 @@ TEST(PathText, CopiesAndTrailingBackslashes) {
   EXPECT_STREQ("C:\\Ziel\\", extraction.targetFolder);
   SetTargetFolder("");
   EXPECT_STREQ("\\", extraction.targetFolder);
+  extraction.errorCode = 0;
+  EXPECT_EQ(0, SetTargetFolder(std::string(PATH_BUFFER - 1, 'z').c_str()));
+  EXPECT_EQ(ERR_ACCESS, extraction.errorCode);
+  EXPECT_STREQ("", extraction.targetFolder);
 }
 
 TEST(PathDisk, DirectoryChainsAndExistenceTests) {

@@ -168,9 +168,7 @@ class WalkTest : public ::testing::Test {
     if (!FindEndRecord()) return 0;
     FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN);
     if (!LoadEndRecord()) return 0;
-    FileSeek(extraction.dataFile, extraction.endRecord.directoryOffset, FILE_SEEK_BEGIN);
-    FileSeek(extraction.directoryFile, extraction.endRecord.directoryOffset, FILE_SEEK_BEGIN);
-    return 1;
+    return LocateDirectory();
   }
   TempFolder temp_;
 };
@@ -213,6 +211,43 @@ TEST_F(WalkTest, EntriesNamesAndTransferState) {
   EXPECT_EQ(ERR_NONE, extraction.errorCode);
 }
 
+struct UnicodeRow {
+  const char *label;
+  std::string header;    // name in the header
+  Bytes extra;           // central extra field
+  const char *expected;  // entryName (Windows-1252), or null for code 9964
+};
+
+TEST_F(WalkTest, UnicodePathFieldWhenItsCrcMatchesTheHeaderName) {
+  Bytes timeField = {0x55, 0x54, 5, 0, 3, 1, 2, 3, 4};  // "UT" sub-field in front
+  auto with = [](Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+  Bytes version2 = UnicodePathField("Gruss.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt");
+  version2[4] = 2;
+  const UnicodeRow rows[] = {
+      {"matching", "Gruss.txt", UnicodePathField("Gruss.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt"), "Gr\xFC\xDF" "e.txt"},
+      {"stale CRC: the header name", "Gruss.txt", UnicodePathField("Gruess.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt"), "Gruss.txt"},
+      {"OEM header name", "gr\x81n.txt", UnicodePathField("gr\x81n.txt", "gr\xC3\xBCn.txt"), "gr\xFCn.txt"},
+      {"folders come from the field too", "sub/x.txt", UnicodePathField("sub/x.txt", "Ordner/\xC3\x9C" "berall.txt"),
+       "Ordner\\\xDC" "berall.txt"},
+      {"after another sub-field", "a.txt", with(timeField, UnicodePathField("a.txt", "\xC3\x84.txt")), "\xC4.txt"},
+      {"no 1252 form: replaced", "a.txt", UnicodePathField("a.txt", "\xE6\x97\xA5.txt"), "_.txt"},
+      {"version 2: ignored", "Gruss.txt", version2, "Gruss.txt"},
+      {"zero byte in the name", "a.txt", UnicodePathField("a.txt", std::string("b\0c.txt", 6)), nullptr},
+      {"empty name", "a.txt", UnicodePathField("a.txt", ""), nullptr},
+      {"longer than 260 characters", "a.txt", UnicodePathField("a.txt", std::string(261, 'u')), nullptr},
+  };
+  for (const UnicodeRow &row : rows) {
+    ZipEntrySpec entry;
+    entry.name = row.header;
+    entry.data = TextBytes("inhalt");
+    entry.centralExtra = row.extra;
+    ASSERT_EQ(1, Start(BuildZip({entry}))) << row.label;
+    EXPECT_EQ(row.expected ? 1 : 0, ReadNextEntry()) << row.label;
+    if (row.expected) EXPECT_STREQ(row.expected, storage.entry->entryName) << row.label;
+    else EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode) << row.label;
+  }
+}
+
 TEST_F(WalkTest, LocalValuesOtherThanFlagsAndSizesAreIgnored) {
   ZipEntrySpec entry;
   entry.name = "x.bin";
@@ -241,6 +276,110 @@ TEST_F(WalkTest, DescriptorEntriesTakeTheCentralSizes) {
   EXPECT_EQ(5000, transfer.bytesTotal);
   EXPECT_EQ((int32_t)storage.entry->central.compressedSize, transfer.inputLeft);
   EXPECT_GT(transfer.inputLeft, 0);
+}
+
+struct BaseRow {
+  const char *label;
+  std::function<Bytes(const Bytes &zip)> shape;  // zip: two entries, offsets from 0
+  uint32_t base;                                 // found by LocateDirectory
+  int32_t code;                                  // after walking both entries
+};
+
+TEST_F(WalkTest, DirectoryFoundFromTheEndRecordsOwnPosition) {
+  ZipEntrySpec first, second;
+  first.name = "one.txt";
+  first.data = TextBytes(std::string(400, '1'));
+  second.name = "two.txt";
+  second.data = TextBytes("2");
+  auto prefixed = [](const Bytes &zip, size_t length) {
+    Bytes out(length + zip.size(), 0x23);
+    std::copy(zip.begin(), zip.end(), out.begin() + length);
+    return out;
+  };
+  auto sizeField = [](Bytes zip, int32_t change) {
+    PutLe32(zip, zip.size() - 22 + 12, GetLe32(zip, zip.size() - 22 + 12) + change);
+    return zip;
+  };
+  const BaseRow rows[] = {
+      {"offsets right", [](const Bytes &z) { return z; }, 0, ERR_NONE},
+      {"offsets moved for a prefix", [](const Bytes &z) { return PrefixArchive(z, 8192); }, 0, ERR_NONE},
+      {"prefix, offsets not moved (cat)", [&](const Bytes &z) { return prefixed(z, 8192); }, 8192, ERR_NONE},
+      {"prefix of 1 byte, not moved", [&](const Bytes &z) { return prefixed(z, 1); }, 1, ERR_NONE},
+      {"directory size 2 short, offsets right: no signature there, as before",
+       [&](const Bytes &z) { return sizeField(z, -2); }, 0, ERR_NONE},
+      {"directory size 2 long, offsets right", [&](const Bytes &z) { return sizeField(z, 2); }, 0, ERR_NONE},
+      {"prefix not moved and size wrong: no signature anywhere",
+       [&](const Bytes &z) { return sizeField(prefixed(z, 100), -3); }, 0, ERR_INVALID_DATA},
+  };
+  for (const BaseRow &row : rows) {
+    ASSERT_EQ(1, Start(row.shape(BuildZip({first, second})))) << row.label;
+    EXPECT_EQ(row.base, reader.base) << row.label;
+    int read = 0;
+    while (ReadNextEntry()) read++;
+    EXPECT_EQ(row.code, extraction.errorCode) << row.label;
+    EXPECT_EQ(row.code == ERR_NONE ? 2 : 0, read) << row.label;
+  }
+}
+
+struct Zip64Row {
+  const char *label;
+  std::function<Bytes(Bytes zip)> shape;  // zip: two entries with ZIP64 fields, ZIP64 end record
+  int32_t code;
+  int entries;                            // read before the walk ended
+};
+
+TEST_F(WalkTest, Zip64RecordsAndExtraFields) {
+  ZipEntrySpec first, second;
+  first.name = "eins.txt";
+  first.data = TextBytes(std::string(3000, 'e'));
+  first.zip64 = true;
+  second.name = "zwei.txt";
+  second.data = TextBytes("zwei");
+  second.zip64 = true;
+  second.method = 0;
+  // Offsets into the archive of two ZIP64 entries and its ZIP64 records.
+  const size_t localExtra = 30 + 8, endAt = BuildZip({first, second}, 0, "", true).size() - 22;
+  const size_t record = endAt - 20 - 56;
+  const Zip64Row rows[] = {
+      {"ZIP64 fields in every header, ZIP64 end record", [](Bytes z) { return z; }, ERR_NONE, 2},
+      {"behind a prefix, offsets moved", [](Bytes z) { return PrefixArchive(z, 8192); }, ERR_NONE, 2},
+      {"behind a prefix, offsets not moved",
+       [](Bytes z) {
+         Bytes out(100 + z.size(), 0x23);
+         std::copy(z.begin(), z.end(), out.begin() + 100);
+         return out;
+       },
+       ERR_NONE, 2},
+      {"local sizes marked, no ZIP64 field", [&](Bytes z) { PutLe16(z, localExtra, 0x9999); return z; }, ERR_INVALID_DATA, 0},
+      {"uncompressed 2 GiB in the local field", [&](Bytes z) { PutLe64(z, localExtra + 4, 0x80000000u); return z; }, ERR_TOO_LARGE, 0},
+      {"uncompressed 4 GiB + 5 in the local field", [&](Bytes z) { PutLe64(z, localExtra + 4, 0x100000005ull); return z; }, ERR_TOO_LARGE, 0},
+      {"central field without the offset value",
+       [&](Bytes z) { PutLe16(z, GetLe64(z, record + 48) + 46 + 8 + 2, 16); return z; }, ERR_INVALID_DATA, 0},
+      {"ZIP64 directory offset beyond 4 GiB", [&](Bytes z) { PutLe64(z, record + 48, 1ull << 32); return z; }, ERR_INVALID_DATA, -1},
+      {"ZIP64 count of 0: nothing to walk", [&](Bytes z) { PutLe64(z, record + 32, 0); return z; }, ERR_NONE, -1},
+  };
+  for (const Zip64Row &row : rows) {
+    int started = Start(row.shape(BuildZip({first, second}, 0, "", true)));
+    int read = 0;
+    if (started) {
+      for (; ReadNextEntry(); read++) EXPECT_EQ(read == 0 ? 3000 : 4, transfer.bytesTotal) << row.label;
+    }
+    EXPECT_EQ(row.entries, started ? read : -1) << row.label;
+    EXPECT_EQ(row.code, extraction.errorCode) << row.label;
+  }
+}
+
+TEST_F(WalkTest, MoreThan65535EntriesThroughTheZip64EndRecord) {
+  // Python's zipfile writes the ZIP64 end record once the count does not
+  // fit in 16 bits; the end record then holds 0xFFFF.
+  std::string path = temp_.File("many.zip");
+  ASSERT_EQ(0, RunCommand("python3 " OSTREL_SOURCE_DIR "/tests/zip/write_archive.py many " + ShellQuote(path) + " 66000"));
+  ASSERT_EQ(1, Start(ReadFileBytes(path)));
+  uint32_t read = 0;
+  while (ReadNextEntry()) read++;
+  EXPECT_EQ(66000u, read);
+  EXPECT_EQ(ERR_NONE, extraction.errorCode);
+  EXPECT_STREQ("e65999", storage.entry->entryName);
 }
 
 int GiveUp(int, char *, const char *) { return 0; }
@@ -318,10 +457,14 @@ TEST_F(WalkTest, BrokenRecordsEndWithTheirCode) {
       {"local offset beyond the file", [](Bytes &z, size_t c) { PutLe32(z, c + 42, 0x7FFFFF00); }, ERR_INVALID_DATA},
       {"local offset inside the central directory", [](Bytes &z, size_t c) { PutLe32(z, c + 42, (uint32_t)c); }, ERR_INVALID_DATA},
       {"compressed size past the central directory", [](Bytes &z, size_t) { PutLe32(z, 18, 0x00100000); }, ERR_INVALID_DATA},
-      {"uncompressed size of 4 GiB - 1", [](Bytes &z, size_t) { PutLe32(z, 22, 0xFFFFFFFF); }, ERR_INVALID_DATA},
+      {"uncompressed size 0xFFFFFFFF: a ZIP64 marker without its field", [](Bytes &z, size_t) { PutLe32(z, 22, 0xFFFFFFFF); }, ERR_INVALID_DATA},
+      {"uncompressed size of 2 GiB", [](Bytes &z, size_t) { PutLe32(z, 22, 0x80000000u); }, ERR_TOO_LARGE},
       {"stored copy longer than its data", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 0); PutLe32(z, 22, 401); }, ERR_INVALID_DATA},
       {"encrypted with fewer than 12 bytes", [](Bytes &z, size_t) { PutLe16(z, 6, 1); PutLe32(z, 18, 5); }, ERR_INVALID_DATA},
       {"local extra field runs past the data", [](Bytes &z, size_t) { PutLe16(z, 28, 0xFFFF); }, ERR_INVALID_DATA},
+      {"method 12 (bzip2)", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 12); }, ERR_METHOD},
+      {"method 9 (Deflate64), stored sizes", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 9); PutLe32(z, 22, 400); }, ERR_METHOD},
+      {"method 99 (AES), encrypted", [](Bytes &z, size_t c) { PutLe16(z, c + 10, 99); PutLe16(z, 6, 1); }, ERR_AES},
   };
   for (const BrokenRow &row : rows) {
     Bytes zip = BuildZip({first});

@@ -22,7 +22,7 @@ std::string Compose(int32_t code, uint32_t files, uint32_t errors, uint32_t warn
   memset(message, 'X', sizeof message);
   uint32_t length = ComposeSummary(message, runFile);
   EXPECT_EQ(strlen(message), length);
-  EXPECT_LE(length, 149u);
+  EXPECT_LE(length, SUMMARY_TEXT_BUFFER - 1u);
   for (int i = length; i < SUMMARY_TEXT_BUFFER; i++) EXPECT_EQ(0, message[i]);  // zero-filled
   EXPECT_EQ('X', message[SUMMARY_TEXT_BUFFER]);  // nothing beyond the buffer
   return message;
@@ -50,6 +50,12 @@ const SummaryRow kRows[] = {
            "Dateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
     {9966, "\r\nFehler: Das Archiv ist anscheinend kein g\xFCltiges Archiv.\r\n\r\n\r\n"
            "Dateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
+    {9967, "\r\nFehler: Das Archiv verwendet eine Kompressionsmethode, die dieses Programm nicht entpacken kann."
+           "\r\n\r\n\r\nDateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
+    {9968, "\r\nFehler: Eine Datei im Archiv ist mit AES verschl\xFCsselt; dieses Programm kann sie nicht entpacken."
+           "\r\n\r\n\r\nDateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
+    {9969, "\r\nFehler: Eine Datei im Archiv ist 2 GB oder gr\xF6\xDF" "er; dieses Programm kann sie nicht entpacken."
+           "\r\n\r\n\r\nDateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
     {1234, "\r\nFehler: \r\n\r\nDateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},  // unknown: prefix alone
     {106, "\r\nFehler: Die Datei 'setup.exe' konnte nicht ausgef\xFChrt werden.\r\n\r\n"
           "Dateien entpackt: 3   Fehler: 1   Warnungen: 1", 1},
@@ -65,16 +71,17 @@ TEST(Summary, EveryCodeByteForByte) {
 
 TEST(Summary, CountersAreUnsignedDecimalsWithoutGrouping) {
   EXPECT_EQ("Dateien entpackt: 4294967295   Fehler: 0   Warnungen: 2", Compose(0, 0xFFFFFFFFu, 0, 2));
-  // The largest fixed text with the largest counters still fits in 149 characters.
-  std::string big = Compose(9966, 0xFFFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu);
-  EXPECT_NE(std::string::npos, big.find("Warnungen: 4294967295"));
-  EXPECT_NE(std::string::npos, big.find("Fehler: 4294967295"));
+  // Every fixed text with the largest counters still fits, counter line whole.
+  for (const SummaryRow &row : kRows) {
+    std::string big = Compose(row.code, 0xFFFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu);
+    EXPECT_NE(std::string::npos, big.find("Warnungen: 4294967295")) << row.code;
+  }
 }
 
 TEST(Summary, LongRunFileNameIsShortenedAndTheCounterLineSurvives) {
   std::string runFile = "D:\\tools\\" + std::string(240, 'n') + ".exe";
   std::string text = Compose(ERR_RUN_FILE, 12, 0, 0, runFile.c_str());
-  EXPECT_EQ(149u, text.size());
+  EXPECT_EQ(SUMMARY_TEXT_BUFFER - 1u, text.size());
   EXPECT_EQ(0u, text.find("\r\nFehler: Die Datei 'nnnn"));
   EXPECT_NE(std::string::npos, text.find("n...' konnte nicht ausgef\xFChrt werden.\r\n\r\n"));
   EXPECT_EQ(text.size() - strlen("Dateien entpackt: 12   Fehler: 1   Warnungen: 0"),

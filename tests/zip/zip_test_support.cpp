@@ -83,7 +83,10 @@ std::vector<std::pair<std::string, Bytes>> ListTree(const std::string &root) {
 }
 
 int RunCommand(const std::string &command) {
-  int status = system(command.c_str());
+  // Every file a command writes is capped (512-byte blocks in dash, 1 KiB
+  // in bash: 256 or 512 MiB): a tool that runs away on a test archive
+  // dies of SIGXFSZ instead of filling the disk.
+  int status = system(("ulimit -f 524288; " + command).c_str());
   if (status == -1 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
@@ -103,6 +106,12 @@ void PutLe32(Bytes &out, size_t at, uint32_t value) {
   for (int i = 0; i < 4; i++) out[at + i] = (uint8_t)(value >> (8 * i));
 }
 
+void PutLe64(Bytes &out, size_t at, uint64_t value) {
+  for (int i = 0; i < 8; i++) out[at + i] = (uint8_t)(value >> (8 * i));
+}
+
+uint64_t GetLe64(const Bytes &in, size_t at) { return GetLe32(in, at) | (uint64_t)GetLe32(in, at + 4) << 32; }
+
 uint16_t GetLe16(const Bytes &in, size_t at) { return (uint16_t)(in[at] | in[at + 1] << 8); }
 uint32_t GetLe32(const Bytes &in, size_t at) {
   return (uint32_t)in[at] | (uint32_t)in[at + 1] << 8 | (uint32_t)in[at + 2] << 16 | (uint32_t)in[at + 3] << 24;
@@ -115,6 +124,10 @@ static void Append16(Bytes &out, uint16_t value) {
 
 static void Append32(Bytes &out, uint32_t value) {
   for (int i = 0; i < 4; i++) out.push_back((uint8_t)(value >> (8 * i)));
+}
+
+static void Append64(Bytes &out, uint64_t value) {
+  for (int i = 0; i < 8; i++) out.push_back((uint8_t)(value >> (8 * i)));
 }
 
 uint32_t Crc32Of(const Bytes &data) {
@@ -136,7 +149,7 @@ static Bytes RawDeflate(const Bytes &data) {
   return out;
 }
 
-Bytes BuildZip(const std::vector<ZipEntrySpec> &entries, uint32_t base, const std::string &comment) {
+Bytes BuildZip(const std::vector<ZipEntrySpec> &entries, uint32_t base, const std::string &comment, bool zip64End) {
   Bytes out, central;
   for (const ZipEntrySpec &e : entries) {
     Bytes stored = !e.packedOverride.empty() ? e.packedOverride : e.method == 8 ? RawDeflate(e.data) : e.data;
@@ -145,8 +158,17 @@ Bytes BuildZip(const std::vector<ZipEntrySpec> &entries, uint32_t base, const st
     uint32_t offset = base + (uint32_t)out.size();
     uint32_t localPacked = e.localCompressedOverride >= 0 ? (uint32_t)e.localCompressedOverride : (uint32_t)stored.size();
     uint32_t localUnpacked = e.localUncompressedOverride >= 0 ? (uint32_t)e.localUncompressedOverride : unpacked;
+    uint32_t centralOffset = e.localOffsetOverride >= 0 ? (uint32_t)e.localOffsetOverride : offset;
+    Bytes localExtra, centralExtra;
+    if (e.zip64) {  // local: both sizes; central: sizes and offset
+      Append16(localExtra, 1), Append16(localExtra, 16), Append64(localExtra, localUnpacked), Append64(localExtra, localPacked);
+      Append16(centralExtra, 1), Append16(centralExtra, 24), Append64(centralExtra, unpacked);
+      Append64(centralExtra, stored.size()), Append64(centralExtra, centralOffset);
+      localPacked = localUnpacked = centralOffset = 0xFFFFFFFFu;
+    }
+    centralExtra.insert(centralExtra.end(), e.centralExtra.begin(), e.centralExtra.end());
     Append32(out, 0x04034B50);  // local header signature
-    Append16(out, 20);          // version needed
+    Append16(out, e.zip64 ? 45 : 20);  // version needed
     Append16(out, e.flags);
     Append16(out, e.method);
     Append16(out, e.time);
@@ -155,41 +177,83 @@ Bytes BuildZip(const std::vector<ZipEntrySpec> &entries, uint32_t base, const st
     Append32(out, localPacked);
     Append32(out, localUnpacked);
     Append16(out, (uint16_t)e.name.size());
-    Append16(out, 0);           // extra field length
+    Append16(out, (uint16_t)localExtra.size());
     out.insert(out.end(), e.name.begin(), e.name.end());
+    out.insert(out.end(), localExtra.begin(), localExtra.end());
     out.insert(out.end(), stored.begin(), stored.end());
 
     Append32(central, 0x02014B50);  // central record signature
     Append16(central, e.versionMadeBy);
-    Append16(central, 20);
+    Append16(central, e.zip64 ? 45 : 20);
     Append16(central, e.flags);
     Append16(central, e.method);
     Append16(central, e.time);
     Append16(central, e.date);
     Append32(central, crc);
-    Append32(central, (uint32_t)stored.size());
-    Append32(central, unpacked);
+    Append32(central, e.zip64 ? 0xFFFFFFFFu : (uint32_t)stored.size());
+    Append32(central, e.zip64 ? 0xFFFFFFFFu : unpacked);
     Append16(central, (uint16_t)e.name.size());
-    Append16(central, 0);  // extra
+    Append16(central, (uint16_t)centralExtra.size());
     Append16(central, 0);  // comment
     Append16(central, 0);  // disk number start
     Append16(central, 0);  // internal attributes
     Append32(central, e.externalAttributes);
-    Append32(central, e.localOffsetOverride >= 0 ? (uint32_t)e.localOffsetOverride : offset);
+    Append32(central, centralOffset);
     central.insert(central.end(), e.name.begin(), e.name.end());
+    central.insert(central.end(), centralExtra.begin(), centralExtra.end());
   }
   uint32_t directoryOffset = base + (uint32_t)out.size();
   out.insert(out.end(), central.begin(), central.end());
+  if (zip64End) {
+    uint32_t recordOffset = base + (uint32_t)out.size();
+    Append32(out, 0x06064B50);  // ZIP64 end record
+    Append64(out, 44);          // size of the rest
+    Append16(out, 45);
+    Append16(out, 45);
+    Append32(out, 0);           // disk numbers
+    Append32(out, 0);
+    Append64(out, entries.size());
+    Append64(out, entries.size());
+    Append64(out, central.size());
+    Append64(out, directoryOffset);
+    Append32(out, 0x07064B50);  // ZIP64 locator
+    Append32(out, 0);
+    Append64(out, recordOffset);
+    Append32(out, 1);
+  }
   Append32(out, 0x06054B50);  // end record signature
   Append16(out, 0);
   Append16(out, 0);
-  Append16(out, (uint16_t)entries.size());
-  Append16(out, (uint16_t)entries.size());
-  Append32(out, (uint32_t)central.size());
-  Append32(out, directoryOffset);
+  Append16(out, zip64End ? 0xFFFF : (uint16_t)entries.size());
+  Append16(out, zip64End ? 0xFFFF : (uint16_t)entries.size());
+  Append32(out, zip64End ? 0xFFFFFFFFu : (uint32_t)central.size());
+  Append32(out, zip64End ? 0xFFFFFFFFu : directoryOffset);
   Append16(out, (uint16_t)comment.size());
   out.insert(out.end(), comment.begin(), comment.end());
   return out;
+}
+
+Bytes UnicodePathField(const std::string &headerName, const std::string &utf8Name) {
+  Bytes field;
+  Append16(field, 0x7075);
+  Append16(field, (uint16_t)(5 + utf8Name.size()));
+  field.push_back(1);  // version
+  Append32(field, Crc32Of(TextBytes(headerName)));
+  field.insert(field.end(), utf8Name.begin(), utf8Name.end());
+  return field;
+}
+
+// Position of the 8-byte local header offset in the ZIP64 field of the
+// central record at at, or 0 when it has none.
+static size_t Zip64OffsetField(const Bytes &zip, size_t at) {
+  size_t extra = at + 46 + GetLe16(zip, at + 28), extraEnd = extra + GetLe16(zip, at + 30);
+  size_t skip = (GetLe32(zip, at + 24) == 0xFFFFFFFFu ? 8 : 0) + (GetLe32(zip, at + 20) == 0xFFFFFFFFu ? 8 : 0);
+  while (extra + 4 <= extraEnd) {
+    uint16_t size = GetLe16(zip, extra + 2);
+    if (GetLe16(zip, extra) == 1) return size >= skip + 8 ? extra + 4 + skip : 0;
+    extra += 4 + size;
+  }
+  return 0;
 }
 
 Bytes PrefixArchive(const Bytes &zip, uint32_t prefixLength) {
@@ -200,20 +264,33 @@ Bytes PrefixArchive(const Bytes &zip, uint32_t prefixLength) {
     if (GetLe32(zip, end) == 0x06054B50 && end + 22 + GetLe16(zip, end + 20) == zip.size()) break;
     if (end == 0) return Bytes();
   }
-  uint32_t directoryOffset = GetLe32(zip, end + 16);
-  uint16_t count = GetLe16(zip, end + 10);
-  if (directoryOffset == 0xFFFFFFFFu || count == 0xFFFF) return Bytes();
+  uint64_t directoryOffset = GetLe32(zip, end + 16);
+  uint64_t count = GetLe16(zip, end + 10);
+  size_t locator = end >= 20 && GetLe32(zip, end - 20) == 0x07064B50 ? end - 20 : 0;
+  size_t record = locator ? (size_t)GetLe64(zip, locator + 8) : 0;
+  if (locator && (record + 56 > zip.size() || GetLe32(zip, record) != 0x06064B50)) return Bytes();
+  if (locator) directoryOffset = GetLe64(zip, record + 48), count = GetLe64(zip, record + 32);
   Bytes out(prefixLength, 0);
   for (uint32_t i = 0; i < prefixLength; i++) out[i] = (uint8_t)("MZ stub, no signatures here. "[i % 29]);
   out.insert(out.end(), zip.begin(), zip.end());
   size_t at = prefixLength + directoryOffset;
-  for (uint16_t i = 0; i < count; i++) {
+  for (uint64_t i = 0; i < count; i++) {
     if (at + 46 > out.size() || GetLe32(out, at) != 0x02014B50) return Bytes();
     uint32_t local = GetLe32(out, at + 42);
-    if (local == 0xFFFFFFFFu) return Bytes();
-    PutLe32(out, at + 42, local + prefixLength);
+    if (local != 0xFFFFFFFFu) {
+      PutLe32(out, at + 42, local + prefixLength);
+    } else {
+      size_t field = Zip64OffsetField(out, at);
+      if (!field) return Bytes();
+      PutLe64(out, field, GetLe64(out, field) + prefixLength);
+    }
     at += 46 + GetLe16(out, at + 28) + GetLe16(out, at + 30) + GetLe16(out, at + 32);
   }
-  PutLe32(out, prefixLength + end + 16, directoryOffset + prefixLength);
+  if (locator) {
+    PutLe64(out, prefixLength + record + 48, directoryOffset + prefixLength);
+    PutLe64(out, prefixLength + locator + 8, record + prefixLength);
+  }
+  if (GetLe32(out, prefixLength + end + 16) != 0xFFFFFFFFu)
+    PutLe32(out, prefixLength + end + 16, (uint32_t)directoryOffset + prefixLength);
   return out;
 }

@@ -29,7 +29,8 @@ Bytes TextBytes(const std::string &text);
 bool PathExists(const std::string &path);
 // Every regular file below root, as "relative/path" -> contents, sorted.
 std::vector<std::pair<std::string, Bytes>> ListTree(const std::string &root);
-// Runs a shell command; returns its exit status (-1 when it could not run).
+// Runs a shell command with every file it writes capped in size; returns
+// its exit status (-1 when it could not run or was killed).
 int RunCommand(const std::string &command);
 std::string ShellQuote(const std::string &text);
 
@@ -50,21 +51,29 @@ struct ZipEntrySpec {
   int64_t localOffsetOverride = -1;  // central record's local header offset
   int64_t sizeOverride = -1;     // >= 0: uncompressed size in both headers (a size that lies)
   Bytes packedOverride;          // non-empty: stored as the entry's data as it is (hand-made streams)
+  bool zip64 = false;            // sizes and offset as ZIP64 markers, values in the extra fields
+  Bytes centralExtra;            // further extra sub-fields of the central record, as stored
 };
 
 // Builds an archive in memory: local records and data, central directory,
-// end record. base is added to every stored offset (an SFX prefix length).
+// end record (with zip64End, a ZIP64 end record and locator before it, and
+// all ones in the end record's count, size and offset). base is added to
+// every stored offset (an SFX prefix length).
 Bytes BuildZip(const std::vector<ZipEntrySpec> &entries, uint32_t base = 0,
-               const std::string &comment = "");
+               const std::string &comment = "", bool zip64End = false);
 // A prefix of prefixLength bytes (no "PK" signatures in it) followed by a
 // ZIP archive whose stored offsets are moved by prefixLength: the shape of
-// an SFX file. Handles archives with ZIP64 records only by refusing them
-// (returns an empty result).
+// an SFX file. ZIP64 records and extra fields are moved too. Returns an
+// empty result for an archive it cannot walk.
 Bytes PrefixArchive(const Bytes &zip, uint32_t prefixLength);
 uint32_t Crc32Of(const Bytes &data);
 void PutLe16(Bytes &out, size_t at, uint16_t value);
 void PutLe32(Bytes &out, size_t at, uint32_t value);
 uint32_t GetLe32(const Bytes &in, size_t at);
 uint16_t GetLe16(const Bytes &in, size_t at);
+uint64_t GetLe64(const Bytes &in, size_t at);
+void PutLe64(Bytes &out, size_t at, uint64_t value);
+// An Info-ZIP Unicode path extra sub-field (0x7075) for a header name.
+Bytes UnicodePathField(const std::string &headerName, const std::string &utf8Name);
 
 #endif

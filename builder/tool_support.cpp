@@ -1,0 +1,107 @@
+// Terminal answers, core paths and the password prompt of the native commands.
+#include "builder/tool_support.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "extractor/zip/codepage.h"
+#include "extractor/zip/path_ops.h"
+#include "extractor/zip/state.h"
+
+void EntryNameUtf8(const char *ansi, char *out, uint32_t size) {
+  AnsiToUtf8(ansi, out, size);
+  for (char *c = out; *c; c++)
+    if (*c == '\\') *c = '/';
+}
+
+// Reads one line from the terminal (stdin), without its line end. Returns 0 at the end of input.
+int ReadAnswer(char *buffer, int size, int hidden) {
+  struct termios saved;
+  int echoOff = hidden && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (echoOff) {
+    struct termios quiet = saved;
+    quiet.c_lflag &= ~(tcflag_t)ECHO;
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  char *got = fgets(buffer, size, stdin);
+  if (echoOff) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    fputc('\n', stderr);
+  }
+  if (!got) return 0;
+  buffer[strcspn(buffer, "\r\n")] = 0;
+  return 1;
+}
+
+// Copies a UTF-8 password into the core's buffer as Windows-1252 bytes, the
+// form the Windows product's dialog produces for the same keys.
+static void StorePassword(char *buffer, const char *typed) {
+  char converted[PASSWORD_BUFFER * 4];
+  size_t length = strlen(typed);
+  if (length >= sizeof converted) length = sizeof converted - 1;
+  memcpy(converted, typed, length);
+  converted[length] = 0;
+  Utf8ToAnsiInPlace(converted);
+  converted[PASSWORD_BUFFER - 2] = 0;  // at most 254 characters are kept
+  strcpy(buffer, converted);
+}
+
+// core (PATH_BUFFER bytes) <- the absolute form of a UTF-8 path as a core
+// path. Returns 0 (with a message) when it has no Windows-1252 form or is
+// too long for the core.
+int ToCorePath(const char *argument, char *core) {
+  char absolute[4 * PATH_BUFFER + 8];
+  if (argument[0] == '/') {
+    snprintf(absolute, sizeof absolute, "%s", argument);
+  } else {
+    char cwd[4 * PATH_BUFFER];
+    if (!getcwd(cwd, sizeof cwd)) {
+      fprintf(stderr, "ostrel: cannot determine the current folder: %s\n", strerror(errno));
+      return 0;
+    }
+    snprintf(absolute, sizeof absolute, "%s/%s", cwd, argument);
+  }
+  char converted[sizeof absolute], back[sizeof absolute * 2];
+  snprintf(converted, sizeof converted, "%s", absolute);
+  Utf8ToAnsiInPlace(converted);
+  if (!AnsiToUtf8(converted, back, sizeof back) || strcmp(back, absolute) != 0) {
+    fprintf(stderr, "ostrel: %s: the path has characters outside Windows-1252\n", argument);
+    return 0;
+  }
+  if (strlen(converted) >= PATH_BUFFER - 1) {
+    fprintf(stderr, "ostrel: %s: the path is longer than 259 characters\n", argument);
+    return 0;
+  }
+  strcpy(core, converted);
+  SlashesToBackslashes(core);
+  return 1;
+}
+
+static const char *givenPassword;  // --password, null when not given
+static int givenPasswordUsed;      // handed out once already
+
+void SetToolPassword(const char *given) {
+  givenPassword = given;
+  givenPasswordUsed = 0;
+}
+
+int ToolAskPassword(int, char *buffer, const char *entryName) {
+  if (givenPassword && !givenPasswordUsed) {
+    givenPasswordUsed = 1;
+    StorePassword(buffer, givenPassword);
+    return 1;
+  }
+  // The given password did not fit this entry, or none was given: only a
+  // person at the terminal can answer now.
+  if (!isatty(STDIN_FILENO)) return 0;
+  char shown[4 * PATH_BUFFER], typed[PASSWORD_BUFFER * 4];
+  EntryNameUtf8(entryName, shown, sizeof shown);
+  fprintf(stderr, "Passwort f\xC3\xBCr %s: ", shown);
+  fflush(stderr);
+  if (!ReadAnswer(typed, sizeof typed, 1)) return 0;
+  StorePassword(buffer, typed);
+  return 1;
+}

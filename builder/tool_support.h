@@ -1,0 +1,25 @@
+// What the native commands share when they talk to a person at the
+// terminal or hand paths and passwords to the extraction core.
+#ifndef OSTREL_BUILDER_TOOL_SUPPORT_H
+#define OSTREL_BUILDER_TOOL_SUPPORT_H
+
+#include <stdint.h>
+
+// out <- a core name or path (Windows-1252, backslashes) as UTF-8 with '/'.
+void EntryNameUtf8(const char *ansi, char *out, uint32_t size);
+
+// Reads one line from stdin without its line end; hidden: no echo on a
+// terminal. Returns 0 at the end of input.
+int ReadAnswer(char *buffer, int size, int hidden);
+
+// core (PATH_BUFFER bytes) <- the absolute form of a UTF-8 path as a core
+// path. Returns 0 (with a message) when it has no Windows-1252 form or is
+// too long for the core.
+int ToCorePath(const char *argument, char *core);
+
+// The password callback of the core for the native commands: the password
+// given with SetToolPassword first (once), then, on a terminal, asked for.
+void SetToolPassword(const char *given);
+int ToolAskPassword(int attempt, char *buffer, const char *entryName);
+
+#endif

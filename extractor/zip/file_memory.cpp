@@ -1,0 +1,392 @@
+// The file and folder functions of file_io.h over files held in memory,
+// with Windows' path rules (file_memory_testing.h lists them). Built only
+// into ostrel_core_memory, the core the whole-archive fuzz target links:
+// an input then costs no system call per file operation, and a path that
+// Windows would resolve outside the target folder is caught here, where a
+// POSIX file system would have taken it literally. Heap blocks, the OEM
+// code page and DOS times come from host_posix.cpp, as for the POSIX layer.
+//
+// Results follow the Win32 layer (file_win32.cpp): -1 for failures, Win32
+// error codes from FileDelete and FileSetTime.
+#include <string.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "extractor/zip/file_io.h"
+#include "extractor/zip/file_memory_testing.h"
+#include "extractor/zip/file_posix_testing.h"
+
+namespace {
+
+enum {
+  WIN_MAX_PATH = 260,         // ANSI calls refuse paths this long or longer
+  WIN_MAX_FOLDER_PATH = 248,  // CreateDirectoryA: MAX_PATH less room for an 8.3 name
+  WIN_FILE_ATTRIBUTE_NORMAL = 0x80,  // what a file without attribute bits reports
+  HANDLE_BASE = 0x100,        // handle = HANDLE_BASE + slot; never FILE_INVALID
+  // Win32 error codes that FileDelete and FileSetTime report.
+  WIN_ERROR_FILE_NOT_FOUND = 2,
+  WIN_ERROR_PATH_NOT_FOUND = 3,
+  WIN_ERROR_ACCESS_DENIED = 5,
+  WIN_ERROR_SHARING_VIOLATION = 32,
+  WIN_ERROR_INVALID_PARAMETER = 87,
+  WIN_ERROR_INVALID_NAME = 123,
+  WIN_ERROR_FILENAME_EXCED_RANGE = 206
+};
+
+const uint32_t kStoredAttributes =
+    FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_SYSTEM | FILE_ATTR_ARCHIVE;
+
+struct Node {
+  std::string name;           // as first created, "C:\a\b"
+  int isFolder;               // 1 for a folder
+  uint32_t attributes;        // kStoredAttributes bits; the directory bit is isFolder
+  std::vector<uint8_t> data;  // a file's bytes
+  FileTime lastWrite;         // zero until FileSetTime
+  uint32_t openCount;         // handles on it; an open node is never erased
+};
+
+struct OpenFile {
+  Node *node;         // null: a free slot
+  int64_t position;   // may lie beyond the end, as SetFilePointer allows
+  int writable;       // 1: opened by "w" (write only), 0: by "r" (read only)
+};
+
+// A path brought to the form Windows resolves it to.
+struct Resolved {
+  std::string key;    // folded: "c:" for a root, "c:\a\b" below it
+  std::string name;   // as written, same separators: "C:\a\B"
+  int isRoot;         // 1 for a drive root
+  int asFolder;       // 1 when the path ended in a separator: only a folder matches
+};
+
+std::map<std::string, Node> nodes;  // by Resolved::key; drive roots are implicit
+std::vector<OpenFile> openFiles;
+uint32_t deviceCalls;
+int64_t writeLimit = -1;  // bytes FileWrite may still store; -1 = no limit
+
+// Windows compares names without regard to case; for the 8-bit names of
+// the extractor that is ASCII and the letters of Windows-1252.
+char Fold(char c) {
+  uint8_t u = (uint8_t)c;
+  if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) return (char)(u + 0x20);
+  if (u == 0x8A || u == 0x8C || u == 0x8E) return (char)(u + 0x10);  // Š Œ Ž
+  if (u == 0x9F) return (char)0xFF;                                   // Ÿ
+  return c;
+}
+
+int IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Windows opens a device for these names in any folder, also with an
+// extension or trailing blanks: CON, PRN, AUX, NUL, COM0-9 and LPT0-9, the
+// digits also as the superscripts ¹ ² ³ of Windows-1252.
+int IsDeviceName(const std::string &component) {
+  size_t base = component.find('.');
+  if (base == std::string::npos) base = component.size();
+  while (base > 0 && component[base - 1] == ' ') base--;
+  if (base != 3 && base != 4) return 0;
+  char upper[4];
+  for (size_t i = 0; i < 3; i++) upper[i] = (char)(Fold(component[i]) & ~0x20);
+  upper[3] = 0;
+  if (base == 3) return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") || !strcmp(upper, "NUL");
+  uint8_t digit = (uint8_t)component[3];
+  int isDigit = (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  return isDigit && (!strcmp(upper, "COM") || !strcmp(upper, "LPT"));
+}
+
+int HasInvalidCharacter(const std::string &component) {
+  for (char c : component)
+    if ((uint8_t)c < 0x20 || strchr("<>:\"|?*", c)) return 1;
+  return 0;
+}
+
+// out <- path as Windows resolves it. Returns 0, or the Win32 error code
+// a call on path fails with.
+//
+// Format notes (the Win32 path parser): "/" is "\", runs of separators are
+// one; "." goes, ".." takes the component before it (never the drive);
+// then a component ending in one period loses it ("a.\b" is "a\b"), and
+// the last one, unless the path ends in a separator, loses every trailing
+// period and blank ("x. ." is "x"). Three periods are a name. "\x" is on
+// the current drive, taken here to be C:; "\\server" and "C:x" (relative
+// to the drive's current folder) are not supported.
+uint32_t Resolve(const char *path, Resolved *out) {
+  size_t length = strlen(path);
+  if (length >= WIN_MAX_PATH) return WIN_ERROR_FILENAME_EXCED_RANGE;
+  char drive = 'C';
+  const char *rest = path;
+  if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':') {
+    drive = (char)(path[0] & ~0x20);
+    rest = path + 2;
+  }
+  if (!IsSeparator(rest[0])) return WIN_ERROR_PATH_NOT_FOUND;
+  if (rest == path && IsSeparator(rest[1])) return WIN_ERROR_PATH_NOT_FOUND;
+
+  std::vector<std::string> components;
+  for (const char *p = rest; *p;) {
+    while (IsSeparator(*p)) p++;
+    const char *end = p;
+    while (*end && !IsSeparator(*end)) end++;
+    std::string component(p, (size_t)(end - p));
+    p = end;
+    if (component.empty() || component == ".") continue;
+    if (component == "..") {
+      if (!components.empty()) components.pop_back();
+      continue;
+    }
+    components.push_back(component);
+  }
+  out->asFolder = IsSeparator(path[length - 1]);
+  for (size_t i = 0; i < components.size(); i++) {
+    std::string &component = components[i];
+    size_t size = component.size();
+    if (size >= 2 && component[size - 1] == '.' && component[size - 2] != '.') component.pop_back();
+    if (i + 1 == components.size() && !out->asFolder) {
+      while (!component.empty() && (component.back() == '.' || component.back() == ' ')) component.pop_back();
+    }
+  }
+  if (!components.empty() && components.back().empty()) components.pop_back();
+
+  out->name.assign(1, drive);
+  out->name += ':';
+  for (const std::string &component : components) {
+    if (IsDeviceName(component)) {
+      deviceCalls++;
+      return WIN_ERROR_ACCESS_DENIED;
+    }
+    if (HasInvalidCharacter(component)) return WIN_ERROR_INVALID_NAME;
+    out->name += '\\';
+    out->name += component;
+  }
+  out->isRoot = components.empty();
+  out->key = out->name;
+  for (char &c : out->key) c = Fold(c);
+  return 0;
+}
+
+// The node of a resolved path; null when there is none (a file named with
+// a final separator has none either).
+Node *Find(const Resolved &path) {
+  auto found = nodes.find(path.key);
+  if (found == nodes.end() || (path.asFolder && !found->second.isFolder)) return nullptr;
+  return &found->second;
+}
+
+// 1 when the folder that holds the resolved path exists (a root counts).
+int ParentExists(const Resolved &path) {
+  size_t last = path.key.rfind('\\');
+  if (last == std::string::npos) return 0;
+  if (last == 2) return 1;  // "c:\x": in a root
+  auto found = nodes.find(path.key.substr(0, last));
+  return found != nodes.end() && found->second.isFolder;
+}
+
+// The new node keeps the folder part of its name as the folder was created
+// and the last component as written now, as Windows shows them.
+Node *NewNode(const Resolved &path, int isFolder) {
+  size_t last = path.key.rfind('\\');
+  auto parent = nodes.find(path.key.substr(0, last));
+  Node &node = nodes[path.key];
+  node = Node();
+  node.name = parent != nodes.end() ? parent->second.name + path.name.substr(last) : path.name;
+  node.isFolder = isFolder;
+  node.attributes = isFolder ? 0u : (uint32_t)FILE_ATTR_ARCHIVE;
+  return &node;
+}
+
+OpenFile *Open(FileHandle handle) {
+  if (handle < HANDLE_BASE || (size_t)(handle - HANDLE_BASE) >= openFiles.size()) return nullptr;
+  OpenFile *file = &openFiles[(size_t)(handle - HANDLE_BASE)];
+  return file->node ? file : nullptr;
+}
+
+FileHandle NewHandle(Node *node, int writable) {
+  size_t slot = 0;
+  while (slot < openFiles.size() && openFiles[slot].node) slot++;
+  if (slot == openFiles.size()) openFiles.push_back(OpenFile());
+  openFiles[slot].node = node;
+  openFiles[slot].position = 0;
+  openFiles[slot].writable = writable;
+  node->openCount++;
+  return (FileHandle)(HANDLE_BASE + slot);
+}
+
+}  // namespace
+
+void FileSetWriteLimit(int64_t limit) { writeLimit = limit < 0 ? -1 : limit; }
+
+void MemoryFilesReset(void) {
+  nodes.clear();
+  openFiles.clear();
+  deviceCalls = 0;
+}
+
+int MemoryFilesPut(const char *path, const uint8_t *data, size_t size) {
+  Resolved resolved;
+  if (Resolve(path, &resolved) != 0 || resolved.isRoot || !ParentExists(resolved)) return 0;
+  auto found = nodes.find(resolved.key);
+  if (found != nodes.end() && (found->second.isFolder || found->second.openCount)) return 0;
+  NewNode(resolved, 0)->data.assign(data, data + size);
+  return 1;
+}
+
+uint32_t MemoryFilesOpenHandles(void) {
+  uint32_t count = 0;
+  for (const OpenFile &file : openFiles) count += file.node != nullptr;
+  return count;
+}
+
+uint32_t MemoryFilesDeviceCalls(void) { return deviceCalls; }
+
+void MemoryFilesWalk(void (*visit)(const MemoryFileInfo *info, void *context), void *context) {
+  for (const auto &item : nodes) {
+    const Node &node = item.second;
+    MemoryFileInfo info;
+    info.path = node.name.c_str();
+    info.isFolder = node.isFolder;
+    info.attributes = FileGetAttributes(node.name.c_str());
+    info.size = (uint32_t)node.data.size();
+    visit(&info, context);
+  }
+}
+
+FileHandle FileOpen(const char *path, const char *mode) {
+  Resolved resolved;
+  if ((mode[0] != 'r' && mode[0] != 'w') || Resolve(path, &resolved) != 0 || resolved.isRoot) return FILE_INVALID;
+  Node *node = Find(resolved);
+  if (mode[0] == 'r') return node && !node->isFolder ? NewHandle(node, 0) : FILE_INVALID;
+  // CREATE_ALWAYS: refuses a folder and a read-only file, and a hidden or
+  // system file unless asked for those attributes (never, here); empties
+  // and re-attributes an existing file even while another handle has it.
+  if (resolved.asFolder || !ParentExists(resolved)) return FILE_INVALID;
+  if (node && (node->isFolder || (node->attributes & (FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_SYSTEM))))
+    return FILE_INVALID;
+  if (node) {
+    node->data.clear();
+    node->attributes = FILE_ATTR_ARCHIVE;
+  } else {
+    node = NewNode(resolved, 0);
+  }
+  return NewHandle(node, 1);
+}
+
+int32_t FileRead(void *buffer, int32_t count, FileHandle handle) {
+  OpenFile *file = Open(handle);
+  if (!file || file->writable || count < 0) return -1;
+  const std::vector<uint8_t> &data = file->node->data;
+  int64_t available = (int64_t)data.size() - file->position;
+  int32_t got = available <= 0 ? 0 : available < count ? (int32_t)available : count;
+  if (got > 0) memcpy(buffer, data.data() + file->position, (size_t)got);
+  file->position += got;
+  return got;
+}
+
+int32_t FileWrite(const void *buffer, int32_t count, FileHandle handle) {
+  OpenFile *file = Open(handle);
+  if (!file || !file->writable || count < 0) return -1;
+  int32_t allowed = count;
+  if (writeLimit >= 0 && writeLimit < allowed) allowed = (int32_t)writeLimit;
+  if (file->position + allowed > INT32_MAX) return -1;  // 2 GiB and more: not supported
+  std::vector<uint8_t> &data = file->node->data;
+  if (data.size() < (size_t)(file->position + allowed)) data.resize((size_t)(file->position + allowed));
+  if (allowed > 0) memcpy(data.data() + file->position, buffer, (size_t)allowed);
+  file->position += allowed;
+  if (writeLimit >= 0) writeLimit -= allowed;
+  return allowed;
+}
+
+int32_t FileSeek(FileHandle handle, int32_t distance, int method) {
+  OpenFile *file = Open(handle);
+  if (!file) return -1;
+  int64_t base;
+  switch (method) {
+    case FILE_SEEK_BEGIN: base = 0; break;
+    case FILE_SEEK_CURRENT: base = file->position; break;
+    case FILE_SEEK_END: base = (int64_t)file->node->data.size(); break;
+    default: return -1;
+  }
+  int64_t position = base + distance;
+  if (position < 0 || position > INT32_MAX) return -1;  // ERROR_NEGATIVE_SEEK; 2 GiB and more
+  file->position = position;
+  return (int32_t)position;
+}
+
+int32_t FileSize(FileHandle handle) {
+  OpenFile *file = Open(handle);
+  return file ? (int32_t)file->node->data.size() : -1;
+}
+
+int32_t FileClose(FileHandle handle) {
+  OpenFile *file = Open(handle);
+  if (!file) return -1;
+  file->node->openCount--;
+  file->node = nullptr;
+  return 0;
+}
+
+uint32_t FileDelete(const char *path) {
+  Resolved resolved;
+  uint32_t error = Resolve(path, &resolved);
+  if (error) return error;
+  if (resolved.isRoot) return WIN_ERROR_ACCESS_DENIED;
+  Node *node = Find(resolved);
+  if (!node) return ParentExists(resolved) ? WIN_ERROR_FILE_NOT_FOUND : WIN_ERROR_PATH_NOT_FOUND;
+  if (node->isFolder || (node->attributes & FILE_ATTR_READONLY)) return WIN_ERROR_ACCESS_DENIED;
+  if (node->openCount) return WIN_ERROR_SHARING_VIOLATION;
+  nodes.erase(resolved.key);
+  return 0;
+}
+
+int32_t FileReplace(const char *from, const char *to) {
+  Resolved source, target;
+  if (Resolve(from, &source) != 0 || Resolve(to, &target) != 0 || source.isRoot || target.isRoot) return -1;
+  Node *node = Find(source);
+  // Only files move here; MoveFileExA would move a folder too, which the
+  // extractor never asks for.
+  if (!node || node->isFolder || node->openCount || !ParentExists(target)) return -1;
+  if (source.key == target.key) return 0;
+  Node *old = Find(target);
+  if (old && (old->isFolder || (old->attributes & FILE_ATTR_READONLY) || old->openCount)) return -1;
+  Node moved = std::move(*node);
+  nodes.erase(source.key);
+  moved.name = target.name;
+  nodes[target.key] = std::move(moved);
+  return 0;
+}
+
+uint32_t FileGetAttributes(const char *path) {
+  Resolved resolved;
+  if (Resolve(path, &resolved) != 0) return FILE_ATTR_NONE;
+  if (resolved.isRoot) return FILE_ATTR_DIRECTORY;
+  const Node *node = Find(resolved);
+  if (!node) return FILE_ATTR_NONE;
+  if (node->isFolder) return FILE_ATTR_DIRECTORY | node->attributes;
+  return node->attributes ? node->attributes : (uint32_t)WIN_FILE_ATTRIBUTE_NORMAL;
+}
+
+int32_t FileSetAttributes(const char *path, uint32_t attributes) {
+  Resolved resolved;
+  if (Resolve(path, &resolved) != 0 || resolved.isRoot) return -1;
+  Node *node = Find(resolved);
+  if (!node) return -1;
+  node->attributes = attributes & kStoredAttributes;
+  return 0;
+}
+
+int32_t CreateFolder(const char *path) {
+  Resolved resolved;
+  if (strlen(path) >= WIN_MAX_FOLDER_PATH || Resolve(path, &resolved) != 0 || resolved.isRoot) return -1;
+  if (nodes.count(resolved.key) || !ParentExists(resolved)) return -1;  // exists already, or no parent
+  NewNode(resolved, 1);
+  return 0;
+}
+
+int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime) {
+  FileTime utc;
+  if (!DosDateTimeToUtc(dosDate, dosTime, &utc)) return WIN_ERROR_INVALID_PARAMETER;
+  OpenFile *file = Open(handle);
+  if (!file || !file->writable) return -1;  // SetFileTime needs write access
+  file->node->lastWrite = utc;
+  return 0;
+}

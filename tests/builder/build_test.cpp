@@ -1,0 +1,417 @@
+// ostrel build, run as a user runs it, checked against independent peers:
+// the native extractor, Info-ZIP, 7-Zip, bsdtar, Python's zipfile and
+// osslsigncode. The stub and extractor are stand-ins made here (a minimal
+// PE image of 8192 bytes, any bytes for the extractor): the native checks
+// never run them, and the tests do not depend on the cross builds.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "extractor/zip/zip_format.h"
+#include "packed/sfx_layout.h"
+#include "packed/stage_memory.h"
+#include "tests/zip/zip_test_support.h"
+
+namespace {
+
+// The command that starts ostrel: under the emulator of a cross build, if any.
+const std::string kOstrel = OSTREL_EMULATOR + ShellQuote(std::string(OSTREL_BINARY_DIR) + "/builder/ostrel");
+
+// A PE32 image of exactly SFX_STUB_SIZE bytes: headers only, and with
+// manifest a resource section whose root lists type 24.
+Bytes FakeStub(bool manifest) {
+  Bytes pe(SFX_STUB_SIZE, 0);
+  pe[0] = 'M', pe[1] = 'Z';
+  PutLe32(pe, 0x3C, 0x40);                     // e_lfanew
+  memcpy(&pe[0x40], "PE\0\0", 4);
+  PutLe16(pe, 0x44, 0x014C);                   // machine: i386
+  PutLe16(pe, 0x46, manifest ? 1 : 0);         // sections
+  PutLe16(pe, 0x54, 224);                      // optional header size
+  PutLe16(pe, 0x58, 0x10B);                    // PE32
+  PutLe32(pe, 0x58 + 92, 16);                  // data directories
+  if (manifest) {
+    PutLe32(pe, 0x58 + 96 + 8 * 2, 0x1000);    // resource directory RVA
+    PutLe32(pe, 0x58 + 96 + 8 * 2 + 4, 0x100);
+    size_t section = 0x58 + 224;               // .rsrc: RVA 0x1000, raw 0x200 bytes at 0x400
+    PutLe32(pe, section + 12, 0x1000);
+    PutLe32(pe, section + 16, 0x200);
+    PutLe32(pe, section + 20, 0x400);
+    PutLe16(pe, 0x400 + 14, 1);                // root: one ID entry ...
+    PutLe32(pe, 0x400 + 16, 24);               // ... of type 24 (manifest)
+  }
+  return pe;
+}
+
+struct CommandResult {
+  int status;
+  std::string output;  // stdout and stderr
+};
+
+CommandResult RunCapture(const TempFolder &tmp, const std::string &command) {
+  std::string log = tmp.File("run.log");
+  CommandResult run;
+  run.status = RunCommand("(" + command + ") >" + ShellQuote(log) + " 2>&1");
+  Bytes text = ReadFileBytes(log);
+  run.output.assign(text.begin(), text.end());
+  remove(log.c_str());
+  return run;
+}
+
+// "ostrel build" with the stand-in programs and the given options.
+std::string BuildCommand(const TempFolder &tmp, const std::string &options, const std::string &output,
+                         const std::string &input) {
+  if (!PathExists(tmp.File("stub.exe"))) {
+    WriteFileBytes(tmp.File("stub.exe"), FakeStub(false));
+    WriteFileBytes(tmp.File("extractor.exe"), TextBytes(std::string(3000, 'x') + "extractor stand-in"));
+  }
+  return kOstrel + " build -q --stub " + ShellQuote(tmp.File("stub.exe")) + " --extractor " +
+         ShellQuote(tmp.File("extractor.exe")) + " " + options + " -o " + ShellQuote(output) + " " +
+         ShellQuote(input);
+}
+
+// The unpacked extractor image of an SFX file.
+Bytes ImageOf(const Bytes &sfx) {
+  Bytes image;
+  StageResult result;
+  if (sfx.size() <= SFX_STUB_SIZE ||
+      !DecodeStageInMemory(sfx.data() + SFX_STUB_SIZE, sfx.size() - SFX_STUB_SIZE, &image, &result))
+    return Bytes();
+  image.resize((size_t)result.declared);
+  return image;
+}
+
+void MakeTree(const std::string &root) {
+  RunCommand("mkdir -p " + ShellQuote(root + "/a/b/c") + " " + ShellQuote(root + "/leerer Ordner/innen") + " " +
+             ShellQuote(root + "/Gr\xC3\xBC\xC3\x9F" "e"));
+  WriteFileBytes(root + "/a/b/c/tief.txt", TextBytes("ganz unten\r\n"));
+  WriteFileBytes(root + "/leer.txt", Bytes());
+  WriteFileBytes(root + "/Gr\xC3\xBC\xC3\x9F" "e/\xC3\x9C" "bersicht.txt", TextBytes("\xC3\xA4\xC3\xB6\xC3\xBC\n"));
+  Bytes noise(300000);
+  uint32_t state = 12345;
+  for (uint8_t &b : noise) b = (uint8_t)((state = state * 1103515245u + 12345u) >> 24);
+  WriteFileBytes(root + "/zufall.bin", noise);
+  chmod((root + "/a/b/c/tief.txt").c_str(), 0444);
+}
+
+TEST(Build, FolderRoundTripAndPeersAcceptTheSfx) {
+  TempFolder tmp;
+  std::string in = tmp.File("in"), sfx = tmp.File("out dir/beispiel.exe");
+  MakeTree(in);
+  // 100 MB with a marker every MiB: large offsets and sizes at a modest cost.
+  std::string big = in + "/gro\xC3\x9F.bin";
+  FILE *file = fopen(big.c_str(), "wb");
+  ASSERT_TRUE(file);
+  std::vector<char> block(1 << 20, 0);
+  for (int i = 0; i < 100; i++) {
+    snprintf(block.data(), 64, "block %d of the large file", i);
+    fwrite(block.data(), 1, block.size(), file);
+  }
+  fclose(file);
+  RunCommand("mkdir -p " + ShellQuote(tmp.File("out dir")));
+
+  CommandResult built = RunCapture(tmp, BuildCommand(tmp, "", sfx, in));
+  ASSERT_EQ(built.status, 0) << built.output;
+  CommandResult extracted = RunCapture(tmp, kOstrel + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")));
+  ASSERT_EQ(extracted.status, 0) << extracted.output;
+  EXPECT_EQ(RunCommand("diff -r " + ShellQuote(in) + " " + ShellQuote(tmp.File("x"))), 0);
+
+  // Peers must take the SFX file as a ZIP archive without a complaint.
+  struct Peer {
+    const char *command;  // %s: the SFX file
+    const char *quiet;    // text that must not appear
+  } peers[] = {
+      {"unzip -t %s", "warning"},
+      {"zipinfo %s", "warning"},
+      {"7z t %s", "WARNING"},
+      {"bsdtar -tf %s", "bsdtar:"},
+      {"python3 -W error -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
+       "sys.exit(1 if z.testzip() else 0)' %s", "Error"},
+  };
+  for (const Peer &peer : peers) {
+    char command[512];
+    snprintf(command, sizeof command, peer.command, ShellQuote(sfx).c_str());
+    CommandResult run = RunCapture(tmp, command);
+    EXPECT_EQ(run.status, 0) << command << "\n" << run.output;
+    EXPECT_EQ(run.output.find(peer.quiet), std::string::npos) << command << "\n" << run.output;
+  }
+}
+
+TEST(Build, ZipInputsExtractAsTheirOriginals) {
+  TempFolder tmp;
+  std::string in = tmp.File("in");
+  MakeTree(in);
+  struct Maker {
+    const char *label;
+    std::string command;  // run inside the tree, writes ../NAME.zip
+    const char *password = "";
+  } makers[] = {
+      {"zip", "zip -q -r -9 ../zip.zip ."},
+      {"7z", "7z a -bd -tzip ../7z.zip . >/dev/null"},
+      {"bsdtar", "bsdtar --format zip -cf ../bsdtar.zip ."},  // data descriptors
+      {"python", "python3 -c 'import os,zipfile\n"
+                 "with zipfile.ZipFile(\"../python.zip\",\"w\",zipfile.ZIP_DEFLATED) as z:\n"
+                 " for d,_,fs in os.walk(\".\"):\n"
+                 "  for f in fs:\n"
+                 "   p=os.path.join(d,f)[2:]\n"
+                 "   with open(p,\"rb\") as s, z.open(p,\"w\",force_zip64=True) as t: t.write(s.read())'"},
+      // Prepended data: the offsets inside are off by the prefix, as in another SFX.
+      {"prefixed", "zip -q -r ../plain.zip . && (head -c 5000 /dev/urandom; cat ../plain.zip) >../prefixed.zip"},
+      // Encrypted with data descriptors: the password check byte comes from the time.
+      {"zipcrypt", "bsdtar --format zip --options zip:encryption=zipcrypt --passphrase pw -cf ../zipcrypt.zip .", "pw"},
+  };
+  for (const Maker &maker : makers) {
+    SCOPED_TRACE(maker.label);
+    std::string zip = tmp.File(std::string(maker.label) + ".zip"), sfx = tmp.File(std::string(maker.label) + ".exe");
+    ASSERT_EQ(RunCommand("cd " + ShellQuote(in) + " && " + maker.command), 0);
+    CommandResult built = RunCapture(tmp, BuildCommand(tmp, "", sfx, zip));
+    ASSERT_EQ(built.status, 0) << built.output;
+    std::string ours = tmp.File(std::string("ours-") + maker.label), theirs = tmp.File(std::string("unzip-") + maker.label);
+    std::string password = ShellQuote(maker.password);
+    ASSERT_EQ(RunCommand(kOstrel + " extract --password " + password + " " + ShellQuote(sfx) + " " +
+                         ShellQuote(ours) + " >/dev/null"),
+              0);
+    RunCommand("unzip -qq -P " + password + " -d " + ShellQuote(theirs) + " " + ShellQuote(zip) + " 2>/dev/null");
+    EXPECT_EQ(ListTree(ours), ListTree(theirs));
+    EXPECT_FALSE(ListTree(ours).empty());
+    CommandResult strict = RunCapture(tmp, "unzip -tq -P " + password + " " + ShellQuote(sfx));
+    EXPECT_EQ(strict.output.find("warning"), std::string::npos) << strict.output;
+  }
+}
+
+// Every refusal leaves the folder of the output as it was: no output, no
+// temporary file, an older output untouched.
+TEST(Build, RefusalsWriteNothing) {
+  TempFolder tmp;
+  auto zipOf = [](const std::string &name, uint16_t method = 8) {
+    ZipEntrySpec entry;
+    entry.name = name;
+    entry.data = TextBytes("inhalt");
+    entry.method = method;
+    entry.flags = 0x0800;  // UTF-8 names
+    return BuildZip({entry});
+  };
+  Bytes huge = zipOf("riesig.bin", 0);
+  uint32_t directory = GetLe32(huge, huge.size() - ZIP_END_SIZE + 16);
+  PutLe32(huge, directory + 24, 0x80000000u);  // central uncompressed size: 2 GiB
+  // 65,536 entries need ZIP64 end records: the plain one's count says 0xFFFF.
+  std::vector<ZipEntrySpec> manySpecs(65536);
+  for (size_t i = 0; i < manySpecs.size(); i++) manySpecs[i].name = "f" + std::to_string(i), manySpecs[i].method = 0;
+  Bytes many = BuildZip(manySpecs);
+  size_t endAt = many.size() - ZIP_END_SIZE;
+  Bytes end(many.begin() + endAt, many.end());
+  many.resize(endAt);
+  Bytes end64(56 + 20, 0);
+  PutLe32(end64, 0, 0x06064B50u);       // ZIP64 end record
+  PutLe32(end64, 4, 44);                // its size after this field
+  PutLe16(end64, 12, 45), PutLe16(end64, 14, 45);
+  PutLe32(end64, 24, 65536), PutLe32(end64, 32, 65536);
+  PutLe32(end64, 40, GetLe32(end, 12)), PutLe32(end64, 48, GetLe32(end, 16));
+  PutLe32(end64, 56, 0x07064B50u);      // locator
+  PutLe32(end64, 64, (uint32_t)endAt);  // where the ZIP64 end record lies
+  PutLe32(end64, 72, 1);
+  PutLe16(end, 8, 0xFFFF), PutLe16(end, 10, 0xFFFF);
+  many.insert(many.end(), end64.begin(), end64.end());
+  many.insert(many.end(), end.begin(), end.end());
+  struct Case {
+    const char *label;
+    Bytes zip;            // input archive; empty: the example folder
+    std::string options;
+    int status;
+    const char *message;  // part of what the user is told
+  } cases[] = {
+      {"intro text", {}, "--intro-text " + std::string(512, 'a'), 2, "at most 511"},
+      {"caption", {}, "--intro-caption " + std::string(264, 'a'), 2, "at most 263"},
+      {"info text", {}, "--info-text " + std::string(512, 'a'), 2, "at most 511"},
+      {"run file", {}, "--run " + std::string(256, 'a'), 2, "at most 255"},
+      {"folder", {}, "--default-folder " + std::string(256, 'a'), 2, "at most 255"},
+      {"text charset", {}, "--intro-text '\xE2\x82\xBD'", 2, "no Windows-1252 form"},  // rouble sign
+      {"long name", zipOf(std::string(260, 'n')), "", 1, "at most 259"},
+      // 140 umlauts: 140 bytes on Windows, but 280 as stored, more than the extractor reads.
+      {"long UTF-8 name", zipOf([] { std::string s; for (int i = 0; i < 140; i++) s += "\xC3\xA4"; return s; }()),
+       "", 1, "as stored"},
+      {"parent", zipOf("a/../../b.txt"), "", 1, "'..'"},
+      {"drive", zipOf("C:/b.txt"), "", 1, "drive letter"},
+      {"device", zipOf("ordner/con.txt"), "", 1, "Windows device"},
+      {"name charset", zipOf("\xE6\x97\xA5.txt"), "", 1, "no Windows-1252 form"},
+      {"2 GiB", huge, "", 1, "below 2 GiB"},
+      {"entries", many, "", 1, "at most 65535"},
+      {"bzip2", zipOf("b.txt", 12), "", 1, "bzip2"},
+      {"LZMA", zipOf("b.txt", 14), "", 1, "LZMA"},
+      {"Zstandard", zipOf("b.txt", 93), "", 1, "Zstandard"},
+      {"AES", zipOf("b.txt", 99), "", 1, "AES"},
+      {"not a ZIP", TextBytes("just text"), "", 1, "not a ZIP archive"},
+  };
+  std::string examples = std::string(OSTREL_SOURCE_DIR) + "/examples";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string out = tmp.File(std::string("out-") + c.label);
+    RunCommand("mkdir -p " + ShellQuote(out));
+    WriteFileBytes(out + "/setup.exe", TextBytes("older build"));
+    std::string input = examples;
+    if (!c.zip.empty()) WriteFileBytes(input = tmp.File("input.zip"), c.zip);
+    CommandResult run = RunCapture(tmp, BuildCommand(tmp, c.options, out + "/setup.exe", input));
+    EXPECT_EQ(run.status, c.status) << run.output;
+    EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+    EXPECT_EQ(ListTree(out), (std::vector<std::pair<std::string, Bytes>>{{"setup.exe", TextBytes("older build")}}));
+  }
+}
+
+// The settings block and texts at the end of the unpacked image, read by
+// the layout alone: texts back to back, then the 21-byte block.
+TEST(Build, SettingsReachTheBlock) {
+  TempFolder tmp;
+  WriteFileBytes(tmp.File("wiederholt.cfg"),
+                 TextBytes("# repeated builds\ninteractive\nintro-text = Zeile 1\\nZeile 2\nintro-style ok-cancel\n"));
+  struct Case {
+    std::string options;
+    int16_t silent, overwrite, style;
+    std::string texts[5];  // Windows-1252: intro, caption, info, run, folder
+  } cases[] = {
+      {"", 1, 1, 0, {}},
+      {"--interactive --intro-text 'Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x93 Hallo' --intro-caption Titel --intro-style yes-no "
+       "--info-text Info --run setup.exe --default-folder 'C:\\Ziel'",
+       0, 1, 1, {"Gr\xFC\xDF" "e \x96 Hallo", "Titel", "Info", "setup.exe", "C:\\Ziel"}},
+      {"--quiet-silent --no-overwrite-option", -1, 0, 0, {}},
+      {"--silent-mode 7 --overwrite-mode -3 --interactive --silent", 1, -3, 0, {}},
+      {"--settings " + ShellQuote(tmp.File("wiederholt.cfg")) + " --intro-caption Danach", 0, 1, 2,
+       {"Zeile 1\r\nZeile 2", "Danach", "", "", ""}},
+  };
+  std::string examples = std::string(OSTREL_SOURCE_DIR) + "/examples";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options);
+    std::string sfx = tmp.File("s.exe");
+    CommandResult run = RunCapture(tmp, BuildCommand(tmp, c.options, sfx, examples));
+    ASSERT_EQ(run.status, 0) << run.output;
+    Bytes image = ImageOf(ReadFileBytes(sfx));
+    ASSERT_GT(image.size(), (size_t)SFX_SETTINGS_SIZE);
+    const uint8_t *block = image.data() + image.size() - SFX_SETTINGS_SIZE;
+    EXPECT_EQ(std::string((const char *)block, 5), "ZVTKQ");
+    size_t lengths[5] = {GetLe16(image, image.size() - 16), GetLe16(image, image.size() - 14),
+                         GetLe16(image, image.size() - 12), block[11], block[12]};
+    size_t at = image.size() - SFX_SETTINGS_SIZE;
+    for (size_t length : lengths) at -= length;
+    for (int i = 0; i < 5; i++) {
+      EXPECT_EQ(std::string((const char *)image.data() + at, lengths[i]), c.texts[i]) << "text " << i;
+      at += lengths[i];
+    }
+    EXPECT_EQ((int16_t)GetLe16(image, image.size() - 8), c.style);
+    EXPECT_EQ((int16_t)GetLe16(image, image.size() - 6), c.overwrite);
+    EXPECT_EQ((int16_t)GetLe16(image, image.size() - 4), c.silent);
+    // The program in front of the texts is the extractor, unchanged.
+    EXPECT_EQ(Bytes(image.begin(), image.begin() + 3018), ReadFileBytes(tmp.File("extractor.exe")));
+  }
+}
+
+TEST(Build, SameInputSameBytes) {
+  TempFolder tmp;
+  MakeTree(tmp.File("one"));
+  // A copy elsewhere with the times kept; a copy with fresh times, which
+  // only SOURCE_DATE_EPOCH makes equal.
+  RunCommand("cp -a " + ShellQuote(tmp.File("one")) + " " + ShellQuote(tmp.File("kept")));
+  RunCommand("sleep 2; cp -r " + ShellQuote(tmp.File("one")) + " " + ShellQuote(tmp.File("fresh")));
+  struct Case {
+    const char *copy;
+    const char *environment;
+  } cases[] = {{"kept", ""}, {"fresh", "SOURCE_DATE_EPOCH=1700000000 "}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.copy);
+    ASSERT_EQ(RunCommand(c.environment + BuildCommand(tmp, "--interactive", tmp.File("a.exe"), tmp.File("one"))), 0);
+    ASSERT_EQ(RunCommand(c.environment + BuildCommand(tmp, "--interactive", tmp.File("b.exe"), tmp.File(c.copy))), 0);
+    EXPECT_EQ(ReadFileBytes(tmp.File("a.exe")), ReadFileBytes(tmp.File("b.exe")));
+  }
+}
+
+TEST(Build, SignedSfxVerifiesAndStaysAZip) {
+  if (RunCommand("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+    GTEST_SKIP() << "osslsigncode or openssl missing (scripts/setup installs them)";
+  TempFolder tmp;
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(tmp.path()) +
+                       " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2"
+                       " -subj '/CN=Ostrel Test' 2>/dev/null"),
+            0);
+  std::string sfx = tmp.File("signed.exe"), examples = std::string(OSTREL_SOURCE_DIR) + "/examples";
+  CommandResult built = RunCapture(tmp, BuildCommand(tmp, "--sign-cert " + ShellQuote(tmp.File("cert.pem")) + " --sign-key " +
+                                                    ShellQuote(tmp.File("key.pem")),
+                                           sfx, examples));
+  ASSERT_EQ(built.status, 0) << built.output;
+  CommandResult verify = RunCapture(tmp, "osslsigncode verify -CAfile " + ShellQuote(tmp.File("cert.pem")) + " -in " + ShellQuote(sfx));
+  EXPECT_EQ(verify.status, 0) << verify.output;
+  // The end record's comment reaches exactly to the end of the file.
+  Bytes data = ReadFileBytes(sfx);
+  size_t end = data.size();
+  while (end >= ZIP_END_SIZE && GetLe32(data, end - ZIP_END_SIZE) != 0x06054B50u) end--;
+  ASSERT_GE(end, (size_t)ZIP_END_SIZE);
+  EXPECT_EQ(end + GetLe16(data, end - 2), data.size());
+  EXPECT_GT(GetLe16(data, end - 2), 0);
+  CommandResult strict = RunCapture(tmp, "unzip -t " + ShellQuote(sfx) + " && python3 -W error -c 'import sys,zipfile; "
+                                                              "sys.exit(1 if zipfile.ZipFile(sys.argv[1]).testzip() else 0)' " +
+                                   ShellQuote(sfx));
+  EXPECT_EQ(strict.status, 0) << strict.output;
+  EXPECT_EQ(strict.output.find("warning"), std::string::npos) << strict.output;
+  EXPECT_EQ(RunCommand(kOstrel + " extract " + ShellQuote(sfx) + " " + ShellQuote(tmp.File("x")) + " >/dev/null"), 0);
+  EXPECT_EQ(RunCommand("diff -r " + ShellQuote(examples) + " " + ShellQuote(tmp.File("x"))), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// info, list and test over a built file, and the damage test must find.
+TEST(Build, InspectCommandsSeeWhatWentIn) {
+  TempFolder tmp;
+  std::string sfx = tmp.File("p.exe"), examples = std::string(OSTREL_SOURCE_DIR) + "/examples";
+  ASSERT_EQ(RunCommand(BuildCommand(tmp, "--password 'gehe im' --interactive", sfx, examples) + " 2>/dev/null"), 0);
+  Bytes damaged = ReadFileBytes(sfx);
+  size_t name = std::string(damaged.begin(), damaged.end()).find("Liesmich.txt");  // first local header's name
+  ASSERT_NE(name, std::string::npos);
+  damaged[name + 40] ^= 0x55;
+  WriteFileBytes(tmp.File("damaged.exe"), damaged);
+  ZipEntrySpec hostile;
+  hostile.name = "../b\x81se.txt";  // OEM name from a DOS host: the umlaut is 0x81
+  hostile.data = TextBytes("x");
+  WriteFileBytes(tmp.File("hostile.zip"), BuildZip({hostile}));
+  struct Case {
+    std::string command;
+    int status;
+    const char *shown;
+  } cases[] = {
+      {"info " + ShellQuote(sfx), 0, "silent mode     0 (interactive"},
+      {"info --json " + ShellQuote(sfx), 0, "\"silentMode\": 0"},
+      {"list " + ShellQuote(sfx), 0, "Unterordner/\xC3\x9C" "bersicht.txt"},
+      {"list " + ShellQuote(tmp.File("hostile.zip")), 0, "../b\xC3\xBCse.txt   [refused by the extractor: a '..'"},
+      {"test --password 'gehe im' " + ShellQuote(sfx), 0, "all 5 files intact"},
+      {"test --password falsch " + ShellQuote(sfx) + " </dev/null", 1, "code 9961"},
+      {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "1 of 5 entries failed"},
+  };
+  for (const Case &c : cases) {
+    CommandResult run = RunCapture(tmp, kOstrel + " " + c.command);
+    EXPECT_EQ(run.status, c.status) << c.command << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.shown), std::string::npos) << c.command << "\n" << run.output;
+  }
+}
+
+// Windows asks for administrator rights for setup/install/update names
+// unless the stub has a manifest: the builder warns exactly then.
+TEST(Build, ManifestWarningForInstallerNames) {
+  TempFolder tmp;
+  WriteFileBytes(tmp.File("with-manifest.exe"), FakeStub(true));
+  std::string examples = std::string(OSTREL_SOURCE_DIR) + "/examples";
+  struct Case {
+    const char *output;
+    bool manifest;
+    bool warned;
+  } cases[] = {{"Setup.exe", false, true}, {"mein-update.exe", false, true}, {"paket.exe", false, false},
+               {"setup.exe", true, false}};
+  for (const Case &c : cases) {
+    std::string options = c.manifest ? "--stub " + ShellQuote(tmp.File("with-manifest.exe")) : "";
+    CommandResult run = RunCapture(tmp, BuildCommand(tmp, options, tmp.File(c.output), examples));
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("no manifest") != std::string::npos, c.warned) << c.output << "\n" << run.output;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,473 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the extractor program under wine64 and Xvfb.
+
+usage: run_extractor_e2e.py --native BUILD_NATIVE --win64 BUILD_WIN64
+
+SFX files are made by 'ostrel build' (BUILD_NATIVE/builder/ostrel) from the
+win64 stub and extractor. Each scenario is one row of SCENARIOS: the build
+options, the files that exist before the run, the steps a user takes (boxes
+and dialogs found, read and answered through the UI driver), then the exit
+code, the files and the run file's marker that must follow.
+
+The extractor's own exit code is only visible when it is started the way
+the stub starts it (the stub's own code is 1 after any completed run), so
+most rows run the unpacked image with its launch trailer directly; the
+delivered-settings row runs the SFX file through the stub as a user would.
+
+Screenshots of every dialog and box go to BUILD_WIN64/e2e-artifacts; the
+whole run shares one Wine prefix with a 1024x768 virtual desktop, so the
+captions are drawn. One line per check; exit code 1 when any check failed.
+"""
+import argparse
+import datetime
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import Checks  # noqa: E402
+from wine_session import WINE, Control, WineSession, wait_for  # noqa: E402
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BOX = "#32770"
+BOX_TEXT_ID = 0xFFFF  # the static that holds a message box's text
+ROOT = "e2e"          # C:\e2e\<scenario>\ holds each scenario's SFX file
+
+
+def resource_ids():
+    """The dialog and control numbers, from the header the code uses."""
+    ids = {}
+    with open(os.path.join(SOURCE, "extractor", "resources", "resource_ids.h")) as f:
+        for name, value in re.findall(r"#define (ID\w+) (\d+)", f.read()):
+            ids[name] = int(value)
+    return ids
+
+
+ID = resource_ids()
+
+
+def cp(text):
+    return text.encode("cp1252")
+
+
+def counter_line(files, errors, warnings):
+    return cp("Dateien entpackt: %d   Fehler: %d   Warnungen: %d" % (files, errors, warnings))
+
+
+def failure(text, files, errors=1):
+    """Summary of a failed run: the code's text ends in CR LF."""
+    return cp("\r\nFehler: " + text + "\r\n\r\n\r\n") + counter_line(files, errors, 0)
+
+
+CANCELLED = lambda files: cp("\r\nAbbruch durch Anwender.\r\n\r\n") + counter_line(files, 0, 0)  # noqa: E731
+NO_ARCHIVE = failure("Das Archiv ist anscheinend kein g\u00fcltiges Archiv.", 0)
+CRC_FAILED = failure("Pr\u00fcfsummenfehler.", 1)
+NO_TAIL = cp("Dieses Programm ist der Entpacker eines selbstentpackenden Archivs und kann nicht "
+             "allein gestartet werden. Bitte starten Sie die SFX-Datei selbst.")
+INFO_START = cp("Dieses SFX-Archiv wurde mit der Ostrel-Technologie erzeugt.\n\n")
+HELP = cp("Klicken Sie auf die Schaltfl\u00e4che 'Entpacken', um alle Dateien dieses Archivs zu "
+          "extrahieren.\r\nAlle Dateien werden in den in 'Zielordner' angegebenen Ordner entpackt. "
+          "Sofern dieser\r\nOrdner noch nicht existiert, wird er erzeugt.")
+CRC_WARNING = cp("Falscher CRC! Die Datei kaputt.txt ist moeglicherweise beschaedigt!")
+PASSWORD_PROMPT = cp('Der Zugriff auf die Datei "eins.txt" ist nur mit einem Pa\u00dfwort m\u00f6glich.'
+                     '\n\nBitte geben Sie das korrekte Pa\u00dfwort an.')
+REPLACE_HEADER = cp("Dieser Ordner enth\u00e4lt bereits eine Datei namens 'eins.txt'.")
+# FormatMessageA turns the template's line feed into CR LF; Wine adds AM/PM
+# to a time asked for in 24-hour format.
+DESCRIPTION = re.compile(rb"^\d+ (Bytes|KB)\r?\nge\xe4ndert am .+, \d\d:\d\d(:\d\d)?( [AP]M)?$")
+
+# Entry contents; the archive's time stamp of every entry.
+FILES = {"eins.txt": b"eins\r\n", "zwei.txt": b"zwei\r\n" * 300, "Unter\\drei.txt": b"drei\r\n"}
+STAMP = (2021, 6, 15, 10, 20, 30)
+BIG = 2 << 20  # bytes of the large entry
+
+
+# ---- scenario table ---------------------------------------------------------
+#
+# build:   options of 'ostrel build'; "damaged" builds from a ZIP archive whose
+#          entry kaputt.txt has a wrong CRC, "big" adds a large entry first,
+#          "payload" adds the test program payload.exe, "cut" removes the archive
+# before:  files that exist in the target folder before the run: name -> bytes
+#          (a name ending in "!" is made read-only)
+# steps:   ("intro", caption, text, button)   the intro box
+#          ("main", {id: (text or None, state)}) the main dialog's controls
+#          ("info", expected start)  ("help",)  Info / Hilfe boxes, answered OK
+#          ("set", id, text)         ("press", "1" or "1,2")
+#          ("password", typed)       ("replace", button)   ("chooser",)
+#          ("box", caption, text, button)   any other box, text checked exactly
+# exit:    the extractor's exit code
+# after:   name -> bytes (present) or None (absent), relative to the target
+# target:  target folder below the scenario's folder ("" = the folder itself)
+# marker:  1 when the run file must have been started, 0 when not
+
+S = lambda **row: row  # noqa: E731
+SCENARIOS = [
+    S(name="delivered", build=[], via_stub=1,
+      before={"eins.txt!": b"alt", "zwei.txt": b"alt"},
+      steps=[], exit=None, after=dict(FILES)),
+    S(name="delivered-exit", build=[], steps=[], exit=0, after=dict(FILES)),
+    S(name="unopenable", build=["cut"], steps=[("box", "Hinweis", NO_ARCHIVE, 1)], exit=1, after={}),
+    S(name="damaged-silent", build=["damaged"],
+      steps=[("box", "Hinweis", CRC_FAILED, 1)], exit=1, after={"kaputt.txt": None}),
+    S(name="quiet-failing", build=["cut", "--quiet-silent"], steps=[], exit=0, after={}),
+    S(name="no-tail", build=["alone"], steps=[("box", "Ostrel Self Extractor", NO_TAIL, 1)], exit=0,
+      after={}),
+    S(name="intro-ok", build=["--interactive", "--intro-text", "Willkommen!", "--intro-caption", "Gru\u00df",
+                              "--intro-style", "ok"],
+      steps=[("intro", "Gru\u00df", "Willkommen!", 1), ("main", {}), ("press", "2")], exit=0, after={}),
+    S(name="intro-no", build=["--interactive", "--intro-text", "Weiter?", "--intro-style", "yes-no"],
+      steps=[("intro", "Hinweis", "Weiter?", 7)], exit=0, after={"eins.txt": None}),
+    S(name="intro-cancel", build=["--interactive", "--intro-text", "Los?", "--intro-style", "ok-cancel"],
+      steps=[("intro", "Hinweis", "Los?", 2)], exit=0, after={"eins.txt": None}),
+    S(name="dialog", build=["--interactive", "--no-overwrite-option"],
+      steps=[("main", {ID["IDC_MAIN_FOLDER"]: ("C:\\e2e\\dialog\\", "ve"),
+                       ID["IDC_MAIN_OVERWRITE"]: (None, "e"), ID["IDC_MAIN_RUN"]: (None, "e"),
+                       ID["IDC_MAIN_PROGRESS"]: ("", "e")}),
+             ("info", INFO_START), ("help",), ("chooser",), ("press", "2")],
+      exit=0, after={"eins.txt": None}),
+    S(name="typed-folder", build=["--interactive", "payload", "--run", "Programme\\payload.exe",
+                                  "--info-text", "Zeile eins"],
+      steps=[("main", {ID["IDC_MAIN_OVERWRITE"]: ("&Dateien ohne Nachfrage \u00fcberschreiben", "vec"),
+                       ID["IDC_MAIN_RUN"]: ("&Nach dem Entpacken payload.exe starten.", "vec")}),
+             ("info", cp("Zeile eins\r\n\r\n") + INFO_START),
+             ("set", ID["IDC_MAIN_FOLDER"], "C:\\e2e\\typed-folder\\Ziel"), ("press", "1"),
+             ("box", "Hinweis", counter_line(4, 0, 0), 1)],
+      exit=1, target="Ziel", after=dict(FILES), marker=1),
+    S(name="overwrite", build=["--interactive", "--no-overwrite-option"],
+      before={"eins.txt!": b"alt1", "zwei.txt": b"alt2", "Unter\\drei.txt": b"alt3"},
+      steps=[("press", "1"), ("replace", ID["IDC_BUTTON_NO"]), ("replace", ID["IDC_REPLACE_ALL"]),
+             ("box", "Hinweis", counter_line(2, 0, 0), 1)],
+      exit=1, after={"eins.txt": b"alt1", "zwei.txt": FILES["zwei.txt"],
+                     "Unter\\drei.txt": FILES["Unter\\drei.txt"]}),
+    S(name="overwrite-stop", build=["--interactive", "--no-overwrite-option"], before={"eins.txt": b"alt"},
+      steps=[("press", "1"), ("replace", ID["IDC_BUTTON_CANCEL"]), ("box", "Hinweis", CANCELLED(0), 1)],
+      exit=1, after={"eins.txt": b"alt", "zwei.txt": None}),
+    S(name="cancel-large", build=["--interactive", "big"],
+      steps=[("press", "1,2"), ("box", "Hinweis", CANCELLED(1), 1)],
+      exit=1, after={"gross.bin": None, "eins.txt": None}),
+    S(name="password", build=["--interactive", "--password", "geheim"],
+      steps=[("press", "1"), ("password", "falsch"), ("password", ""), ("password", "geheim"),
+             ("box", "Hinweis", counter_line(3, 0, 0), 1)],
+      exit=1, after=dict(FILES)),
+    S(name="crc-ok", build=["--interactive", "damaged"],
+      steps=[("press", "1"), ("box", "Warnung", CRC_WARNING, 1),
+             ("box", "Hinweis", counter_line(1, 0, 1), 1)],
+      exit=1, after={"kaputt.txt": b"Dies ist nicht der Inhalt, den die CRC beschreibt."}),
+    S(name="crc-cancel", build=["--interactive", "damaged", "payload", "--run", "payload.exe"],
+      steps=[("press", "1"), ("box", "Warnung", CRC_WARNING, 2), ("box", "Hinweis", CRC_FAILED, 1)],
+      exit=1, after={"kaputt.txt": None}, marker=0),
+]
+
+
+# ---- building the test files ------------------------------------------------
+
+def write_input_zip(path, damaged, big, payload):
+    """The archive every row starts from, written entry by entry."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        if big:
+            info = zipfile.ZipInfo("gross.bin", STAMP)
+            archive.writestr(info, os.urandom(BIG), zipfile.ZIP_STORED)
+        if damaged:
+            archive.writestr(zipfile.ZipInfo("kaputt.txt", STAMP), b"X" * 50, zipfile.ZIP_STORED)
+        else:
+            for name, data in FILES.items():
+                archive.writestr(zipfile.ZipInfo(name.replace("\\", "/"), STAMP), data)
+        if payload:
+            archive.write(payload, "payload.exe")
+    if damaged:
+        # Same length, other bytes: the stored CRC no longer fits.
+        with open(path, "r+b") as f:
+            data = f.read()
+            at = data.index(b"X" * 50)
+            f.seek(at)
+            f.write(b"Dies ist nicht der Inhalt, den die CRC beschreibt.")
+
+
+def wine_run(wine, args, timeout, env=None):
+    """Runs a Windows program; returns (exit code, output). The output goes
+    through a file, not a pipe: a program that happens to start the
+    virtual desktop hands it its handles, and a pipe held open by the
+    desktop would never report its end."""
+    with open(os.path.join(wine.work_dir, "output.txt"), "w+b") as output:
+        try:
+            code = subprocess.run([WINE] + list(args), env=wine.env(env), stdin=subprocess.DEVNULL,
+                                  stdout=output, stderr=subprocess.DEVNULL, timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            code = "timeout"
+        output.seek(0)
+        return code, output.read()
+
+
+class Runner:
+    def __init__(self, checks, wine, ostrel, win64, artifacts):
+        self.checks = checks
+        self.wine = wine
+        self.ostrel = ostrel
+        self.win64 = win64
+        self.artifacts = artifacts
+        self.payload = os.path.join(win64, "tests", "win", "payload.exe")
+        self.shots = set()
+
+    def ui(self, *args, timeout=20000):
+        """Runs the UI driver; returns (exit code, [Control])."""
+        result = wine_run(self.wine, [self.wine.ui_driver] + list(args) + ["--timeout", str(timeout)],
+                          timeout / 1000 + 30)
+        lines = result[1].decode("ascii", "replace").splitlines()
+        return result[0], [Control(line) for line in lines if line.startswith(("window\t", "control\t"))]
+
+    def shot(self, name):
+        if name not in self.shots:
+            self.shots.add(name)
+            self.wine.screenshot(os.path.join(self.artifacts, name + ".png"))
+
+    def build(self, row, folder):
+        """Writes the row's SFX file into folder; returns its Linux path."""
+        options = [option for option in row["build"]
+                   if option not in ("damaged", "big", "payload", "cut", "alone")]
+        source = os.path.join(folder, "..", row["name"] + "-input.zip")
+        write_input_zip(source, "damaged" in row["build"], "big" in row["build"],
+                        self.payload if "payload" in row["build"] else None)
+        sfx = os.path.join(folder, row["name"] + ".exe")
+        built = subprocess.run([self.ostrel, "build", "-q", "--arch", "win64",
+                                "--stub", os.path.join(self.win64, "stub", "stub.exe"),
+                                "--extractor", os.path.join(self.win64, "extractor", "extractor.exe"),
+                                "-o", sfx] + options + [source],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.checks.check("%s: built" % row["name"], built.returncode == 0, built.stderr.decode())
+        if "cut" in row["build"]:
+            # Stub and stage only: the archive starts at its first local header
+            # (the builder's offsets count from the start of the file).
+            with zipfile.ZipFile(sfx) as archive:
+                start = min(info.header_offset for info in archive.infolist())
+            with open(sfx, "r+b") as f:
+                f.truncate(start)
+        return sfx
+
+    def unpack(self, sfx_data):
+        stage = os.path.join(self.wine.work_dir, "stage.bin")
+        image = os.path.join(self.wine.work_dir, "image.bin")
+        with open(stage, "wb") as f:
+            f.write(sfx_data[8192:])
+        subprocess.run([self.ostrel, "unpack", stage, image], check=True, stdout=subprocess.DEVNULL)
+        with open(image, "rb") as f:
+            return f.read()
+
+    def launch_image(self, row, sfx, windows_sfx):
+        """The extractor as the stub starts it: the unpacked image, then the
+        SFX path and its length. For "alone", the image without them."""
+        with open(sfx, "rb") as f:
+            image = self.unpack(f.read())
+        if "alone" not in row["build"]:
+            path = cp(windows_sfx)
+            image += path + struct.pack("<H", len(path))
+        launched = os.path.join(os.path.dirname(sfx), "..", row["name"] + "-extractor.exe")
+        with open(launched, "wb") as f:
+            f.write(image)
+        return "C:\\%s\\%s-extractor.exe" % (ROOT, row["name"])
+
+    # ---- steps --------------------------------------------------------------
+
+    def box(self, label, caption, text, button, shot):
+        """Reads a message box and answers it; the screenshot is taken
+        first, for a box not seen yet (which then costs one more driver run)."""
+        if shot not in self.shots:
+            if self.ui("wait-window", "--class", BOX, "--title", caption)[0] == 0:
+                self.shot(shot)
+        code, controls = self.ui("click", "--dump", "--class", BOX, "--title", caption, "--id", str(button))
+        shown = [c.text for c in controls if c.kind == "control" and c.id == BOX_TEXT_ID]
+        if not self.checks.check("%s: box '%s' shown" % (label, caption), code == 0 and shown, "no box"):
+            return False
+        if text is not None:
+            self.checks.equal("%s: box '%s' text" % (label, caption), shown[0], text)
+        return True
+
+    def main_controls(self, title):
+        code, controls = self.ui("dump", "--class", BOX, "--title", title)
+        return code == 0, {c.id: c for c in controls if c.kind == "control"}
+
+    def step(self, row, title, step):
+        label, kind = row["name"], step[0]
+        if kind == "intro":
+            return self.box(label, step[1], cp(step[2]), step[3], "intro")
+        if kind == "box":
+            shot = {"Warnung": "crc-warning", "Hinweis": "summary-" + label}.get(step[1], "box-" + label)
+            return self.box(label, step[1], step[2], step[3], shot)
+        if kind == "main":
+            found, controls = self.main_controls(title)
+            if not self.checks.check("%s: main dialog '%s'" % (label, title), found, "not found"):
+                return False
+            self.shot("main-" + label)
+            for control_id, (text, state) in step[1].items():
+                control = controls.get(control_id)
+                if text is not None:
+                    self.checks.equal("%s: control %d text" % (label, control_id),
+                                      control and control.text, cp(text))
+                self.checks.equal("%s: control %d state" % (label, control_id), control and control.state, state)
+            return True
+        if kind in ("info", "help"):
+            self.ui("click", "--class", BOX, "--title", title, "--id", str(ID["IDC_MAIN_" + kind.upper()]))
+            caption = "Information" if kind == "info" else "Hilfe"
+            code, controls = self.ui("dump", "--class", BOX, "--title", caption)
+            shown = [c.text for c in controls if c.kind == "control" and c.id == BOX_TEXT_ID]
+            expected = step[1] if kind == "info" else HELP
+            ok = shown and (shown[0].startswith(expected) if kind == "info" else shown[0] == expected)
+            self.checks.check("%s: %s box text" % (label, caption), ok, "got %r" % shown)
+            self.shot(kind)
+            self.ui("click", "--class", BOX, "--title", caption, "--id", "1")
+            return bool(self.ui("wait-gone", "--class", BOX, "--title", caption)[0] == 0)
+        if kind == "set":
+            return self.ui("set-text", "--class", BOX, "--title", title, "--id", str(step[1]),
+                           "--text", step[2])[0] == 0
+        if kind == "press":
+            return self.ui("command", "--class", BOX, "--title", title, "--id", step[1])[0] == 0
+        if kind == "password":
+            caption = "Ostrel Self Extractor"
+            code, controls = self.ui("dump", "--class", BOX, "--title", caption)
+            prompt = [c.text for c in controls if c.kind == "control" and c.id == ID["IDC_PASSWORD_PROMPT"]]
+            field = [c.text for c in controls if c.kind == "control" and c.id == ID["IDC_PASSWORD_FIELD"]]
+            self.checks.equal("%s: password prompt before '%s'" % (label, step[1]),
+                              (prompt, field), ([PASSWORD_PROMPT], [b""]))
+            self.shot("password")
+            self.ui("set-text", "--class", BOX, "--title", caption, "--id", str(ID["IDC_PASSWORD_FIELD"]),
+                    "--text", step[1])
+            self.ui("command", "--class", BOX, "--title", caption, "--id", "1")
+            self.wait_replaced(caption)
+            return True
+        if kind == "replace":
+            caption = "Ersetzen von Dateien best\u00e4tigen"
+            code, controls = self.ui("dump", "--class", BOX, "--title", caption)
+            texts = {c.id: c.text for c in controls if c.kind == "control"}
+            if not self.checks.check("%s: overwrite dialog" % label, code == 0, "not shown"):
+                return False
+            self.shot("overwrite")
+            if step[1] == ID["IDC_BUTTON_NO"]:  # the first question, about eins.txt
+                self.checks.equal("%s: overwrite header" % label, texts.get(ID["IDC_REPLACE_HEADER"]),
+                                  REPLACE_HEADER)
+                self.checks.equal("%s: overwrite question lines" % label,
+                                  (texts.get(ID["IDC_REPLACE_QUESTION"]), texts.get(ID["IDC_REPLACE_WITH"])),
+                                  (cp("M\u00f6chten Sie die existierende Datei"), b"mit dieser ersetzen?"))
+                for control_id in (ID["IDC_REPLACE_OLD_TEXT"], ID["IDC_REPLACE_NEW_TEXT"]):
+                    text = texts.get(control_id, b"")
+                    self.checks.check("%s: description %d" % (label, control_id), DESCRIPTION.match(text),
+                                      "got %r" % text)
+            self.ui("command", "--class", BOX, "--title", caption, "--id", str(step[1]))
+            self.wait_replaced(caption)
+            return True
+        if kind == "chooser":
+            caption = "Verzeichnis w\u00e4hlen"
+            self.ui("command", "--class", BOX, "--title", title, "--id", str(ID["IDC_MAIN_BROWSE"]))
+            code, _ = self.ui("wait-window", "--class", BOX, "--title", caption)
+            if not self.checks.check("%s: folder chooser shown" % label, code == 0, "not shown"):
+                return False
+            self.shot("folder-chooser")
+            self.ui("command", "--class", BOX, "--title", caption, "--id", "1")
+            self.ui("wait-gone", "--class", BOX, "--title", caption)
+            _, controls = self.main_controls(title)
+            folder = controls.get(ID["IDC_MAIN_FOLDER"])
+            # Started in C:\e2e, the chooser opens there; Ok gives that folder.
+            return self.checks.equal("%s: chosen folder" % label, folder and folder.text, b"C:\\e2e\\")
+        raise ValueError("unknown step %r" % (step,))
+
+    def wait_replaced(self, caption):
+        """After an answer: the dialog goes, or the next question of the
+        same caption takes its place before the driver sees it gone."""
+        self.ui("wait-gone", "--class", BOX, "--title", caption, timeout=2000)
+
+    # ---- one row --------------------------------------------------------------
+
+    def run(self, row):
+        name = row["name"]
+        folder = self.wine.drive_c(ROOT, name)
+        os.makedirs(folder, exist_ok=True)
+        sfx = self.build(row, folder)
+        windows_sfx = "C:\\%s\\%s\\%s.exe" % (ROOT, name, name)
+        target = os.path.join(folder, *row.get("target", "").split("\\")) if row.get("target") else folder
+        for entry, data in row.get("before", {}).items():
+            path = os.path.join(target, *entry.rstrip("!").split("\\"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+            if entry.endswith("!"):
+                os.chmod(path, 0o444)  # Wine shows a file without write permission as read-only
+        marker = self.wine.drive_c(ROOT, name + "-marker.txt")
+        env = {"OSTREL_PAYLOAD_REPORT": "C:\\%s\\%s-marker.txt" % (ROOT, name)}
+        program = windows_sfx if row.get("via_stub") else self.launch_image(row, sfx, windows_sfx)
+        process = subprocess.Popen([WINE, program], env=self.wine.env(env), cwd=self.wine.drive_c(ROOT),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        title = "Ostrel Self Extractor - %s.exe" % name
+        for step in row["steps"]:
+            if not self.step(row, title, step):
+                break
+        try:
+            code = process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            code = "timeout"
+        if row["exit"] is not None:
+            self.checks.equal("%s: exit code" % name, code, row["exit"])
+        elif row.get("via_stub"):
+            self.checks.equal("%s: stub exit code" % name, code, 1)
+        self.check_files(row, target)
+        if "marker" in row:
+            started = wait_for(lambda: os.path.exists(marker), 10 if row["marker"] else 1)
+            self.checks.equal("%s: run file started" % name, bool(started), bool(row["marker"]))
+            if row["marker"] and started:
+                with open(marker) as f:
+                    report = dict(line.split("=", 1) for line in f.read().splitlines())
+                self.checks.equal("%s: run file's current folder" % name,
+                                  bytes.fromhex(report.get("currentFolderHex", "")),
+                                  cp("C:\\%s\\%s\\%s" % (ROOT, name, row["target"])))
+
+    def check_files(self, row, target):
+        name = row["name"]
+        for entry, data in row["after"].items():
+            path = os.path.join(target, *entry.split("\\"))
+            if data is None:
+                self.checks.check("%s: %s absent" % (name, entry), not os.path.exists(path), "present")
+                continue
+            present = os.path.exists(path)
+            content = open(path, "rb").read() if present else None
+            self.checks.equal("%s: %s content" % (name, entry), content, data)
+            if present and data == FILES.get(entry):
+                stamp = datetime.datetime(*STAMP).timestamp()  # the prefix's time zone is the host's
+                self.checks.check("%s: %s time stamp" % (name, entry),
+                                  abs(os.path.getmtime(path) - stamp) <= 2,
+                                  "got %s" % datetime.datetime.fromtimestamp(os.path.getmtime(path)))
+                # Wine keeps the read-only attribute as the file's write permission bits.
+                self.checks.check("%s: %s writable" % (name, entry), os.stat(path).st_mode & 0o222,
+                                  "read-only")
+
+
+def main():
+    parser = argparse.ArgumentParser(description="End-to-end tests of the extractor under wine64.")
+    parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
+    parser.add_argument("--win64", required=True, help="win64 build folder")
+    parser.add_argument("--only", help="run only the scenarios whose name contains this text")
+    args = parser.parse_args()
+    checks = Checks()
+    ostrel = os.path.abspath(os.path.join(args.native, "builder", "ostrel"))
+    win64 = os.path.abspath(args.win64)
+    needed = [ostrel] + [os.path.join(win64, *p) for p in
+                         (("stub", "stub.exe"), ("extractor", "extractor.exe"),
+                          ("tests", "win", "uidriver.exe"), ("tests", "win", "payload.exe"))]
+    missing = [path for path in needed if not os.path.exists(path)]
+    if not checks.check("programs built", not missing, "missing: %s" % missing):
+        checks.finish()
+    work = os.path.join(win64, "e2e-extractor")
+    artifacts = os.path.join(win64, "e2e-artifacts")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(artifacts, exist_ok=True)
+    with WineSession(work, os.path.join(win64, "tests", "win", "uidriver.exe")) as wine:
+        runner = Runner(checks, wine, ostrel, win64, artifacts)
+        for row in SCENARIOS:
+            if not args.only or args.only in row["name"]:
+                runner.run(row)
+    checks.finish()
+
+
+if __name__ == "__main__":
+    main()
