@@ -175,12 +175,13 @@ FileHandle FileOpen(const char *path, const char *mode) {
   char native[NATIVE_PATH_BUFFER];
   if (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'n') return FILE_INVALID;
   if (!NativePath(path, native)) return FILE_INVALID;
-  if (mode[0] == 'w') {
+  if (mode[0] == 'w' || mode[0] == 'n') {
     // A file that does not exist yet (every temporary name) is simply
     // created: nothing to compare with Windows' rules, and no stat call.
+    // For "n" an existing name of any kind is a refusal anyway.
     int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return (FileHandle)fd;
-    if (errno != EEXIST) return FILE_INVALID;
+    if (errno != EEXIST || mode[0] == 'n') return FILE_INVALID;
   }
   struct stat info;
   int exists = stat(native, &info) == 0;
