@@ -217,10 +217,6 @@ static inline BitWord LoadWord(const uint8_t *p) {
   return w;
 }
 
-// Copies a match that lies inside the window behind to (distance <= the
-// write position) and ends at least FAST_MAX_OUTPUT - 2 bytes before the
-// window's end. Writes nothing beyond the match: those window bytes are
-// still history for later matches.
 // Copies length bytes from a source at least a word away from to (behind
 // it, or ahead of it in the window's tail for a match that wraps): word by
 // word; the last word ends at the copy's end and may rewrite bytes of the
@@ -256,6 +252,10 @@ static inline void CopyWords(uint8_t *to, const uint8_t *from, uint32_t length) 
   }
 }
 
+// Copies a match of a distance shorter than a word from behind to
+// (distance <= the write position), ending at least FAST_MAX_OUTPUT - 2
+// bytes before the window's end. Writes nothing beyond the match: those
+// window bytes are still history for later matches.
 static inline void CopyFast(uint8_t *to, uint32_t distance, uint32_t length) {
   const uint8_t *from = to - distance;
   enum { WORD = sizeof(BitWord) };

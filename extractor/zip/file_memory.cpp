@@ -8,6 +8,8 @@
 //
 // Results follow the Win32 layer (file_win32.cpp): -1 for failures, Win32
 // error codes from FileDelete and FileSetTime.
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <map>
@@ -64,7 +66,8 @@ struct Resolved {
 std::map<std::string, Node> nodes;  // by Resolved::key; drive roots are implicit
 std::vector<OpenFile> openFiles;
 uint32_t deviceCalls;
-int64_t writeLimit = -1;  // bytes FileWrite may still store; -1 = no limit
+int64_t writeLimit = -1;    // bytes FileWrite may still store; -1 = no limit
+int64_t writeCeiling = -1;  // bytes FileWrite may still be asked for; -1 = no ceiling
 
 // Windows compares names without regard to case; for the 8-bit names of
 // the extractor that is ASCII and the letters of Windows-1252.
@@ -216,6 +219,8 @@ FileHandle NewHandle(Node *node, int writable) {
 
 void FileSetWriteLimit(int64_t limit) { writeLimit = limit < 0 ? -1 : limit; }
 
+void FileSetWriteCeiling(int64_t ceiling) { writeCeiling = ceiling < 0 ? -1 : ceiling; }
+
 void MemoryFilesReset(void) {
   nodes.clear();
   openFiles.clear();
@@ -253,13 +258,16 @@ void MemoryFilesWalk(void (*visit)(const MemoryFileInfo *info, void *context), v
 
 FileHandle FileOpen(const char *path, const char *mode) {
   Resolved resolved;
-  if ((mode[0] != 'r' && mode[0] != 'w') || Resolve(path, &resolved) != 0 || resolved.isRoot) return FILE_INVALID;
+  if ((mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'n') || Resolve(path, &resolved) != 0 || resolved.isRoot)
+    return FILE_INVALID;
   Node *node = Find(resolved);
   if (mode[0] == 'r') return node && !node->isFolder ? NewHandle(node, 0) : FILE_INVALID;
+  if (resolved.asFolder || !ParentExists(resolved)) return FILE_INVALID;
+  // CREATE_NEW: anything of that name, file or folder, refuses it.
+  if (mode[0] == 'n') return nodes.count(resolved.key) ? FILE_INVALID : NewHandle(NewNode(resolved, 0), 1);
   // CREATE_ALWAYS: refuses a folder and a read-only file, and a hidden or
   // system file unless asked for those attributes (never, here); empties
   // and re-attributes an existing file even while another handle has it.
-  if (resolved.asFolder || !ParentExists(resolved)) return FILE_INVALID;
   if (node && (node->isFolder || (node->attributes & (FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_SYSTEM))))
     return FILE_INVALID;
   if (node) {
@@ -285,6 +293,10 @@ int32_t FileRead(void *buffer, int32_t count, FileHandle handle) {
 int32_t FileWrite(const void *buffer, int32_t count, FileHandle handle) {
   OpenFile *file = Open(handle);
   if (!file || !file->writable || count < 0) return -1;
+  if (writeCeiling >= 0 && (writeCeiling -= count) < 0) {
+    fprintf(stderr, "FileWrite: past the test write ceiling: a decoder runs away\n");
+    abort();
+  }
   int32_t allowed = count;
   if (writeLimit >= 0 && writeLimit < allowed) allowed = (int32_t)writeLimit;
   if (file->position + allowed > INT32_MAX) return -1;  // 2 GiB and more: not supported

@@ -1,7 +1,8 @@
 // The in-memory file layer (file_memory.cpp): the functions of file_io.h
 // over files and folders held in memory, for the whole-archive fuzz target.
 // Not part of the product. A program links either this layer or the POSIX
-// one, never both; the write limit of file_posix_testing.h applies here too.
+// one, never both; the write limit and ceiling of file_posix_testing.h
+// apply here too.
 //
 // What it models is Windows, the platform the extractor ships for, where it
 // differs from POSIX in a way that decides where bytes land:
@@ -17,7 +18,8 @@
 //     call fail and is counted: on Windows the bytes would go to the device;
 //   - an open file cannot be deleted or replaced (no FILE_SHARE_DELETE);
 //     a hidden or system file cannot be recreated by "w", a read-only one
-//     neither, and a new file has the archive attribute.
+//     neither, "n" creates only what does not exist, and a new file has
+//     the archive attribute.
 // Every path is absolute: "X:\..." or "\..." (drive C:); others fail.
 #ifndef OSTREL_ZIP_FILE_MEMORY_TESTING_H
 #define OSTREL_ZIP_FILE_MEMORY_TESTING_H

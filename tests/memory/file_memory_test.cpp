@@ -74,6 +74,7 @@ TEST(MemoryFiles, FileRulesTheDriverMeetsOnWindows) {
   ASSERT_NE(out, FILE_INVALID);
   EXPECT_EQ(FileWrite("abc", 3, out), 3);
   EXPECT_EQ(FileRead(buffer, 3, out), -1) << "opened for writing only";
+  EXPECT_EQ(FileOpen("C:\\T\\F", "n"), FILE_INVALID) << "CREATE_NEW: the name exists, in another case";
   EXPECT_EQ(FileDelete("C:\\t\\f"), 32u) << "still open";
   EXPECT_EQ(FileReplace("C:\\t\\f", "C:\\t\\g"), -1) << "still open";
   EXPECT_EQ(FileSetTime(out, 0x0021, 0), 0) << "1 January 1980";
