@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "builder/sfx_assemble.h"
+#include "extractor/zip/codepage.h"
 #include "extractor/zip/extract_driver.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/path_ops.h"
@@ -125,6 +126,19 @@ std::string EntryNameProblem(const ZipEntryRecord *record) {
   return NameProblem(ansi);
 }
 
+// The name for a message: as the extractor reads it, in UTF-8 with '/';
+// the stored bytes when they cannot be converted (the message says why).
+static std::string ShownName(const ZipEntryRecord *record) {
+  std::string ansi, why;
+  if (record->name.find('\0') != std::string::npos || !ExtractorName(record, &ansi, &why)) return record->name;
+  std::vector<char> utf8(ansi.size() * 3 + 1);
+  AnsiToUtf8(ansi.c_str(), utf8.data(), (uint32_t)utf8.size());
+  std::string shown = utf8.data();
+  for (char &c : shown)
+    if (c == '\\') c = '/';
+  return shown;
+}
+
 std::vector<std::string> CheckEntries(const std::vector<SourceEntry> &entries) {
   std::vector<std::string> problems;
   if (entries.size() > ZIP_MAX_ENTRIES)
@@ -132,7 +146,7 @@ std::vector<std::string> CheckEntries(const std::vector<SourceEntry> &entries) {
                        std::to_string((int)ZIP_MAX_ENTRIES));
   for (const SourceEntry &entry : entries) {
     const ZipEntryRecord &r = entry.record;
-    std::string shown = r.name;  // as stored; the message names it so
+    std::string shown = ShownName(&r);
     std::string problem = EntryNameProblem(&r);
     if (!problem.empty()) problems.push_back(shown + ": " + problem);
     if (r.flags & ZIP_FLAG_STRONG)
