@@ -6,6 +6,8 @@
 #include <ctype.h>
 #include <string.h>
 
+#include <map>
+
 #include "builder/sfx_assemble.h"
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/extract_driver.h"
@@ -144,11 +146,22 @@ std::vector<std::string> CheckEntries(const std::vector<SourceEntry> &entries) {
   if (entries.size() > ZIP_MAX_ENTRIES)
     problems.push_back(std::to_string(entries.size()) + " entries; an archive holds at most " +
                        std::to_string((int)ZIP_MAX_ENTRIES));
+  // Files whose names come out as one file on Windows ("Liesmich.txt" and
+  // "LIESMICH.TXT" from a Linux folder, "a." and "a"): the extractor would
+  // stop at the second, so the archive is refused here instead.
+  std::map<uint64_t, std::string> files;
   for (const SourceEntry &entry : entries) {
     const ZipEntryRecord &r = entry.record;
     std::string shown = ShownName(&r);
     std::string problem = EntryNameProblem(&r);
     if (!problem.empty()) problems.push_back(shown + ": " + problem);
+    std::string ansi, why;
+    if (problem.empty() && !entry.isFolder && ExtractorName(&r, &ansi, &why)) {
+      auto placed = files.emplace(TargetNameKey(ansi.c_str()), shown);
+      if (!placed.second)
+        problems.push_back(shown + ": the same file on Windows as " + placed.first->second +
+                           " (names differ only in case or in trailing dots or blanks)");
+    }
     if (r.flags & ZIP_FLAG_STRONG)
       problems.push_back(shown + ": PKWARE strong encryption; only the traditional ZIP cipher is supported");
     else if (r.method != ZIP_METHOD_STORED && r.method != ZIP_METHOD_DEFLATE)

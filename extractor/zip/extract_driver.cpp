@@ -156,7 +156,7 @@ static uint8_t UpperCase1252(uint8_t c) {
 // The key of a name relative to the target folder: FNV-1a over its
 // components in upper case, each without the trailing dots and blanks
 // that Win32 drops, then mixed; never 0.
-static uint64_t TargetKey(const char *name) {
+uint64_t TargetNameKey(const char *name) {
   uint64_t hash = 0xCBF29CE484222325ull;
   for (const char *component = name;;) {
     const char *end = strchr(component, '\\');
@@ -212,7 +212,7 @@ static void TargetSetRelease(void) {
 // the same file; 0 with 9964 when one did, or when the run reaches
 // TARGET_SET_LIMIT files; 0 with 8 when the set cannot grow.
 static int RememberTarget(const char *name) {
-  uint64_t key = TargetKey(name);
+  uint64_t key = TargetNameKey(name);
   if (written.capacity) {
     uint32_t mask = written.capacity - 1;
     for (uint32_t at = (uint32_t)key & mask; written.keys[at] != 0; at = (at + 1) & mask)

@@ -48,6 +48,13 @@ void ExtractArchive(void);
 // 0 with code 5 when the path exceeds 260 characters.
 int BuildTargetPath(const char *name, char *out);
 
+// The key under which a run remembers the file a name (relative to the
+// target folder, backslashes) writes: names with equal keys come out as one
+// file on Windows (case, trailing dots and blanks), and a run refuses the
+// second of them with 9964. The builder uses it to refuse such twins
+// before they reach an archive. Never 0.
+uint64_t TargetNameKey(const char *name);
+
 // Fills out for the current entry (layout of WIN32_FIND_DATAA): central
 // attributes, the central DOS time as local time in UTC in all three times
 // (zero when the DOS date or time is invalid), the entry's uncompressed

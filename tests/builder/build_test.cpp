@@ -194,6 +194,10 @@ TEST(Build, RefusalsWriteNothing) {
     entry.flags = 0x0800;  // UTF-8 names
     return BuildZip({entry});
   };
+  ZipEntrySpec lower, upper;
+  lower.name = "ordner/Liesmich.txt", upper.name = "ORDNER/LIESMICH.TXT.";
+  lower.data = upper.data = TextBytes("inhalt");
+  Bytes twins = BuildZip({lower, upper});
   Bytes huge = zipOf("riesig.bin", 0);
   uint32_t directory = GetLe32(huge, huge.size() - ZIP_END_SIZE + 16);
   PutLe32(huge, directory + 24, 0x80000000u);  // central uncompressed size: 2 GiB
@@ -236,6 +240,7 @@ TEST(Build, RefusalsWriteNothing) {
       {"parent", zipOf("a/../../b.txt"), "", 1, "'..'"},
       {"drive", zipOf("C:/b.txt"), "", 1, "drive letter"},
       {"device", zipOf("ordner/con.txt"), "", 1, "Windows device"},
+      {"one file on Windows", twins, "", 1, "the same file on Windows as ordner/Liesmich.txt"},
       {"name charset", zipOf("\xE6\x97\xA5.txt"), "", 1, "no Windows-1252 form"},
       {"2 GiB", huge, "", 1, "below 2 GiB"},
       {"entries", many, "", 1, "at most 65535"},
