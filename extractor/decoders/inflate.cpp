@@ -10,10 +10,9 @@
 // input buffer while at least 16 bytes of the budget and a whole match of
 // room in the window remain.
 //
-// OSTREL_SIZE_OVER_SPEED (1 in the Windows extractor, whose image the packed
-// stage carries, so every byte of code is a byte of each SFX file) leaves
-// the fast path out: the careful path decodes everything, with the same
-// tables and results, and the packed stage is 900 bytes smaller.
+// The fast path is part of the Windows extractor too, whose image every SFX
+// file carries: it costs about 900 bytes of the packed stage, and without
+// it the product would decode at half the speed (0.73x zlib, not 1.72x).
 //
 // The bit buffer is one machine word (BitWord): 64 bits on 64-bit targets,
 // 32 bits on the shipped i686 build, which would otherwise emulate every
@@ -31,10 +30,6 @@
 #include "extractor/decoders/output_sink.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/state.h"
-
-#ifndef OSTREL_SIZE_OVER_SPEED
-#define OSTREL_SIZE_OVER_SPEED 0
-#endif
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
 typedef uint64_t BitWord;
@@ -473,7 +468,7 @@ static inline int SinkRefused(void) { return extraction.errorCode == ERR_INVALID
 static int DecodeCodes(const BlockCodes *codes) {
   for (;;) {
     if (SinkRefused()) return INFLATE_CORRUPT;
-    if (!OSTREL_SIZE_OVER_SPEED && codes->literalBits && codes->distanceBits &&
+    if (codes->literalBits && codes->distanceBits &&
         state.windowPos < OUTPUT_WINDOW_SIZE - FAST_MAX_OUTPUT) {
       int fast = DecodeCodesFast(codes);
       if (fast != FAST_LEAVE) return fast;
