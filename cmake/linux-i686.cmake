@@ -37,5 +37,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 # find_library must then pick static archives; the platform files reset
 # the suffix list after a toolchain file, so it is set after project().
 set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/static-libraries.cmake)
+set(ZLIB_USE_STATIC_LIBS ON)  # also what builder/CMakeLists.txt asks to pick libdeflate.a
 find_program(OSTREL_QEMU_I386 qemu-i386-static REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${OSTREL_QEMU_I386})
