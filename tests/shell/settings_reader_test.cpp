@@ -75,8 +75,8 @@ TEST(SettingsReader, TextsPathAndDefaultFolder) {
   EXPECT_STREQ("Inf", settings.infoText);
   EXPECT_STREQ("C:\\Downloads\\", settings.defaultFolder);  // the SFX file's folder
   EXPECT_STREQ("C:\\Downloads\\setup.exe", shell.sfxPath);
-  EXPECT_EQ(2, settings.block.introStyle);
-  EXPECT_EQ(1, settings.block.overwriteMode);
+  EXPECT_EQ(2, (int)settings.block.introStyle);
+  EXPECT_EQ(1, (int)settings.block.overwriteMode);
 
   Tail all;
   all.introCaption = std::string(INTRO_CAPTION_MAX, 'c');  // the longest caption fits
@@ -112,7 +112,7 @@ TEST(SettingsReader, RefusedTailsLeaveZeroSettings) {
     row.change(&tail);
     EXPECT_EQ(SETTINGS_NO_TAIL, Read(Image(tail))) << row.label;
     EXPECT_STREQ("", settings.introText) << row.label;
-    EXPECT_EQ(0, settings.block.overwriteMode) << row.label;
+    EXPECT_EQ(0, (int)settings.block.overwriteMode) << row.label;
   }
   // An image cut right behind its program: too short for any tail.
   EXPECT_EQ(SETTINGS_NO_TAIL, Read(std::string(10, 'P')));
