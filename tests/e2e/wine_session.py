@@ -49,6 +49,11 @@ class WineSession:
     def __init__(self, work_dir, ui_driver, desktop="1024x768"):
         self.work_dir = os.path.abspath(work_dir)
         self.prefix = os.path.join(self.work_dir, "prefix")
+        # Debian's wineserver makes its socket folder with mkdtemp in TMPDIR
+        # and leaves it behind: every run would add a wine-XXXXXX to /tmp.
+        # All processes of the session must see the same TMPDIR, or they
+        # would not find the same server.
+        self.unix_tmp = os.path.join(self.work_dir, "tmp")
         self.ui_driver = ui_driver
         self.desktop = desktop
         self.xvfb = None
@@ -63,6 +68,7 @@ class WineSession:
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             shutil.rmtree(self.prefix)
         os.makedirs(self.work_dir, exist_ok=True)
+        os.makedirs(self.unix_tmp, exist_ok=True)
         self._start_xvfb()
         try:
             self._create_prefix()
@@ -115,7 +121,7 @@ class WineSession:
 
     def env(self, extra=None):
         env = dict(os.environ)
-        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8")
+        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8", TMPDIR=self.unix_tmp)
         if self.display:
             env["DISPLAY"] = self.display
         env.update(extra or {})
