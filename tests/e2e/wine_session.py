@@ -20,6 +20,7 @@ virtual desktop, for one test run.
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 
 WINE = "/usr/lib/wine/wine64"
@@ -129,8 +130,17 @@ class WineSession:
 
     def run(self, args, env=None, timeout=120):
         """Runs a program to its end; returns the CompletedProcess (bytes output)."""
-        return subprocess.run([WINE] + list(args), env=self.env(env), stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout)
+        # Output goes to files, not pipes: a program that is the first to
+        # open a window starts the virtual desktop's explorer.exe, which
+        # inherits its handles and lives on; a pipe would then never see its
+        # end and the run would wait for the timeout.
+        with tempfile.TemporaryFile(dir=self.unix_tmp) as out, \
+                tempfile.TemporaryFile(dir=self.unix_tmp) as err:
+            done = subprocess.run([WINE] + list(args), env=self.env(env), stdout=out, stderr=err,
+                                  timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
 
     def start(self, args, env=None, cwd=None):
         """Starts a program; a cwd inside the prefix becomes its current folder."""
