@@ -21,8 +21,6 @@
 #include "builder/pe_inspect.h"
 #include "builder/sfx_assemble.h"
 #include "builder/tool_support.h"
-#include "extractor/decoders/entry_input.h"
-#include "extractor/decoders/inflate.h"
 #include "extractor/decoders/output_sink.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/codepage.h"
@@ -324,13 +322,7 @@ static std::string TestEntry(void) {
   extraction.outputFile = FileOpen("\\dev\\null", "wb");
   if (extraction.outputFile == FILE_INVALID) return extraction.errorCode = ERR_ACCESS, "FAILED: no sink";
   entry->entryComplete = 0;
-  ResetEntryInput();
-  if (entry->central.method == ZIP_METHOD_DEFLATE) {
-    DecodeDeflateEntry();
-    ReleaseFixedTables();
-  } else {
-    CopyStoredEntry();
-  }
+  DecodeCurrentEntry();
   FileClose(extraction.outputFile);
   extraction.outputFile = FILE_INVALID;
   entry->entryComplete = 1;

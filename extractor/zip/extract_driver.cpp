@@ -299,19 +299,23 @@ static void CheckEntry(void) {
   Fail(ERR_CRC);
 }
 
+void DecodeCurrentEntry(void) {
+  ResetEntryInput();
+  if (storage.entry->central.method == ZIP_METHOD_DEFLATE) {
+    DecodeDeflateEntry();
+    ReleaseFixedTables();
+  } else {
+    CopyStoredEntry();
+  }
+}
+
 // Produces the entry's bytes into outputFile, then stamps and closes it,
 // makes the final progress call and checks the entry. Failures arrive in
 // errorCode.
 static void ProduceEntry(void) {
   EntryRecord *entry = storage.entry;
   entry->entryComplete = 0;
-  ResetEntryInput();
-  if (entry->central.method == ZIP_METHOD_DEFLATE) {
-    DecodeDeflateEntry();
-    ReleaseFixedTables();
-  } else {
-    CopyStoredEntry();
-  }
+  DecodeCurrentEntry();
   // The time goes on through the handle: a later rename keeps it, and on
   // Windows a read-only attribute set afterwards would forbid it.
   FileSetTime(extraction.outputFile, entry->central.date, entry->central.time);

@@ -55,6 +55,12 @@ int BuildTargetPath(const char *name, char *out);
 // before they reach an archive. Never 0.
 uint64_t TargetNameKey(const char *name);
 
+// Decodes the current entry (as ReadNextEntry left it) into
+// extraction.outputFile: inflated or copied, through the output sink with
+// its CRC and size checks. Failures arrive in errorCode. The driver calls
+// it for every file; `ostrel test` calls it with a sink that keeps nothing.
+void DecodeCurrentEntry(void);
+
 // Fills out for the current entry (layout of WIN32_FIND_DATAA): central
 // attributes, the central DOS time as local time in UTC in all three times
 // (zero when the DOS date or time is invalid), the entry's uncompressed
