@@ -297,40 +297,22 @@ static volatile sig_atomic_t interrupted;
 static void OnInterrupt(int) { interrupted = 1; }
 static int TestProgress(int, int32_t) { return interrupted ? 0 : 1; }
 
-// Places both handles at the central directory, as the driver does before
-// its walk. Returns 1 when there are entries; 0 when none or a code was recorded.
-static int StartWalk(void) {
-  if (!FindEndRecord()) return 0;
-  if (FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN) < 0) return 0;
-  if (!LoadEndRecord() || extraction.endRecord.totalEntries == 0) return 0;
-  int32_t offset = (int32_t)extraction.endRecord.directoryOffset;
-  return FileSeek(extraction.dataFile, offset, FILE_SEEK_BEGIN) >= 0 &&
-         FileSeek(extraction.directoryFile, offset, FILE_SEEK_BEGIN) >= 0;
-}
+static uint32_t testFailed;    // entries of the test run that failed their check
+static uint32_t testWarnings;  // counters.warningCount as last seen
 
-// Decodes the current entry into a sink that keeps nothing and makes the
-// driver's checks: a name the extractor would refuse, sizes that
-// disagree, fewer bytes than declared, the CRC. Returns "" when intact,
-// otherwise what failed (the code stays in errorCode).
-static std::string TestEntry(void) {
-  EntryRecord *entry = storage.entry;
-  char target[PATH_BUFFER];
-  extraction.targetFolder[0] = 0;
-  if (!BuildTargetPath(entry->entryName, target)) return "FAILED: the extractor refuses this name";
-  if (entry->central.method != ZIP_METHOD_DEFLATE && transfer.inputLeft != transfer.bytesTotal)
-    return "FAILED: stored sizes disagree";
-  extraction.outputFile = FileOpen("\\dev\\null", "wb");
-  if (extraction.outputFile == FILE_INVALID) return extraction.errorCode = ERR_ACCESS, "FAILED: no sink";
-  entry->entryComplete = 0;
-  DecodeCurrentEntry();
-  FileClose(extraction.outputFile);
-  extraction.outputFile = FILE_INVALID;
-  entry->entryComplete = 1;
-  if (extraction.errorCode != ERR_NONE)
-    return "FAILED (" + std::to_string(extraction.errorCode) + " " + CodeText(extraction.errorCode) + ")";
-  if (transfer.bytesDone != transfer.bytesTotal) return "FAILED: fewer bytes than declared";
-  if (!CheckEntryCrc()) return "CRC mismatch";
-  return "";
+// A CRC mismatch is reported for the entry and the run goes on: the
+// driver counts it as a warning, the test as a failed entry.
+static int TestCrcMismatch(const char *) { return CRC_MISMATCH_KEEP; }
+
+static void TestReportEntry(const char *entryName, int32_t code) {
+  char name[4 * 4 * PATH_BUFFER];
+  EntryNameUtf8(entryName, name, sizeof name);
+  const char *verdict = "OK";
+  std::string failed;
+  if (code != ERR_NONE) failed = "FAILED (" + std::to_string(code) + " " + CodeText(code) + ")", verdict = failed.c_str();
+  else if (counters.warningCount != testWarnings) verdict = "CRC mismatch", testWarnings = counters.warningCount;
+  if (code != ERR_NONE || strcmp(verdict, "OK")) testFailed++;
+  printf("  %s: %s\n", name, verdict);
 }
 
 int RunTest(int argc, char **argv) {
@@ -355,30 +337,15 @@ int RunTest(int argc, char **argv) {
   callbacks.askPassword = ToolAskPassword;
   SetToolPassword(password);
   signal(SIGINT, OnInterrupt);
-  reader.fileSize = -1;
-  SpanSetClear(&reader.spans);
-  extraction.dataFile = FileOpen(extraction.archivePath, "rb");
-  extraction.directoryFile = FileOpen(extraction.archivePath, "rb");
-  uint32_t tested = 0, failed = 0;
-  int walking = extraction.dataFile != FILE_INVALID && extraction.directoryFile != FILE_INVALID && StartWalk();
-  while (walking && !interrupted && ReadNextEntry()) {
-    EntryRecord *entry = storage.entry;
-    char name[4 * PATH_BUFFER];
-    EntryNameUtf8(entry->entryName, name, sizeof name);
-    size_t length = strlen(entry->entryName);
-    if (length && entry->entryName[length - 1] == '\\') continue;  // a folder: nothing to decode
-    std::string problem = TestEntry();
-    tested++;
-    if (!problem.empty()) failed++;
-    printf("  %s: %s\n", name, problem.empty() ? "OK" : problem.c_str());
-    if (extraction.errorCode == ERR_CANCELLED || extraction.errorCode == ERR_ACCESS) break;
-    extraction.errorCode = ERR_NONE;  // the next entry is found from the directory again
-  }
+  // The driver's own run, with every check of an extraction, writing nothing.
+  extraction.testOnly = 1;
+  callbacks.confirmCrcMismatch = TestCrcMismatch;
+  callbacks.reportEntry = TestReportEntry;
+  testFailed = testWarnings = 0;
+  SetTargetFolder("");
+  ExtractArchive();
+  uint32_t tested = counters.filesExtracted, failed = testFailed;
   int32_t code = extraction.errorCode;
-  if (extraction.directoryFile != FILE_INVALID) FileClose(extraction.directoryFile);
-  if (extraction.dataFile != FILE_INVALID) FileClose(extraction.dataFile);
-  extraction.directoryFile = extraction.dataFile = FILE_INVALID;
-  FreeWorkingStorage();
   signal(SIGINT, SIG_DFL);
   if (code != ERR_NONE || interrupted) {
     fprintf(stderr, "ostrel test: %s: stopped after %u entries: %s (code %d)\n", path, tested,

@@ -279,14 +279,31 @@ static void ProduceEntry(void) {
   CheckEntry();
 }
 
-// Extracts the current entry. Returns 1 to go on with the next entry, 0
-// when a code ends the walk.
+// A test run's file entry: decoded into nothing and checked as an
+// extraction checks it. Returns 1 when it passed.
+static int TestEntry(void) {
+  EntryRecord *entry = storage.entry;
+  extraction.outputFile = FILE_INVALID;
+  entry->entryComplete = 0;
+  DecodeCurrentEntry();
+  entry->entryComplete = 1;
+  CheckEntry();
+  counters.filesExtracted++;
+  if (callbacks.reportEntry) callbacks.reportEntry(entry->entryName, extraction.errorCode);
+  return extraction.errorCode == ERR_NONE;
+}
+
+// Extracts the current entry (in a test run: checks it). Returns 1 to go
+// on with the next entry, 0 when a code ends the walk.
 static int ExtractEntry(void) {
   EntryRecord *entry = storage.entry;
   char target[PATH_BUFFER];
-  if (!CheckEntryTarget(entry->entryName, target)) return 0;
+  if (!CheckEntryTarget(entry->entryName, target)) {
+    if (extraction.testOnly && callbacks.reportEntry) callbacks.reportEntry(entry->entryName, extraction.errorCode);
+    return 0;
+  }
   size_t length = strlen(target);
-  if (target[length - 1] == '\\') return ExtractFolderEntry(target);
+  if (target[length - 1] == '\\') return extraction.testOnly ? 1 : ExtractFolderEntry(target);
 
   // An entry that is not deflated is copied byte for byte: its stored
   // size must be its uncompressed size (without the encryption header,
@@ -294,6 +311,7 @@ static int ExtractEntry(void) {
   // anything is asked or written.
   if (entry->central.method != ZIP_METHOD_DEFLATE && transfer.inputLeft != transfer.bytesTotal)
     return Fail(ERR_INVALID_DATA);
+  if (extraction.testOnly) return TestEntry();
 
   EntryFindData findData;
   DescribeEntry(&findData);

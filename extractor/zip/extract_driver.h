@@ -37,6 +37,10 @@ enum {
 // and holds the code that ended it otherwise. When OpenArchive found no
 // end record (archivePath empty) nothing starts and the code is 9966
 // (or OpenArchive's own 2 or 5). Releases the working storage at its end.
+// With extraction.testOnly set, the same walk and the same per-entry
+// checks run, and every file entry is decoded and its CRC checked, but
+// nothing is created or written and no overwrite question is put;
+// callbacks.reportEntry hears the outcome of each file entry.
 void ExtractArchive(void);
 
 // out (PATH_BUFFER bytes) <- targetFolder followed by name, forward slashes

@@ -391,7 +391,7 @@ TEST(Build, InspectCommandsSeeWhatWentIn) {
       {"list " + ShellQuote(tmp.File("hostile.zip")), 0, "../b\xC3\xBCse.txt   [refused by the extractor: a '..'"},
       {"test --password 'gehe im' " + ShellQuote(sfx), 0, "all 5 files intact"},
       {"test --password falsch " + ShellQuote(sfx) + " </dev/null", 1, "code 9961"},
-      {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "1 of 5 entries failed"},
+      {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "Liesmich.txt: FAILED (9964"},
   };
   for (const Case &c : cases) {
     CommandResult run = RunCapture(tmp, kOstrel + " " + c.command);
