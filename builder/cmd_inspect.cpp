@@ -79,33 +79,26 @@ static int ParseInspect(int argc, char **argv, const char *usage, int allowJson,
   return -1;
 }
 
-// The directory of the archive in file, with names converted as the
-// extractor converts them. Returns 1; 0 with a message printed.
-static int LoadDirectory(const char *command, const char *path, std::vector<SourceEntry> *entries) {
+// The directory of the archive in file, read by the extractor's own walk
+// (names as the extractor writes them). Returns 1; 0 with a message printed.
+static int LoadDirectory(const char *command, const char *path, std::vector<SourceEntry> *entries,
+                         ZipInputInfo *info) {
   FILE *file = fopen(path, "rb");
   if (!file) {
     fprintf(stderr, "ostrel %s: %s: %s\n", command, path, strerror(errno));
     return 0;
   }
   std::string error;
-  int ok = ReadZipInput(file, path, entries, &error);
+  int ok = ReadZipInput(file, path, entries, &error, info);
   fclose(file);
   if (!ok) fprintf(stderr, "ostrel %s: %s\n", command, error.c_str());
   return ok;
 }
 
-// name as the extractor writes it, in UTF-8 with '/'.
-static std::string ShownName(const ZipEntryRecord *record) {
-  std::string ansi, why;
-  if (!ExtractorName(record, &ansi, &why)) {
-    // A UTF-8 character without a Windows-1252 form: the extractor writes '_'.
-    std::vector<char> text(record->name.begin(), record->name.end());
-    text.push_back(0);
-    Utf8ToAnsiInPlace(text.data());
-    ansi = text.data();
-  }
-  std::vector<char> utf8(ansi.size() * 3 + 1);
-  EntryNameUtf8(ansi.c_str(), utf8.data(), (uint32_t)utf8.size());
+// The name the extractor writes, in UTF-8 with '/', control characters escaped.
+static std::string ShownName(const SourceEntry &entry) {
+  std::vector<char> utf8(entry.targetName.size() * 4 + 1);
+  EntryNameUtf8(entry.targetName.c_str(), utf8.data(), (uint32_t)utf8.size());
   return utf8.data();
 }
 
@@ -115,20 +108,24 @@ int RunList(int argc, char **argv) {
   int usage = ParseInspect(argc, argv, kListUsage, 0, 0, &json, &password, &path);
   if (usage >= 0) return usage;
   std::vector<SourceEntry> entries;
-  if (!LoadDirectory("list", path, &entries)) return EXIT_FAILED;
+  ZipInputInfo info;
+  if (!LoadDirectory("list", path, &entries, &info)) return EXIT_FAILED;
+  std::vector<std::string> problems = EntryProblems(&entries);
   printf("  Length      Date    Time    Name\n---------  ---------- -----   ----\n");
   uint64_t total = 0;
-  for (const SourceEntry &entry : entries) {
+  for (size_t i = 0; i < entries.size(); i++) {
+    const SourceEntry &entry = entries[i];
     const ZipEntryRecord &r = entry.record;
-    std::string problem = EntryNameProblem(&r);
+    const std::string &problem = problems[i];
     printf("%9llu  %04d-%02d-%02d %02d:%02d   %s%s%s\n", (unsigned long long)entry.sourceUncompressed,
            1980 + (r.date >> 9), (r.date >> 5) & 15, r.date & 31, r.time >> 11, (r.time >> 5) & 63,
-           ShownName(&r).c_str(), problem.empty() ? "" : "   [refused by the extractor: ",
+           ShownName(entry).c_str(), problem.empty() ? "" : "   [refused by the extractor: ",
            problem.empty() ? "" : (problem + "]").c_str());
     total += entry.sourceUncompressed;
   }
   printf("---------                     -------\n%9llu                     %zu file%s\n", (unsigned long long)total,
          entries.size(), entries.size() == 1 ? "" : "s");
+  printf("end record at %llu%s\n", (unsigned long long)info.endRecordAt, info.zip64 ? ", counts from its ZIP64 end record" : "");
   return EXIT_OK;
 }
 
@@ -175,6 +172,7 @@ typedef struct SfxLayout {
   uint64_t directoryOffset;
   uint64_t packedTotal, unpackedTotal;
   std::vector<SourceEntry> entries;
+  ZipInputInfo zip;         // the end record the walk used
 } SfxLayout;
 
 static int ReadLayout(const char *path, SfxLayout *layout) {
@@ -201,15 +199,13 @@ static int ReadLayout(const char *path, SfxLayout *layout) {
                                            &layout->programSize);
     }
   }
-  if (!LoadDirectory("info", path, &layout->entries)) return 0;
+  if (!LoadDirectory("info", path, &layout->entries, &layout->zip)) return 0;
   layout->packedTotal = layout->unpackedTotal = 0;
   layout->archiveOffset = UINT64_MAX;
   for (const SourceEntry &entry : layout->entries) {
     layout->packedTotal += entry.sourceCompressed;
     layout->unpackedTotal += entry.sourceUncompressed;
-    // The first local header: the smallest data offset less its header.
-    uint64_t start = entry.dataOffset - ZIP_LOCAL_SIZE - entry.record.name.size() - entry.record.localExtra.size();
-    if (start < layout->archiveOffset) layout->archiveOffset = start;
+    if (entry.localOffset < layout->archiveOffset) layout->archiveOffset = entry.localOffset;
   }
   return 1;
 }
@@ -249,9 +245,11 @@ int RunInfo(int argc, char **argv) {
     } else {
       printf(" \"stage\": null, \"settings\": null,\n");
     }
-    printf(" \"archive\": {\"offset\": %llu, \"entries\": %zu, \"packed\": %llu, \"unpacked\": %llu},\n",
+    printf(" \"archive\": {\"offset\": %llu, \"entries\": %zu, \"packed\": %llu, \"unpacked\": %llu, "
+           "\"endRecord\": %llu, \"zip64\": %s},\n",
            (unsigned long long)layout.archiveOffset, entryCount, (unsigned long long)layout.packedTotal,
-           (unsigned long long)layout.unpackedTotal);
+           (unsigned long long)layout.unpackedTotal, (unsigned long long)layout.zip.endRecordAt,
+           layout.zip.zip64 ? "true" : "false");
     printf(" \"signature\": %s}\n", layout.stub.certificateSize ? "true" : "false");
     return EXIT_OK;
   }
@@ -278,6 +276,8 @@ int RunInfo(int argc, char **argv) {
   printf("archive        at %llu, %zu entries, %llu bytes packed, %llu unpacked\n",
          (unsigned long long)layout.archiveOffset, entryCount, (unsigned long long)layout.packedTotal,
          (unsigned long long)layout.unpackedTotal);
+  printf("end record     at %llu%s\n", (unsigned long long)layout.zip.endRecordAt,
+         layout.zip.zip64 ? ", counts from its ZIP64 end record" : "");
   if (layout.stub.certificateSize)
     printf("signature      certificate table of %u bytes at %u\n", layout.stub.certificateSize,
            layout.stub.certificateOffset);

@@ -237,6 +237,14 @@ int LocateDirectory(void) {
   return 1;
 }
 
+int PrepareWalk(void) {
+  if (!storage.entry) return Fail(ERR_NO_MEMORY);  // no working storage, or a run took place already
+  if (!FindEndRecord()) return 0;
+  if (FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  if (!LoadEndRecord()) return 0;
+  return LocateDirectory();
+}
+
 enum {
   EXTRA_ZIP64_KEPT = 28,  // the ZIP64 field at its longest: three 8-byte values, a disk number
   UNICODE_HEAD = 5,       // Unicode path field: version (1), CRC-32 of the header name (4)

@@ -93,6 +93,13 @@ int LoadEndRecord(void);
 // end record's.
 int LocateDirectory(void);
 
+// The walk's start for every command: finds and loads the end record and
+// places both handles (open on the archive) at the central directory.
+// Returns 1 when there are entries to walk; 0 when there are none (no
+// code) or a code was recorded (8 without working storage, or those of
+// FindEndRecord, LoadEndRecord and LocateDirectory).
+int PrepareWalk(void);
+
 // Reads the next central record, its name and the entry's local header,
 // runs the password step of an encrypted entry and prepares transfer.
 // directoryFile must stand at a central record (the caller places it at

@@ -352,17 +352,6 @@ static int ExtractEntry(void) {
   return 1;
 }
 
-// Finds and loads the end record and places both handles at the central
-// directory. Returns 1 when there are entries to walk; 0 when there are
-// none (no code) or a code was recorded.
-static int PrepareWalk(void) {
-  if (!storage.entry) return Fail(ERR_NO_MEMORY);  // no working storage, or a run took place already
-  if (!FindEndRecord()) return 0;
-  if (FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
-  if (!LoadEndRecord()) return 0;
-  return LocateDirectory();
-}
-
 void ExtractArchive(void) {
   if (extraction.archivePath[0] == 0) {
     // OpenArchive recorded why (2, 5 or 9966); without any code it never
