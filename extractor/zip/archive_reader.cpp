@@ -222,8 +222,12 @@ int LocateDirectory(void) {
   uint32_t directoryDisk = found ? zip64.directoryDisk : end->directoryDisk;
   if (disk != 0 || directoryDisk != 0) return Fail(ERR_INVALID_DATA);
   reader.zip64End = found;
-  reader.entriesClaimed = entries;
   if (entries == 0) return 0;
+  // Every entry takes a central record of at least 46 bytes: a count the
+  // directory cannot hold (a ZIP64 count of 2^64 - 1 over one entry) is a
+  // damaged end record, not a walk that merely ends early.
+  if (entries > size / ZIP_CENTRAL_SIZE) return Fail(ERR_INVALID_DATA);
+  reader.entriesClaimed = entries;
   if (offset > directoryEnd) return Fail(ERR_INVALID_DATA);  // the directory lies in front of its end
   if (size < directoryEnd - offset) {
     uint32_t base = (uint32_t)(directoryEnd - offset - size);
