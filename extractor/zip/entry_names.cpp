@@ -38,19 +38,21 @@ int EntryNameConvert(const char *stored, uint32_t length, uint16_t flags, uint16
   uint32_t lost = 0;
   out[0] = 0;
   if (replaced) *replaced = 0;
-  if (length == 0 || length > ENTRY_NAME_LIMIT || memchr(stored, 0, length)) return 0;
+  if (length == 0 || length > ENTRY_NAME_LIMIT) return 0;
+  memcpy(out, stored, length);
+  out[length] = 0;
+  // A zero byte inside the name would hide the rest of it from every check.
+  if (strlen(out) != length) return (out[0] = 0), 0;
   if (unicode) {
     // The field's UTF-8 may be longer than the limit and still fit once converted.
     char work[4 * ENTRY_NAME_LIMIT + 1];
     size_t size = strlen(unicode);
-    if (size == 0 || size >= sizeof work) return 0;
+    if (size == 0 || size >= sizeof work) return (out[0] = 0), 0;
     memcpy(work, unicode, size + 1);
     lost = Utf8ToAnsiInPlace(work);
-    if (strlen(work) > ENTRY_NAME_LIMIT) return 0;
+    if (strlen(work) > ENTRY_NAME_LIMIT) return (out[0] = 0), 0;
     strcpy(out, work);
   } else {
-    memcpy(out, stored, length);
-    out[length] = 0;
     uint8_t host = (uint8_t)(versionMadeBy >> 8);
     if ((flags & ZIP_FLAG_UTF8) || ((host == ZIP_HOST_UNIX || host == ZIP_HOST_MACOS) && Utf8IsValid(out, length)))
       lost = Utf8ToAnsiInPlace(out);
