@@ -175,6 +175,10 @@ typedef struct SfxLayout {
   ZipInputInfo zip;         // the end record the walk used
 } SfxLayout;
 
+enum {
+  INFO_IMAGE_LIMIT = 16 << 20  // largest unpacked stage info decodes; the extractor's image is far smaller
+};
+
 static int ReadLayout(const char *path, SfxLayout *layout) {
   std::vector<uint8_t> data;
   std::string error;
@@ -188,7 +192,12 @@ static int ReadLayout(const char *path, SfxLayout *layout) {
     return 0;
   }
   layout->hasStage = 0;
-  if (data.size() > SFX_STUB_SIZE + SFX_STAGE_HEADER_SIZE) {
+  // The header declares the unpacked length, and a small stream can
+  // unpack to any length: a stage that claims more than any extractor
+  // image is not decoded (a crafted 100 KB file would take 134 MB).
+  int32_t declared = data.size() > SFX_STUB_SIZE + SFX_STAGE_HEADER_SIZE
+                         ? (int32_t)GetLe32(data.data() + SFX_STUB_SIZE) : 0;
+  if (declared > 0 && declared <= INFO_IMAGE_LIMIT) {
     std::vector<uint8_t> image;
     StageResult result;
     if (DecodeStageInMemory(data.data() + SFX_STUB_SIZE, data.size() - SFX_STUB_SIZE, &image, &result)) {
