@@ -44,6 +44,20 @@ size_t ProduceFromMemory(void *context, uint8_t *buffer, size_t capacity) {
   return count;
 }
 
+// The fields the local header and the central record share, by name.
+template <typename Record>
+static void FillSharedFields(Record *record, const ZipEntryRecord *entry) {
+  record->versionNeeded = entry->versionNeeded;
+  record->flags = entry->flags;
+  record->method = entry->method;
+  record->time = entry->time;
+  record->date = entry->date;
+  record->crc32 = entry->crc32;
+  record->compressedSize = entry->compressedSize;
+  record->uncompressedSize = entry->uncompressedSize;
+  record->nameLength = (uint16_t)entry->name.size();
+}
+
 int ZipWriterAddEntry(ZipWriter *writer, const ZipEntryRecord *entry, ZipDataSource produce,
                       void *context) {
   if (writer->failed) return 0;
@@ -53,15 +67,7 @@ int ZipWriterAddEntry(ZipWriter *writer, const ZipEntryRecord *entry, ZipDataSou
   // The reader's own record layouts (zip_format.h), filled and written whole.
   ZipLocalHeader local;
   local.signature = ZIP_SIG_LOCAL;
-  local.versionNeeded = entry->versionNeeded;
-  local.flags = entry->flags;
-  local.method = entry->method;
-  local.time = entry->time;
-  local.date = entry->date;
-  local.crc32 = entry->crc32;
-  local.compressedSize = entry->compressedSize;
-  local.uncompressedSize = entry->uncompressedSize;
-  local.nameLength = (uint16_t)entry->name.size();
+  FillSharedFields(&local, entry);
   local.extraLength = (uint16_t)entry->localExtra.size();
   WriteBytes(writer, &local, ZIP_LOCAL_SIZE);
   WriteBytes(writer, entry->name.data(), entry->name.size());
@@ -87,15 +93,7 @@ int ZipWriterAddEntry(ZipWriter *writer, const ZipEntryRecord *entry, ZipDataSou
   ZipCentralHeader central;
   central.signature = ZIP_SIG_CENTRAL;
   central.versionMadeBy = entry->versionMadeBy;
-  central.versionNeeded = entry->versionNeeded;
-  central.flags = entry->flags;
-  central.method = entry->method;
-  central.time = entry->time;
-  central.date = entry->date;
-  central.crc32 = entry->crc32;
-  central.compressedSize = entry->compressedSize;
-  central.uncompressedSize = entry->uncompressedSize;
-  central.nameLength = (uint16_t)entry->name.size();
+  FillSharedFields(&central, entry);
   central.extraLength = (uint16_t)entry->centralExtra.size();
   central.commentLength = (uint16_t)entry->comment.size();
   central.diskNumberStart = 0;
