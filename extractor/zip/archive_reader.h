@@ -100,6 +100,14 @@ int LocateDirectory(void);
 // FindEndRecord, LoadEndRecord and LocateDirectory).
 int PrepareWalk(void);
 
+// Asks through callbacks.askPassword until a password fits the entry's
+// 12-byte encryption header (CheckEncryptionHeader) or the user gives up;
+// consumes the header from extraction.dataFile. Returns 1 when the keys
+// are ready for the entry's data; 0 when the user gave up or no prompt is
+// registered (no code recorded: ReadNextEntry records 9961), or when the
+// header could not be read whole (code 5 recorded).
+int ObtainPassword(const char *entryName);
+
 // Reads the next central record, its name and the entry's local header,
 // runs the password step of an encrypted entry and prepares transfer.
 // directoryFile must stand at a central record (the caller places it at

@@ -3,10 +3,11 @@
 //
 // Per entry:
 //   1. ReadNextEntry (archive_reader.h)
-//   2. BuildTargetPath: the entry's place inside the target folder, or a refusal
+//   2. CheckEntryTarget: the entry's place inside the target folder, or a
+//      refusal (a name the rules refuse, the same file as an earlier
+//      entry, a file and a folder of one name): 9964
 //   3. a folder entry (name ends in "\") creates its folder; go to 1
-//      a file entry that comes out as a file written earlier in the run
-//      (same name up to case, trailing dots and blanks): 9964
+//      (a test run, extraction.testOnly: decode and check; go to 1)
 //   4. DescribeEntry, then callbacks.confirmOverwrite: write, skip or stop
 //   5. the target's folders made; the file created exclusively under a
 //      temporary name beside the target
