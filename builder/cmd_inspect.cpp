@@ -145,16 +145,20 @@ static std::string JsonText(const std::string &ansi) {
   return out + "\"";
 }
 
-// Text for people: UTF-8 in quotes, line ends and tabs spelled \r \n \t.
+// Text for people: UTF-8 in quotes, line ends and tabs spelled \r \n \t,
+// every other control character \xNN (PrintableUtf8), so that a text
+// cannot drive the terminal.
 static std::string ShownText(const std::string &ansi) {
-  std::vector<char> utf8(ansi.size() * 3 + 1);
-  AnsiToUtf8(ansi.c_str(), utf8.data(), (uint32_t)utf8.size());
   std::string out = "\"";
-  for (const char *c = utf8.data(); *c; c++) {
-    if (*c == '\r') out += "\\r";
-    else if (*c == '\n') out += "\\n";
-    else if (*c == '\t') out += "\\t";
-    else out += *c;
+  for (size_t start = 0;;) {
+    size_t end = ansi.find_first_of("\r\n\t", start);
+    std::string piece = ansi.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::vector<char> shown(piece.size() * 4 + 1);
+    PrintableUtf8(piece.c_str(), shown.data(), (uint32_t)shown.size());
+    out += shown.data();
+    if (end == std::string::npos) break;
+    out += ansi[end] == '\r' ? "\\r" : ansi[end] == '\n' ? "\\n" : "\\t";
+    start = end + 1;
   }
   return out + "\"";
 }
