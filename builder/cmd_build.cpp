@@ -2,7 +2,8 @@
 //
 // Order of work, so that a refusal leaves nothing behind:
 //   1. options (command line, settings file) and texts checked;
-//   2. stub and extractor read, the input scanned, every entry checked;
+//   2. stub and extractor read and checked, the input scanned, every entry
+//      checked;
 //   3. stub + stage, then the archive, written to a temporary file beside
 //      the output; signed when asked; renamed over the output at the end.
 #include <ctype.h>
@@ -137,7 +138,9 @@ static int CheckDefaultFolder(const std::string &folder, const std::string &show
   if (folder.empty()) return 1;  // absent: the folder of the SFX file
   if (folder.find('/') != std::string::npos)
     return (*error = option + "write it with backslashes; the extractor makes missing folders only along '\\'", 0);
-  int drive = folder.size() >= 3 && isalpha((unsigned char)folder[0]) && folder[1] == ':' && folder[2] == '\\';
+  // "C:" alone is the root too: the extractor adds the backslash.
+  int drive = folder.size() >= 2 && isalpha((unsigned char)folder[0]) && folder[1] == ':' &&
+              (folder.size() == 2 || folder[2] == '\\');
   size_t share = folder.compare(0, 2, "\\\\") == 0 ? folder.find('\\', 2) : std::string::npos;
   int unc = share != std::string::npos && share > 2 && share + 1 < folder.size() && folder[share + 1] != '\\';
   if (!drive && !unc)
