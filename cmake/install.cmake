@@ -64,3 +64,40 @@ if(NOT CMAKE_CROSSCOMPILING)
                    $<TARGET_FILE:ostrel> ${CMAKE_SOURCE_DIR}/builder/ostrel.1
                    ${CMAKE_SOURCE_DIR}/builder/ostrel.bash-completion)
 endif()
+
+# The Debian package: CPack's DEB generator over the rules above.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ostrel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(OSTREL_PACKAGE_MAINTAINER "Ostrel Self Extractor team <ostrel@example.org>" CACHE STRING
+    "Maintainer field of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${OSTREL_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "builds self-extracting ZIP programs for Windows")
+# One paragraph per line; CPack indents it as a control file wants.
+set(CPACK_PACKAGE_DESCRIPTION
+"ostrel makes SFX files: Windows programs that carry a ZIP archive and
+extract it, with a German user interface (a main dialog with target
+folder and options, or a silent run). A file is an 8192-byte stub, the
+packed extractor and an ordinary ZIP archive, so ZIP tools open it too.
+.
+The tool builds SFX files from a folder or a ZIP archive (32-bit or
+64-bit Windows, optional traditional encryption and Authenticode signing
+through osslsigncode), shows their layout and settings, lists and tests
+their entries, and extracts SFX files and ZIP archives on Linux with the
+extractor's own reader and decoders. The Windows programs it assembles
+are part of the package.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Depends from the libraries the binary links (libc, libstdc++, zlib, libdeflate).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS osslsigncode)
+set(CPACK_STRIP_FILES ON)
+# Debian's own parts (compressed manual page, changelog, copyright) are added
+# to the staged tree just before it is packed.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/deb_stage.cmake)
+set(CPACK_OSTREL_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
+set(CPACK_OSTREL_DOCDIR ${CMAKE_INSTALL_DOCDIR})
+set(CPACK_OSTREL_MANDIR ${CMAKE_INSTALL_MANDIR})
+include(CPack)
