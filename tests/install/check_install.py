@@ -54,8 +54,10 @@ def check_tree(label, root, manual, faults):
     if missing:
         faults.append(f"{label}: ldd: {missing}")
     # man renders it (compressed or not) without complaints.
+    # C.UTF-8: a LANG without its locale would make man complain on stderr.
+    env = dict(os.environ, MANWIDTH="80", MAN_DISABLE_SECCOMP="1", LC_ALL="C.UTF-8")
     rendered = subprocess.run(["man", "--warnings", "-l", os.path.join(root, manual)], capture_output=True,
-                              text=True, env=dict(os.environ, MANWIDTH="80", MAN_DISABLE_SECCOMP="1"))
+                              text=True, env=env)
     if rendered.returncode != 0 or rendered.stderr or "ostrel build" not in rendered.stdout:
         faults.append(f"{label}: man -l {manual}: exit {rendered.returncode} {rendered.stderr.strip()}")
 
@@ -66,7 +68,7 @@ def check_tree(label, root, manual, faults):
     for relative in PROGRAMS:
         arch, name = relative.split("/")[2], os.path.basename(relative)[:-4]
         expected = os.path.realpath(os.path.join(root, relative))
-        if not any(line.split()[:3] == [arch, name, expected] for line in version.splitlines()):
+        if [arch, name, expected] not in (line.split(None, 2) for line in version.splitlines()):
             faults.append(f"{label}: ostrel --version does not name {expected}:\n{version}")
     want = tree(EXAMPLES)
     for arch in ("win32", "win64"):
