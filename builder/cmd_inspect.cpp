@@ -44,14 +44,18 @@ static const char kListUsage[] =
     "\n"
     "Lists the entries like 'unzip -l': size, date, time and the name as the\n"
     "extractor writes it on Windows (shown here as UTF-8 with '/'); a name the\n"
-    "extractor would refuse is marked with the cause.\n";
+    "extractor would refuse is marked with the cause. The last line says which\n"
+    "end record the extractor's walk used.\n";
 
 static const char kTestUsage[] =
     "usage: ostrel test [--password PW] SFX\n"
     "\n"
-    "Decodes every entry with the extractor's reader and decoders and checks\n"
-    "its CRC-32, writing nothing. An encrypted entry takes the password from\n"
-    "--password or asks for it on the terminal.\n"
+    "Runs the extractor itself in a mode that writes nothing: every check of an\n"
+    "extraction (names, twins, sizes, the directory against its end record),\n"
+    "every entry decoded and its CRC-32 checked. A CRC mismatch is reported and\n"
+    "the test goes on; any other failure ends it, as it ends an extraction.\n"
+    "An encrypted entry takes the password from --password or asks for it on\n"
+    "the terminal.\n"
     "Exit status: 0 every entry is intact, 1 an entry failed, 2 wrong usage.\n";
 
 // Parses "[--json] [--password PW] FILE" as the command allows.
