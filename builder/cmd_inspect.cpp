@@ -322,7 +322,7 @@ static uint32_t testWarnings;  // counters.warningCount as last seen
 static int TestCrcMismatch(const char *) { return CRC_MISMATCH_KEEP; }
 
 static void TestReportEntry(const char *entryName, int32_t code) {
-  char name[4 * 4 * PATH_BUFFER];
+  static char name[4 * LONG_PATH_BUFFER];
   EntryNameUtf8(entryName, name, sizeof name);
   const char *verdict = "OK";
   std::string failed;
@@ -337,7 +337,7 @@ int RunTest(int argc, char **argv) {
   const char *password = nullptr, *path;
   int usage = ParseInspect(argc, argv, kTestUsage, 0, 1, &json, &password, &path);
   if (usage >= 0) return usage;
-  char archive[PATH_BUFFER];
+  static char archive[LONG_PATH_BUFFER];
   if (!ToCorePath(path, archive)) return EXIT_FAILED;
   if (!AllocWorkingStorage()) {
     fprintf(stderr, "ostrel test: out of memory\n");

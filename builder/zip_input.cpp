@@ -51,9 +51,6 @@ static std::string WalkFailure(int32_t code, uint64_t index) {
     case ERR_AES: return where + "compressed with " + MethodName(c.method) + "; only stored and Deflate are supported";
     case ERR_TOO_LARGE: return where + "2 GiB or more; entries must stay below 2 GiB";
     case ERR_INVALID_DATA:
-      if (c.signature == ZIP_SIG_CENTRAL && c.nameLength > NAME_MAX_LENGTH)
-        return where + "the name takes " + std::to_string(c.nameLength) + " bytes as stored, at most " +
-               std::to_string((int)NAME_MAX_LENGTH) + " fit";
       return where + "the archive is damaged (" + text + ")";
     default: return where + text + " (code " + std::to_string(code) + ")";
   }
@@ -101,7 +98,6 @@ static int TakeEntry(FILE *file, SourceEntry *entry, std::string *error) {
   entry->sourceUncompressed = unpacked;
   entry->fileSize = unpacked;
   entry->targetName = current->entryName;
-  entry->nameReplaced = reader.nameReplaced;
   entry->isFolder = !entry->targetName.empty() && entry->targetName.back() == '\\';
   // The descriptor goes unless the password check depends on it (zip_writer.h).
   if (!(r.flags & ZIP_FLAG_ENCRYPTED)) r.flags &= (uint16_t)~ZIP_FLAG_DESCRIPTOR;
@@ -116,7 +112,7 @@ static int TakeEntry(FILE *file, SourceEntry *entry, std::string *error) {
 int ReadZipInput(FILE *file, const std::string &path, std::vector<SourceEntry> *entries, std::string *error,
                  ZipInputInfo *info) {
   entries->clear();
-  char core[PATH_BUFFER];
+  static char core[LONG_PATH_BUFFER];
   if (!ToCorePath(path.c_str(), core)) return (*error = path + ": the path cannot be read by the extractor"), 0;
   if (!AllocWorkingStorage()) return (*error = path + ": out of memory"), 0;
   OpenArchive(core);
