@@ -55,19 +55,6 @@ static std::string ShownName(const std::string &name) {
   return utf8.data();
 }
 
-// Where the bytes of a name stop being UTF-8: the offset of the first byte
-// of the first sequence that is not well-formed.
-static size_t InvalidUtf8At(const std::string &name) {
-  size_t good = 0;
-  while (good < name.size()) {
-    size_t next = good + 1;
-    while (next < name.size() && next - good < 4 && ((uint8_t)name[next] & 0xC0) == 0x80) next++;
-    if (!Utf8IsValid(name.data() + good, (uint32_t)(next - good))) return good;
-    good = next;
-  }
-  return good;
-}
-
 // Converts a folder input's name as the extractor will (UTF-8, bit 11).
 static void ConvertFolderName(SourceEntry *entry) {
   if (!entry->targetName.empty()) return;
@@ -91,7 +78,7 @@ std::vector<std::string> EntryProblems(std::vector<SourceEntry> *entries) {
         problems[i] = "the name takes " + std::to_string(name.size()) + " bytes, at most " +
                       std::to_string((int)ENTRY_NAME_LIMIT) + " fit";
       else
-        problems[i] = "the name is not valid UTF-8 (byte offset " + std::to_string(InvalidUtf8At(name)) + ")";
+        problems[i] = "the name is not valid UTF-8 (byte offset " + std::to_string(Utf8InvalidAt(name.data(), (uint32_t)name.size())) + ")";
       continue;
     }
     uint32_t units = Utf16Length(entry.targetName.c_str());

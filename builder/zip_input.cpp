@@ -11,6 +11,7 @@
 #include "builder/tool_support.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/codepage.h"
+#include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/state.h"
 #include "extractor/zip/summary.h"
@@ -51,6 +52,13 @@ static std::string WalkFailure(int32_t code, uint64_t index) {
     case ERR_AES: return where + "compressed with " + MethodName(c.method) + "; only stored and Deflate are supported";
     case ERR_TOO_LARGE: return where + "2 GiB or more; entries must stay below 2 GiB";
     case ERR_INVALID_DATA:
+      if (c.signature == ZIP_SIG_CENTRAL && (c.flags & ZIP_FLAG_UTF8) &&
+          strlen(storage.entry->entryName) == c.nameLength) {
+        // The walk leaves a name it refused as stored (read whole, no zero byte in it).
+        uint32_t bad = Utf8InvalidAt(storage.entry->entryName, c.nameLength);
+        if (bad < c.nameLength)
+          return where + "the name is not valid UTF-8 (byte offset " + std::to_string(bad) + ")";
+      }
       return where + "the archive is damaged (" + text + ")";
     default: return where + text + " (code " + std::to_string(code) + ")";
   }

@@ -59,6 +59,10 @@ int NameIsDevice(const char *component, uint32_t length);
 // 1 when the length bytes of text are well-formed UTF-8 (no overlong
 // forms, no surrogates, nothing above U+10FFFF, no zero byte).
 int Utf8IsValid(const char *text, uint32_t length);
+// The offset of the first byte of the first sequence in text (length
+// bytes) that is not well-formed UTF-8 as Utf8IsValid sees it; length when
+// there is none.
+uint32_t Utf8InvalidAt(const char *text, uint32_t length);
 
 // The upper case of a code point as the file system compares names: a
 // simple one-to-one mapping covering Basic Latin, Latin-1 Supplement,

@@ -229,6 +229,13 @@ TEST(Build, RefusalsWriteNothing) {
   lower.name = "ordner/Liesmich.txt", upper.name = "ORDNER/LIESMICH.TXT.";
   lower.data = upper.data = TextBytes("inhalt");
   Bytes twins = BuildZip({lower, upper});
+  ZipEntrySpec small, capital;  // "привет.txt", "ПРИВЕТ.txt"
+  small.name = "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";
+  capital.name = "\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2.txt";
+  small.flags = capital.flags = 0x0800;
+  Bytes cyrillicTwins = BuildZip({small, capital});
+  std::string deep;
+  for (int i = 0; i < 330; i++) deep += std::string(100, 'd') + "/";
   Bytes huge = zipOf("riesig.bin", 0);
   uint32_t directory = GetLe32(huge, huge.size() - ZIP_END_SIZE + 16);
   PutLe32(huge, directory + 24, 0x80000000u);  // uncompressed size: 2 GiB, central ...
@@ -282,15 +289,13 @@ TEST(Build, RefusalsWriteNothing) {
       {"extractor is another program", {}, "--extractor " + ShellQuote(tmp.File("other.exe")), 1, "not an Ostrel"},
       {"win64 extractor", {}, "--extractor " + ShellQuote(tmp.File("extractor64.exe")), 1, "for the same Windows"},
       {"win64 stub", {}, "--stub " + ShellQuote(tmp.File("stub64.exe")), 1, "for the same Windows"},
-      {"long name", zipOf(std::string(260, 'n')), "", 1, "at most 259"},
-      // 140 umlauts: 140 bytes on Windows, but 280 as stored, more than the extractor reads.
-      {"long UTF-8 name", zipOf([] { std::string s; for (int i = 0; i < 140; i++) s += "\xC3\xA4"; return s; }()),
-       "", 1, "as stored"},
+      {"long path", zipOf(deep + "f.txt"), "", 1, "at most 32000 fit"},
+      {"invalid UTF-8", zipOf("ab\xC3" "(.txt"), "", 1, "not valid UTF-8 (byte offset 2)"},
       {"parent", zipOf("a/../../b.txt"), "", 1, "'..'"},
       {"drive", zipOf("C:/b.txt"), "", 1, "drive letter"},
       {"device", zipOf("ordner/con.txt"), "", 1, "Windows device"},
       {"one file on Windows", twins, "", 1, "the same file or folder on Windows as an earlier entry"},
-      {"name charset", zipOf("\xE6\x97\xA5.txt"), "", 1, "no Windows-1252 form"},
+      {"one file on Windows, Cyrillic", cyrillicTwins, "", 1, "the same file or folder on Windows"},
       {"2 GiB", huge, "", 1, "below 2 GiB"},
       {"entries", many, "", 1, "at most 65535"},
       {"bzip2", zipOf("b.txt", 12), "", 1, "bzip2"},
