@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "extractor/shell/shell_state.h"
+#include "extractor/zip/codepage.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/path_ops.h"
@@ -77,7 +78,13 @@ int ReadSettings(void) {
     memset(&settings, 0, sizeof settings);
     return SETTINGS_NO_TAIL;
   }
-  if (settings.block.defaultFolderLength == 0) {
+  if (settings.block.defaultFolderLength > 0) {
+    // Stored in Windows-1252 like every settings text, used as a path in
+    // the core's encoding: converted here, once. Always fits (3 bytes per character).
+    char stored[SETTINGS_TEXT_BUFFER];
+    memcpy(stored, settings.defaultFolder, sizeof stored);
+    AnsiToUtf8(stored, settings.defaultFolder, sizeof settings.defaultFolder);
+  } else {
     char drive[SPLIT_FIELD], directory[SPLIT_FIELD];
     SplitPath(path, drive, directory, nullptr, nullptr);
     strcpy(settings.defaultFolder, drive);

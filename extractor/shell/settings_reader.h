@@ -16,8 +16,9 @@ enum SettingsResult {
 
 // Fills settings (block and five texts, zero-filled first) and, on
 // success, shell.sfxPath from the file named by shell.sfxPath (the
-// extractor's own image). When the block gives no default folder, the
-// default folder becomes the folder of the SFX path, with its backslash.
+// extractor's own image). The default folder is a core path: the stored
+// Windows-1252 text as UTF-8, or, when the block gives none, the folder of
+// the SFX path, with its backslash.
 //
 // The tail is checked before anything of it is used: the path length L is
 // 1..259 and the path holds no zero byte; the block lies inside the file
