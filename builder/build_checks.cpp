@@ -81,6 +81,11 @@ std::vector<std::string> EntryProblems(std::vector<SourceEntry> *entries) {
         problems[i] = "the name is not valid UTF-8 (byte offset " + std::to_string(Utf8InvalidAt(name.data(), (uint32_t)name.size())) + ")";
       continue;
     }
+    if (entry.targetName.size() > 0xFFFF) {
+      problems[i] = "the name takes " + std::to_string(entry.targetName.size()) +
+                    " bytes in UTF-8; a ZIP record holds at most 65535";
+      continue;
+    }
     uint32_t units = Utf16Length(entry.targetName.c_str());
     if (units > ENTRY_PATH_MAX) {
       problems[i] = "the path is " + std::to_string(units) + " characters (UTF-16 units) long, at most " +

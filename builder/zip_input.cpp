@@ -23,16 +23,17 @@ static int ReadAt(FILE *file, uint64_t offset, std::string *out, size_t size) {
   return fread(&(*out)[0], 1, size, file) == size;
 }
 
-// Extra field without its ZIP64 records (the copy needs none); an
-// ill-formed field is dropped whole (its records cannot be told apart).
-static std::string StripZip64(const std::string &extra) {
+// Extra field without its ZIP64 records (the copy needs none) and its
+// Unicode path field (the copy's name is that name, in UTF-8 with bit 11);
+// an ill-formed field is dropped whole (its records cannot be told apart).
+static std::string StripReplacedFields(const std::string &extra) {
   std::string kept;
   const uint8_t *p = (const uint8_t *)extra.data();
   size_t at = 0;
   while (at + 4 <= extra.size()) {
     uint16_t id = GetLe16(p + at), size = GetLe16(p + at + 2);
     if (at + 4 + size > extra.size()) return "";
-    if (id != ZIP_EXTRA_ZIP64) kept.append(extra, at, 4 + size);
+    if (id != ZIP_EXTRA_ZIP64 && id != ZIP_EXTRA_UNICODE_PATH) kept.append(extra, at, 4 + size);
     at += 4 + size;
   }
   return at == extra.size() ? kept : "";
@@ -78,9 +79,9 @@ static int TakeEntry(FILE *file, SourceEntry *entry, std::string *error) {
               current->local.extraLength))
     return (*error = "cannot be read"), 0;
   r.name = variable.substr(0, c.nameLength);
-  r.centralExtra = StripZip64(variable.substr(c.nameLength, c.extraLength));
+  r.centralExtra = StripReplacedFields(variable.substr(c.nameLength, c.extraLength));
   r.comment = variable.substr((size_t)c.nameLength + c.extraLength);
-  r.localExtra = StripZip64(localExtra);
+  r.localExtra = StripReplacedFields(localExtra);
   r.versionMadeBy = c.versionMadeBy;
   r.versionNeeded = c.versionNeeded;
   r.flags = c.flags;
@@ -107,6 +108,12 @@ static int TakeEntry(FILE *file, SourceEntry *entry, std::string *error) {
   entry->fileSize = unpacked;
   entry->targetName = current->entryName;
   entry->isFolder = !entry->targetName.empty() && entry->targetName.back() == '\\';
+  // Every name of the copy is the one the extractor reads, stored as UTF-8
+  // with bit 11, whatever form (OEM, Unicode path field) it came in.
+  r.name = entry->targetName;
+  for (char &ch : r.name)
+    if (ch == '\\') ch = '/';
+  r.flags |= ZIP_FLAG_UTF8;
   // The descriptor goes unless the password check depends on it (zip_writer.h).
   if (!(r.flags & ZIP_FLAG_ENCRYPTED)) r.flags &= (uint16_t)~ZIP_FLAG_DESCRIPTOR;
   // 4.5 (ZIP64) and higher versions are no longer needed once the records are plain.
