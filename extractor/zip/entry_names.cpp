@@ -42,7 +42,8 @@ int EntryNameConvert(const char *stored, uint32_t length, uint16_t flags, uint16
   out[0] = 0;
   if (length == 0 || length > ENTRY_NAME_LIMIT) return 0;
   // A zero byte inside the name would hide the rest of it from every check.
-  if (memchr(stored, 0, length)) return 0;
+  for (uint32_t i = 0; i < length; i++)
+    if (stored[i] == 0) return 0;
   uint8_t host = (uint8_t)(versionMadeBy >> 8);
   if (unicode) {
     size_t size = strlen(unicode);
