@@ -17,7 +17,8 @@ enum {
 // When source is longer than n characters, copies n characters and adds no
 // terminator; otherwise copies source and fills the rest of the n bytes with zeros.
 void CopyPadded(char *destination, const char *source, uint32_t n);
-// Copies source cut to 255 characters, always terminated (destination holds 256).
+// Copies source cut to 255 bytes (at a UTF-8 character boundary), always
+// terminated (destination holds 256).
 void CopyLimited(char *destination, const char *source);
 
 // 1 when the path exists and is not a folder / is a folder.

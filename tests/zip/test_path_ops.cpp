@@ -96,6 +96,11 @@ TEST(PathText, CopiesAndTrailingBackslashes) {
   EXPECT_EQ(255u, strlen(field));
   CopyLimited(field, "short");
   EXPECT_STREQ("short", field);
+  // Cut at a character: a sequence that would straddle byte 255 goes whole.
+  CopyLimited(field, (std::string(254, 'a') + "\xC3\xBC" "x").c_str());
+  EXPECT_EQ(std::string(254, 'a'), field);
+  CopyLimited(field, (std::string(253, 'a') + "\xC3\xBC" "x").c_str());
+  EXPECT_EQ(std::string(253, 'a') + "\xC3\xBC", field);
 
   char out[PATH_BUFFER];
   AddTrailingBackslash("C:\\Ziel", out, sizeof out);
