@@ -82,6 +82,7 @@ static int ParseInspect(int argc, char **argv, const char *usage, int allowJson,
 // The directory of the archive in file, with names converted as the
 // extractor converts them. Returns 1; 0 with a message printed.
 static int LoadDirectory(const char *command, const char *path, std::vector<SourceEntry> *entries) {
+  if (!CheckArchiveEnd(command, path)) return 0;
   FILE *file = fopen(path, "rb");
   if (!file) {
     fprintf(stderr, "ostrel %s: %s: %s\n", command, path, strerror(errno));
@@ -346,6 +347,7 @@ int RunTest(int argc, char **argv) {
   }
   OpenArchive(archive);
   if (extraction.errorCode != ERR_NONE) {
+    PrintArchiveRefusal("test", path);
     fprintf(stderr, "ostrel test: %s: %s (code %d)\n", path, CodeText(extraction.errorCode).c_str(),
             extraction.errorCode);
     FreeWorkingStorage();

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include "extractor/zip/codepage.h"
+#include "extractor/zip/archive_reader.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 
 void EntryNameUtf8(const char *ansi, char *out, uint32_t size) {
@@ -104,4 +106,17 @@ int ToolAskPassword(int, char *buffer, const char *entryName) {
   if (!ReadAnswer(typed, sizeof typed, 1)) return 0;
   StorePassword(buffer, typed);
   return 1;
+}
+
+int PrintArchiveRefusal(const char *command, const char *path) {
+  if (!signedArchive.problem) return 0;
+  fprintf(stderr, "ostrel %s: %s: refused: %s\n", command, path, signedArchive.problem);
+  return 1;
+}
+
+int CheckArchiveEnd(const char *command, const char *path) {
+  char core[PATH_BUFFER];
+  if (!ToCorePath(path, core)) return 0;
+  OpenArchive(core);
+  return !PrintArchiveRefusal(command, path);
 }

@@ -27,9 +27,10 @@
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 
-ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}};
+ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}, -1};
 
 static const uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 
@@ -86,6 +87,8 @@ void OpenArchive(const char *path) {
   reader.fileSize = -1;
   reader.directoryOffset = 0;
   reader.base = 0;
+  reader.archiveEnd = -1;
+  memset(&signedArchive, 0, sizeof signedArchive);
   SpanSetClear(&reader.spans);
 
   if (strlen(path) >= PATH_BUFFER) {
@@ -115,6 +118,20 @@ uint16_t FindBytes(const uint8_t *buffer, uint16_t length, const uint8_t *patter
   return FIND_BYTES_NONE;
 }
 
+// The end record just found must reach the certificate table's end in a
+// signed image (signed_archive.h). Returns 1 when it does or the image is
+// not signed; 0 with code 5 (read failed) or 9964.
+static int CheckSignedEnd(FileHandle file) {
+  if (signedArchive.tableOffset == 0) return 1;
+  uint8_t length[2] = {0, 0};
+  int32_t at = extraction.endRecordPos - 4 + ZIP_END_SIZE - 2;  // the comment length, the record's last field
+  if (FileSeek(file, at, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  if (FileRead(length, 2, file) < 0) return Fail(ERR_ACCESS);
+  if (!SignedArchiveCheckEnd((uint32_t)extraction.endRecordPos - 4, (uint16_t)(length[0] | length[1] << 8)))
+    return Fail(ERR_INVALID_DATA);
+  return 1;
+}
+
 int FindEndRecord(void) {
   FileHandle file = extraction.dataFile;
   if (extraction.endRecordPos != -1) {
@@ -123,6 +140,10 @@ int FindEndRecord(void) {
   }
   int32_t size = FileSize(file);
   if (size < 0) return Fail(ERR_ACCESS);
+  // A signed image: the search stays in front of its certificate table.
+  reader.archiveEnd = SignedArchiveLimit(file, size);
+  if (reader.archiveEnd < 0) return Fail(signedArchive.problem ? ERR_INVALID_DATA : ERR_ACCESS);
+  size = reader.archiveEnd;
 
   // Format notes: each window after the first is the 60 bytes before the
   // previous one followed by that one's first 4 bytes, so a signature that
@@ -150,6 +171,7 @@ int FindEndRecord(void) {
     i = FindBytes(window, (uint16_t)(n + END_SCAN_KEPT), kEndSignature, 4);
   }
   extraction.endRecordPos = start + i + 4;
+  if (!CheckSignedEnd(file)) return 0;
   if (FileSeek(file, extraction.endRecordPos, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   return 1;
 }

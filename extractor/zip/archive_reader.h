@@ -40,6 +40,8 @@ typedef struct ReaderState {
   uint32_t base;             // added to every stored offset: the bytes in front of an archive
                              // whose offsets were not moved (plain concatenation); 0 normally
   SpanSet spans;             // byte ranges of the entries read so far in the run
+  int32_t archiveEnd;        // the end-record search stays before it: the file size, or the
+                             // certificate table of a signed image (signed_archive.h); -1 unknown
 } ReaderState;
 
 extern ReaderState reader;
@@ -58,8 +60,10 @@ void FreeWorkingStorage(void);
 void OpenArchive(const char *path);
 
 // Returns 1 with dataFile just past the end record's signature (cached
-// after the first scan); 0 with code 5 (seek or read failed) or 9966 (no
-// signature anywhere in the file).
+// after the first scan); 0 with code 5 (seek or read failed), 9966 (no
+// signature anywhere in front of reader.archiveEnd) or 9964 (a signed
+// image whose archive does not end where its certificate table begins;
+// signedArchive.problem says why).
 int FindEndRecord(void);
 // Reads the 22-byte end record at dataFile's position (the caller places it
 // at endRecordPos - 4). Returns 1 when endRecord holds the checked record;
