@@ -40,12 +40,13 @@ int ZoneMarkParse(const char *text, int32_t length) {
       inSection = SameWord(text + start, end - start, "[zonetransfer]");
       continue;
     }
-    const char *equals = (const char *)memchr(text + start, '=', (size_t)(end - start));
-    if (!inSection || !equals) continue;
-    int32_t keyEnd = (int32_t)(equals - text);
+    int32_t equals = start;
+    while (equals < end && text[equals] != '=') equals++;
+    if (!inSection || equals == end) continue;
+    int32_t keyEnd = equals;
     while (keyEnd > start && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t')) keyEnd--;
     if (!SameWord(text + start, keyEnd - start, "zoneid")) continue;
-    int32_t digit = (int32_t)(equals - text) + 1;
+    int32_t digit = equals + 1;
     while (digit < end && text[digit] == ' ') digit++;
     int zone = 0, digits = 0;
     for (; digit < end && text[digit] >= '0' && text[digit] <= '9' && digits < 4; digit++, digits++)
