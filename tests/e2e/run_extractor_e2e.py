@@ -29,6 +29,7 @@ import sys
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import stages  # noqa: E402
 from checks import Checks  # noqa: E402
 from wine_session import WINE, Control, WineSession, wait_for  # noqa: E402
 
@@ -103,8 +104,8 @@ UMLAUT_FILES = {"Gr\u00fc\u00dfe\\\u00dcbersicht.txt": "\u00e4\u00f6\u00fc\r\n".
 #          a ZIP archive, "signed" signs the SFX file with a fresh certificate,
 #          "tampered" then puts a second ZIP into its certificate table
 #          (table size and checksum fixed, so the signature still verifies),
-#          "ampersand" adds an entry AMPERSAND first, "no-program" packs a
-#          text file as the extractor, which CreateProcessA refuses
+#          "ampersand" adds an entry AMPERSAND first, "no-program" puts a
+#          stage in whose unpacked image CreateProcessA refuses
 # before:  files that exist in the target folder before the run: name -> bytes
 #          (a name ending in "!" is made read-only)
 # steps:   ("intro", caption, text, button)   the intro box
@@ -331,10 +332,6 @@ class Runner:
         write_input_zip(source, "damaged" in row["build"], "big" in row["build"],
                         self.payload if "payload" in row["build"] else None, "ampersand" in row["build"])
         extractor = os.path.join(self.win64, "extractor", "extractor.exe")
-        if "no-program" in row["build"]:
-            extractor = os.path.join(folder, "..", row["name"] + "-extractor.txt")
-            with open(extractor, "wb") as f:
-                f.write(b"Kein Programm.\r\n" * 64)
         if "folder" in row["build"]:
             source = os.path.join(folder, "..", row["name"] + "-input")
             write_input_folder(source)
@@ -359,6 +356,12 @@ class Runner:
                 start = min(info.header_offset for info in archive.infolist())
             with open(sfx, "r+b") as f:
                 f.truncate(start)
+        if "no-program" in row["build"]:
+            # The stage replaced by one that unpacks to 260 zero bytes.
+            with open(sfx, "r+b") as f:
+                f.truncate(8192)
+                f.seek(8192)
+                f.write(stages.zero_image_stage()[0])
         if "signed" in row["build"]:
             if "tampered" in row["build"]:
                 tamper(sfx, os.path.join(folder, "..", row["name"] + "-foreign.zip"))
