@@ -2,6 +2,10 @@
 """End-to-end tests of the extractor program under wine64 and Xvfb.
 
 usage: run_extractor_e2e.py --native BUILD_NATIVE --win64 BUILD_WIN64
+       run_extractor_e2e.py --native BUILD_NATIVE --win32 BUILD_WIN32
+
+With --win32 the shipped 32-bit product runs under wine32
+(/usr/lib/wine/wine), on machines whose kernel runs 32-bit code.
 
 SFX files are made by 'ostrel build' (BUILD_NATIVE/builder/ostrel) from the
 win64 stub and extractor. Each scenario is one row of SCENARIOS: the build
@@ -31,6 +35,7 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import stages  # noqa: E402
 from checks import Checks  # noqa: E402
+import wine_session  # noqa: E402
 from wine_session import WINE, Control, WineSession, wait_for  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -308,6 +313,7 @@ class Runner:
         self.ostrel = ostrel
         self.win64 = win64
         self.artifacts = artifacts
+        self.arch = "win64"  # ostrel build --arch: the programs' Windows
         self.payload = os.path.join(win64, "tests", "win", "payload.exe")
         self.shots = set()
 
@@ -343,7 +349,7 @@ class Runner:
             options += ["--sign-cert", cert, "--sign-key", key]
             self.cert = cert
         sfx = os.path.join(folder, row["name"] + ".exe")
-        built = subprocess.run([self.ostrel, "build", "-q", "--arch", "win64",
+        built = subprocess.run([self.ostrel, "build", "-q", "--arch", self.arch,
                                 "--stub", os.path.join(self.win64, "stub", "stub.exe"),
                                 "--extractor", extractor,
                                 "-o", sfx] + options + [source],
@@ -618,12 +624,17 @@ class Runner:
 def main():
     parser = argparse.ArgumentParser(description="End-to-end tests of the extractor under wine64.")
     parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
-    parser.add_argument("--win64", required=True, help="win64 build folder")
+    builds = parser.add_mutually_exclusive_group(required=True)
+    builds.add_argument("--win64", help="win64 build folder")
+    builds.add_argument("--win32", help="win32 build folder: the product under wine32")
     parser.add_argument("--only", help="run only the scenarios whose name contains this text")
     args = parser.parse_args()
     checks = Checks()
+    global WINE
+    if args.win32:
+        WINE = wine_session.WINE = "/usr/lib/wine/wine"
     ostrel = os.path.abspath(os.path.join(args.native, "builder", "ostrel"))
-    win64 = os.path.abspath(args.win64)
+    win64 = os.path.abspath(args.win64 or args.win32)
     needed = [ostrel] + [os.path.join(win64, *p) for p in
                          (("stub", "stub.exe"), ("extractor", "extractor.exe"),
                           ("tests", "win", "uidriver.exe"), ("tests", "win", "payload.exe"))]
@@ -636,6 +647,7 @@ def main():
     os.makedirs(artifacts, exist_ok=True)
     with WineSession(work, os.path.join(win64, "tests", "win", "uidriver.exe")) as wine:
         runner = Runner(checks, wine, ostrel, win64, artifacts)
+        runner.arch = "win32" if args.win32 else "win64"
         for row in SCENARIOS:
             if not args.only or args.only in row["name"]:
                 runner.run(row)
