@@ -5,8 +5,12 @@
 
 #include <stdint.h>
 
-// out <- a core name or path (Windows-1252, backslashes) as UTF-8 with '/'.
+// out <- a core name or path (Windows-1252, backslashes) as UTF-8 with '/',
+// control characters spelled \xNN so that printing it cannot drive the
+// terminal; cut when it does not fit.
 void EntryNameUtf8(const char *ansi, char *out, uint32_t size);
+// The same for a text: backslashes stay.
+void PrintableUtf8(const char *ansi, char *out, uint32_t size);
 
 // Reads one line from stdin without its line end; hidden: no echo on a
 // terminal. Returns 0 at the end of input.
@@ -16,14 +20,10 @@ int ReadAnswer(char *buffer, int size, int hidden);
 // path. Returns 0 (with a message) when it has no Windows-1252 form or is
 // too long for the core.
 int ToCorePath(const char *argument, char *core);
-// Prints "ostrel COMMAND: PATH: reason" when the last end-record search
-// refused a signed file whose certificate table holds bytes the signature
-// does not cover (signed_archive.h). Returns 1 when it printed.
+// Prints "ostrel COMMAND: PATH: refused: reason" when the last end-record
+// search refused a signed file whose certificate table holds bytes the
+// signature does not cover (signed_archive.h). Returns 1 when it printed.
 int PrintArchiveRefusal(const char *command, const char *path);
-// Runs the extractor's own end-record search on path. Returns 0 with the
-// reason printed when it refuses a signed file so; 1 otherwise, the
-// caller's own reading then deciding about every other fault.
-int CheckArchiveEnd(const char *command, const char *path);
 
 // The password callback of the core for the native commands: the password
 // given with SetToolPassword first (once), then, on a terminal, asked for.
