@@ -59,15 +59,6 @@ def check_extractor(checks, build):
                  "imports %s" % sorted(dlls))
     # The DLL search guard: both functions looked up by name, as in the stub.
     pe_image.check_dll_guard(checks, label, image)
-    # ASLR: the dynamic-base flag, relocations to move the image with, and
-    # no "relocations stripped" mark.
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    dll_characteristics = struct.unpack_from("<H", data, pe + 24 + 70)[0]
-    relocations = image.directories[5][1] if len(image.directories) > 5 else 0
-    checks.check("%s: ASLR (dynamic base, relocations)" % label,
-                 dll_characteristics & 0x40 and relocations > 0 and not image.characteristics & 1,
-                 "DllCharacteristics %#x, %d bytes of relocations, characteristics %#x"
-                 % (dll_characteristics, relocations, image.characteristics))
     resources = image.resources()
     german = [(r[0], r[1]) for r in resources if r[2] == pe_image.LANG_GERMAN_GERMANY]
     checks.equal("%s: dialogs" % label, sorted((str(r[1]) for r in german if r[0] == RT_DIALOG)),
