@@ -13,6 +13,7 @@
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/entry_names.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 
 // out <- the UTF-8 text with control characters escaped; slashes: '\\' becomes '/'.
@@ -119,5 +120,11 @@ int ToolAskPassword(int, char *buffer, const char *entryName) {
   fflush(stderr);
   if (!ReadAnswer(typed, sizeof typed, 1)) return 0;
   StorePassword(buffer, typed);
+  return 1;
+}
+
+int PrintArchiveRefusal(const char *command, const char *path) {
+  if (!signedArchive.problem) return 0;
+  fprintf(stderr, "ostrel %s: %s: refused: %s\n", command, path, signedArchive.problem);
   return 1;
 }

@@ -13,8 +13,7 @@ HANDLE FileOpen(const char *path, const char *mode) {
   } else {
     return STUB_FILE_INVALID;
   }
-  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, disposition,
-                     FILE_ATTRIBUTE_NORMAL, NULL);
+  return CreateFileA(path, access, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 int32_t FileRead(HANDLE file, void *buffer, int32_t count) {

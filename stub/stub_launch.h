@@ -9,12 +9,15 @@
 // Launch sequence (WinMain):
 //   1. Take one message through a hidden window (ends the start-up cursor).
 //   2. CreateModels.
-//   3. Name the temporary file: "ZKR" in the Windows directory, or in the
-//      user's temporary folder where the Windows directory refuses new files.
-//   4. Open the SFX file for reading and the temporary file for writing.
+//   3. Open the SFX file for reading, shared for reading only, and hold it
+//      until the stub ends, so that it cannot be swapped under the extractor.
+//   4. Name the temporary file: "ZKR" in the Windows directory, or in the
+//      user's temporary folder where the Windows directory refuses new
+//      files; open it for writing.
 //   5. Decode the stage found at SFX_STUB_SIZE, append the trailer, close
-//      both files; ReleaseModels.
-//   6. RunAndWait on the temporary file, then delete it.
+//      the temporary file; ReleaseModels.
+//   6. RunAndWait on the temporary file; delete it, also after any failure
+//      once it had a name.
 // Exit code: 1 after a completed run, whatever the extractor's own code;
 // 0 after a failure, which is shown in one German error box.
 #ifndef OSTREL_STUB_LAUNCH_H
@@ -39,7 +42,7 @@ typedef enum StubError {
 typedef struct StubLaunch {
   char sfxPath[SFX_PATH_BUFFER];   // this module's file, as GetModuleFileNameA reports it
   char tempPath[SFX_PATH_BUFFER];  // the temporary file, "" until it has a name
-  HANDLE source;                   // the SFX file, read from SFX_STUB_SIZE on
+  HANDLE source;                   // the SFX file, read from SFX_STUB_SIZE on; held until the exit
   HANDLE target;                   // the temporary file being written
   short pathLength;                // bytes of sfxPath, at most SFX_PATH_MAX
 } StubLaunch;

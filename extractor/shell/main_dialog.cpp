@@ -59,12 +59,20 @@ static void DisableMainButtons(HWND dialog) {
   for (int id : kIds) EnableWindow(GetDlgItem(dialog, id), FALSE);
 }
 
+void SetAbsoluteTargetFolder(const char *folder) {
+  char full[PATH_BUFFER];
+  // Empty: the current drive's root, as SetTargetFolder reads it.
+  DWORD length = GetFullPathNameA(folder[0] ? folder : "\\", sizeof full, full, nullptr);
+  if (length > 0 && length < sizeof full) SetTargetFolder(full);
+  else extraction.targetFolder[0] = 0;  // ExtractArchive refuses to start with it (code 5)
+}
+
 // Starts the run file found directly in the target folder (its own folder
-// part dropped) with the target folder as the current folder. Code 106
-// when the shell refuses or the path does not fit.
+// part dropped) by its full path, with the target folder as the program's
+// current folder. Code 106 when the shell refuses or the path does not fit.
 static void StartRunFile(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_MAIN_RUN), FALSE);
-  char name[PATH_BUFFER], program[PATH_BUFFER], kept[PATH_BUFFER];
+  char name[PATH_BUFFER], program[PATH_BUFFER];
   NameOfPath(settings.runFile, name, PATH_BUFFER);
   if (strlen(extraction.targetFolder) + strlen(name) > SFX_PATH_MAX) {
     extraction.errorCode = ERR_RUN_FILE;
@@ -72,11 +80,8 @@ static void StartRunFile(HWND dialog) {
   }
   strcpy(program, extraction.targetFolder);
   lstrcatA(program, name);
-  GetCurrentDirectoryA(sizeof kept, kept);
-  SetCurrentDirectoryA(extraction.targetFolder);
-  HINSTANCE started = ShellExecuteA(dialog, "open", program, nullptr, nullptr, SW_SHOW);
+  HINSTANCE started = ShellExecuteA(dialog, "open", program, nullptr, extraction.targetFolder, SW_SHOW);
   if ((INT_PTR)started <= 32) extraction.errorCode = ERR_RUN_FILE;
-  SetCurrentDirectoryA(kept);
 }
 
 static void RunExtraction(HWND dialog) {
@@ -88,7 +93,7 @@ static void RunExtraction(HWND dialog) {
     lstrcpynA(target, drive, PATH_BUFFER);
     lstrcpynA(target + strlen(target), directory, (int)(PATH_BUFFER - strlen(target)));
   }
-  SetTargetFolder(target);
+  SetAbsoluteTargetFolder(target);
   DisableMainButtons(dialog);
   if (settings.block.overwriteMode > 0) {
     if (IsDlgButtonChecked(dialog, IDC_MAIN_OVERWRITE) == BST_CHECKED) overwriteAll = 1;

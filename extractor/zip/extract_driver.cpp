@@ -14,6 +14,7 @@
 #include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/zone_mark.h"
 
 static uint32_t tempSeed;     // ProcessStamp of this process, taken at the first temporary name
 static uint32_t tempCounter;  // temporary names made so far in this process
@@ -344,6 +345,7 @@ static int ExtractEntry(void) {
     FileDelete(writePath);
     return 0;
   }
+  ZoneMarkApply(writePath);
   if (useTemp && FileReplace(temp, target) != 0) {
     // The target could not be replaced (locked by another program): the
     // entry failed as if its file could not be created, so it is not counted.
@@ -389,6 +391,7 @@ void ExtractArchive(void) {
     return;
   }
 
+  ZoneMarkLoad(extraction.archivePath);
   if (PrepareWalk())
     while (ReadNextEntry() && ExtractEntry()) {
     }

@@ -4,15 +4,17 @@
 // Handles are pointer-sized, so the same code serves i686 and x86_64.
 #include <windows.h>
 
+#include <string.h>
+
 #include "extractor/zip/file_io.h"
 
 static HANDLE AsHandle(FileHandle handle) { return (HANDLE)handle; }
 
 FileHandle FileOpen(const char *path, const char *mode) {
   HANDLE handle;
-  if (mode[0] == 'r') {
-    handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
+  if (mode[0] == 'r' || mode[0] == 'h') {
+    DWORD share = mode[0] == 'h' ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    handle = CreateFileA(path, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   } else if (mode[0] == 'w' || mode[0] == 'n') {
     handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                          mode[0] == 'w' ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -58,8 +60,52 @@ uint32_t FileDelete(const char *path) {
   return error != 0 ? (uint32_t)error : (uint32_t)ERROR_GEN_FAILURE;  // never report a failure as 0
 }
 
+// MoveFileExA would give the new file the folder's inherited permissions
+// and drop the old file's attributes; ReplaceFileA keeps them. ReplaceFileA
+// refuses a read-only file, so the guarding attributes go just before and
+// come back when the replacement failed.
 int32_t FileReplace(const char *from, const char *to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+  DWORD old = GetFileAttributesA(to);
+  if (old == INVALID_FILE_ATTRIBUTES) return MoveFileExA(from, to, 0) ? 0 : -1;
+  if (old & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  DWORD guards = old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  DWORD cleared = old & ~guards;
+  if (guards && !SetFileAttributesA(to, cleared ? cleared : FILE_ATTRIBUTE_NORMAL)) return -1;
+  if (ReplaceFileA(to, from, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL)) return 0;
+  if (guards) SetFileAttributesA(to, old);
+  return -1;
+}
+
+// "path:stream", or 0 when it does not fit the ANSI calls' MAX_PATH.
+static int StreamPath(const char *path, const char *stream, char *out) {
+  size_t length = strlen(path), streamLength = strlen(stream);
+  if (length + 1 + streamLength >= MAX_PATH) return 0;
+  memcpy(out, path, length);
+  out[length] = ':';
+  memcpy(out + length + 1, stream, streamLength + 1);
+  return 1;
+}
+
+int32_t FileReadStream(const char *path, const char *stream, void *buffer, int32_t size) {
+  char named[MAX_PATH];
+  if (size < 0 || !StreamPath(path, stream, named)) return -1;
+  HANDLE handle = CreateFileA(named, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  DWORD got = 0;
+  BOOL read = ReadFile(handle, buffer, (DWORD)size, &got, NULL);
+  CloseHandle(handle);
+  return read ? (int32_t)got : -1;
+}
+
+int32_t FileWriteStream(const char *path, const char *stream, const void *data, int32_t size) {
+  char named[MAX_PATH];
+  if (size < 0 || !StreamPath(path, stream, named)) return -1;
+  HANDLE handle = CreateFileA(named, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  DWORD put = 0;
+  BOOL written = WriteFile(handle, data, (DWORD)size, &put, NULL);
+  return CloseHandle(handle) && written && put == (DWORD)size ? 0 : -1;
 }
 
 uint32_t FileGetAttributes(const char *path) { return (uint32_t)GetFileAttributesA(path); }

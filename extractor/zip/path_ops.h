@@ -24,8 +24,6 @@ void CopyLimited(char *destination, const char *source);
 // 1 when the path exists and is not a folder / is a folder.
 int FileExists(const char *path);
 int DirectoryExists(const char *path);
-// Clears read-only, hidden and system (attributes become archive only) of an existing file.
-void MakeWritable(const char *path);
 
 // 1 when path (UTF-8) stays below the system's path limit: fewer than
 // PATH_LIMIT UTF-16 units, so that it fits with its terminator.
