@@ -375,14 +375,13 @@ int32_t FileReplace(const char *from, const char *to) {
 }
 
 // The file of "path" for a stream call; null when there is none, or when
-// "path:stream" would reach MAX_PATH, as for the Win32 calls.
+// "path:stream" would reach the W calls' path limit.
 static Node *StreamFile(const char *path, const char *stream, std::string *key) {
   Resolved resolved;
-  if (strlen(path) + 1 + strlen(stream) >= WIN_MAX_PATH || Resolve(path, &resolved) != 0) return nullptr;
+  if (Utf16Length(path) + 1 + Utf16Length(stream) >= WIN_MAX_PATH || Resolve(path, &resolved) != 0) return nullptr;
   Node *node = Find(resolved);
   if (!node || node->isFolder) return nullptr;
-  key->clear();
-  for (const char *c = stream; *c; c++) key->push_back(Fold(*c));
+  *key = Fold(stream);
   return node;
 }
 

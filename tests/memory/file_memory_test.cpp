@@ -97,9 +97,9 @@ TEST(MemoryFiles, FileRulesTheDriverMeetsOnWindows) {
   EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
   EXPECT_EQ(FileWriteStream("C:\\t\\f", "Zone.Identifier", "z", 1), 0);
   EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
-  std::string longName = "C:\\t\\" + std::string(240, 'n');
+  std::string longName = "C:\\t\\" + std::string(32755, 'n');  // 32,760 units; with the stream beyond 32,767
   ASSERT_TRUE(MemoryFilesPut(longName.c_str(), (const uint8_t *)"x", 1));
-  EXPECT_EQ(FileWriteStream(longName.c_str(), "Zone.Identifier", "z", 1), -1) << "path:stream reaches MAX_PATH";
+  EXPECT_EQ(FileWriteStream(longName.c_str(), "Zone.Identifier", "z", 1), -1) << "path:stream reaches the path limit";
   EXPECT_EQ(FileDelete(longName.c_str()), 0u);
   EXPECT_EQ(FileReplace("C:\\t\\new", "C:\\t\\F"), 0) << "over a read-only hidden file: cleared only now";
   EXPECT_EQ(FileGetAttributes("C:\\t\\f"), (uint32_t)FILE_ATTR_ARCHIVE) << "its other attributes stay";
