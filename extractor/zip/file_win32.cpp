@@ -1,107 +1,64 @@
 // The file, folder and memory layer over Win32: one platform call per
 // operation (FileSetTime needs its three), results mapped to the layer's
-// convention, except for reading, which goes through a read-ahead. The only
+// convention, except for reading, which goes through a read-ahead
+// (read_ahead.h). The only
 // file of the extraction core that includes windows.h. Handles are
 // pointer-sized, so the same code serves i686 and x86_64.
-#include <string.h>
 #include <windows.h>
 
 #include "extractor/zip/file_io.h"
+#include "extractor/zip/read_ahead.h"
 
 static HANDLE AsHandle(FileHandle handle) { return (HANDLE)handle; }
 
-// Read-ahead for files opened for reading, as in the POSIX layer. The
-// archive is read in small records (a 46-byte central record, its name, a
-// 30-byte local header, an entry's few hundred bytes of data), each after
-// a seek: unbuffered, that is a SetFilePointer and a ReadFile per record,
-// each a trip into the system. A handle with a slot reads READ_AHEAD bytes
-// at a time and keeps its position here; FileSeek only computes, and the
-// system's file pointer is moved only when a read does not continue where
-// the last one ended. No C runtime: memcpy is the extractor's own
-// (shell/crt_lite.cpp), and the slots are zero-initialised statics (a free
-// slot has a null handle, which CreateFileA never returns), so they cost
-// the image no file bytes.
-// Files read here are not written while open (the SFX file itself).
-enum { READ_AHEAD = 65536, READ_AHEAD_SLOTS = 4 };
-
-typedef struct ReadAhead {
+// Read handles get a read-ahead slot (read_ahead.h) while one is free.
+// The system's file pointer is moved only when a fill does not continue
+// where the last one ended, so a walk through the archive costs one
+// ReadFile per 64 KiB and a SetFilePointer per jump out of the buffer.
+// The slots are zero-initialised statics (a free slot has a null handle,
+// which CreateFileA never returns), so they cost the image no file bytes.
+typedef struct ReadSlot {
   HANDLE handle;           // null: slot free
-  int64_t position;        // the handle's file position as the layer's callers see it
   int64_t systemPosition;  // where the system's file pointer stands; -1: not known
-  int64_t bufferStart;     // file offset of data[0]
-  int32_t bufferBytes;     // valid bytes in data, 0..READ_AHEAD
-  uint8_t data[READ_AHEAD];
-} ReadAhead;
+  ReadAhead buffer;        // the position callers see and the buffered bytes
+} ReadSlot;
 
-static ReadAhead readAhead[READ_AHEAD_SLOTS];
+static ReadSlot readSlots[READ_AHEAD_SLOTS];
 
-static ReadAhead *ReadAheadOf(FileHandle handle) {
+static ReadSlot *ReadSlotOf(FileHandle handle) {
   for (int i = 0; i < READ_AHEAD_SLOTS; i++)
-    if (readAhead[i].handle && readAhead[i].handle == AsHandle(handle)) return &readAhead[i];
+    if (readSlots[i].handle && readSlots[i].handle == AsHandle(handle)) return &readSlots[i];
   return NULL;
 }
 
 // Gives a fresh read handle a slot when one is free (else it reads unbuffered).
-static void ReadAheadAttach(HANDLE handle) {
+static void ReadSlotAttach(HANDLE handle) {
   for (int i = 0; i < READ_AHEAD_SLOTS; i++) {
-    if (readAhead[i].handle) continue;
-    readAhead[i].handle = handle;
-    readAhead[i].position = 0;
-    readAhead[i].systemPosition = 0;
-    readAhead[i].bufferStart = 0;
-    readAhead[i].bufferBytes = 0;
+    if (readSlots[i].handle) continue;
+    readSlots[i].handle = handle;
+    readSlots[i].systemPosition = 0;
+    ReadAheadReset(&readSlots[i].buffer);
     return;
   }
 }
 
-// Reads up to count bytes at r->position into to (r->position itself is
-// not moved). A disk file gives all of them unless it ends first. Returns
-// the count read, or -1.
-static int32_t ReadAheadFetch(ReadAhead *r, uint8_t *to, int32_t count) {
-  if (r->systemPosition != r->position) {
-    // position is at most 0x7FFFFFFF (FileSeek's limit), so it fits the low part alone.
-    if (SetFilePointer(r->handle, (LONG)r->position, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
-      r->systemPosition = -1;
+static int32_t ReadSlotFetch(void *context, uint8_t *to, int32_t count, int64_t at) {
+  ReadSlot *slot = (ReadSlot *)context;
+  if (slot->systemPosition != at) {
+    // at is at most 0x7FFFFFFF (FileSeek's limit), so the low part alone holds it.
+    if (SetFilePointer(slot->handle, (LONG)at, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+      slot->systemPosition = -1;
       return -1;
     }
-    r->systemPosition = r->position;
+    slot->systemPosition = at;
   }
   DWORD got = 0;
-  if (!ReadFile(r->handle, to, (DWORD)count, &got, NULL)) {
-    r->systemPosition = -1;
+  if (!ReadFile(slot->handle, to, (DWORD)count, &got, NULL)) {
+    slot->systemPosition = -1;
     return -1;
   }
-  r->systemPosition += got;
+  slot->systemPosition += got;
   return (int32_t)got;
-}
-
-static int32_t ReadAheadRead(ReadAhead *r, uint8_t *to, int32_t count) {
-  int32_t done = 0;
-  while (done < count) {
-    int64_t offset = r->position - r->bufferStart;
-    if (offset >= 0 && offset < r->bufferBytes) {
-      int32_t n = r->bufferBytes - (int32_t)offset;
-      if (n > count - done) n = count - done;
-      memcpy(to + done, r->data + offset, (size_t)n);
-      done += n;
-      r->position += n;
-      continue;
-    }
-    if (count - done >= READ_AHEAD) {
-      // A large read goes straight to the caller's buffer.
-      int32_t got = ReadAheadFetch(r, to + done, count - done);
-      if (got < 0) return -1;
-      done += got;
-      r->position += got;
-      break;
-    }
-    int32_t got = ReadAheadFetch(r, r->data, READ_AHEAD);
-    if (got < 0) return -1;
-    r->bufferStart = r->position;
-    r->bufferBytes = got;
-    if (got == 0) break;  // end of file
-  }
-  return done;
 }
 
 FileHandle FileOpen(const char *path, const char *mode) {
@@ -116,14 +73,14 @@ FileHandle FileOpen(const char *path, const char *mode) {
     return FILE_INVALID;
   }
   if (handle == INVALID_HANDLE_VALUE) return FILE_INVALID;
-  if (mode[0] == 'r') ReadAheadAttach(handle);
+  if (mode[0] == 'r') ReadSlotAttach(handle);
   return (FileHandle)handle;
 }
 
 int32_t FileRead(void *buffer, int32_t count, FileHandle handle) {
   if (count < 0) return -1;
-  ReadAhead *r = ReadAheadOf(handle);
-  if (r) return ReadAheadRead(r, (uint8_t *)buffer, count);
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) return ReadAheadRead(&slot->buffer, (uint8_t *)buffer, count, ReadSlotFetch, slot);
   DWORD got = 0;
   if (!ReadFile(AsHandle(handle), buffer, (DWORD)count, &got, NULL)) return -1;
   return (int32_t)got;
@@ -138,18 +95,18 @@ int32_t FileWrite(const void *buffer, int32_t count, FileHandle handle) {
 int32_t FileSeek(FileHandle handle, int32_t distance, int method) {
   // FILE_SEEK_* have the values of FILE_BEGIN, FILE_CURRENT, FILE_END.
   if (method < FILE_SEEK_BEGIN || method > FILE_SEEK_END) return -1;
-  ReadAhead *r = ReadAheadOf(handle);
-  if (r) {
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) {
     // As SetFilePointer would: before the start is refused, past the end allowed.
-    int64_t base = method == FILE_SEEK_CURRENT ? r->position : 0;
+    int64_t base = method == FILE_SEEK_CURRENT ? slot->buffer.position : 0;
     if (method == FILE_SEEK_END) {
-      DWORD size = GetFileSize(r->handle, NULL);
+      DWORD size = GetFileSize(slot->handle, NULL);
       if (size == INVALID_FILE_SIZE) return -1;
       base = size;
     }
     int64_t position = base + distance;
     if (position < 0 || position > 0x7FFFFFFF) return -1;
-    r->position = position;
+    slot->buffer.position = position;
     return (int32_t)position;
   }
   DWORD position = SetFilePointer(AsHandle(handle), distance, NULL, (DWORD)method);
@@ -166,8 +123,8 @@ int32_t FileSize(FileHandle handle) {
 }
 
 int32_t FileClose(FileHandle handle) {
-  ReadAhead *r = ReadAheadOf(handle);
-  if (r) r->handle = NULL;
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) slot->handle = NULL;
   return CloseHandle(AsHandle(handle)) ? 0 : -1;
 }
 
