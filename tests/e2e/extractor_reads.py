@@ -29,7 +29,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import stub_reads  # noqa: E402
-from wine_session import WineSession  # noqa: E402
+from wine_session import WineSession, add_windows_build_arguments, windows_build  # noqa: E402
 
 COUNTED = ("ReadFile", "SetFilePointer", "SetFilePointerEx")
 WORDS = ["Datei ", "Ordner ", "entpackt ", "und ", "wurde ", "Zeile ", "\r\n"]
@@ -52,14 +52,11 @@ def make_folder(root, files):
 def main():
     parser = argparse.ArgumentParser(description="Counts the extractor's ReadFile calls under Wine.")
     parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
-    windows = parser.add_mutually_exclusive_group(required=True)
-    windows.add_argument("--win64", help="win64 build folder: run under wine64")
-    windows.add_argument("--win32", help="win32 build folder: run under wine32")
+    add_windows_build_arguments(parser)
     parser.add_argument("--files", type=int, default=2000)
     parser.add_argument("--extractor", help="another extractor image to measure (default: the build's)")
     args = parser.parse_args()
-    arch = "win32" if args.win32 else "win64"
-    build = os.path.abspath(args.win32 or args.win64)
+    arch, build = windows_build(args)
     ostrel = os.path.join(args.native, "builder", "ostrel")
     work = os.path.join(build, "extractor-reads")
     shutil.rmtree(work, ignore_errors=True)

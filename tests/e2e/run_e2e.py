@@ -51,7 +51,8 @@ from checks import Checks  # noqa: E402
 import pe_image  # noqa: E402
 import stages  # noqa: E402
 import stub_reads  # noqa: E402
-from wine_session import WineSession, wait_for  # noqa: E402
+from wine_session import (WineSession, add_windows_build_arguments, wait_for,  # noqa: E402
+                          windows_build)
 
 SFX_FOLDER = ("ostrel-e2e", "Pr\u00fcfung 1")
 BOX_CLASS = "#32770"
@@ -418,11 +419,9 @@ class StubTests:
 def main():
     parser = argparse.ArgumentParser(description="End-to-end tests of the stub under Wine.")
     parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
-    windows = parser.add_mutually_exclusive_group(required=True)
-    windows.add_argument("--win64", help="win64 build folder: run under wine64")
-    windows.add_argument("--win32", help="win32 build folder: run under wine32")
+    add_windows_build_arguments(parser)
     args = parser.parse_args()
-    arch, build = ("win32", args.win32) if args.win32 else ("win64", args.win64)
+    arch, build = windows_build(args)
     machine = pe_image.MACHINE_I386 if arch == "win32" else pe_image.MACHINE_AMD64
     cpu = "i686" if arch == "win32" else "x86_64"
     checks = Checks()

@@ -35,7 +35,8 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from checks import Checks  # noqa: E402
 import pe_image  # noqa: E402
-from wine_session import Control, WineSession, wait_for  # noqa: E402
+from wine_session import (Control, WineSession, add_windows_build_arguments,  # noqa: E402
+                          wait_for, windows_build)
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOX = "#32770"
@@ -505,15 +506,12 @@ class Runner:
 def main():
     parser = argparse.ArgumentParser(description="End-to-end tests of the extractor under Wine.")
     parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
-    windows = parser.add_mutually_exclusive_group(required=True)
-    windows.add_argument("--win64", help="win64 build folder: run under wine64")
-    windows.add_argument("--win32", help="win32 build folder: run under wine32")
+    add_windows_build_arguments(parser)
     parser.add_argument("--only", help="run only the scenarios whose name contains this text")
     args = parser.parse_args()
     checks = Checks()
     ostrel = os.path.abspath(os.path.join(args.native, "builder", "ostrel"))
-    arch = "win32" if args.win32 else "win64"
-    build = os.path.abspath(args.win32 or args.win64)
+    arch, build = windows_build(args)
     needed = [ostrel] + [os.path.join(build, *p) for p in
                          (("stub", "stub.exe"), ("extractor", "extractor.exe"),
                           ("tests", "win", "uidriver.exe"), ("tests", "win", "payload.exe"))]

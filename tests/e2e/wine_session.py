@@ -198,6 +198,19 @@ class WineSession:
         return current
 
 
+def add_windows_build_arguments(parser):
+    """--win64 BUILD or --win32 BUILD (one of them): the Windows build
+    folder whose programs a script runs, and with it the architecture."""
+    group = parser.add_mutually_exclusive_group(required=True)
+    group.add_argument("--win64", help="win64 build folder: run under wine64")
+    group.add_argument("--win32", help="win32 build folder: run under wine32")
+
+
+def windows_build(args):
+    """Returns (architecture, absolute build folder) from those arguments."""
+    return ("win32", os.path.abspath(args.win32)) if args.win32 else ("win64", os.path.abspath(args.win64))
+
+
 def wait_for(predicate, timeout, interval=0.1):
     """Polls predicate until it returns a true value or timeout seconds pass."""
     deadline = time.monotonic() + timeout
