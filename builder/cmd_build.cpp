@@ -2,9 +2,11 @@
 //
 // Order of work, so that a refusal leaves nothing behind:
 //   1. options (command line, settings file) and texts checked;
-//   2. stub and extractor read, the input scanned, every entry checked;
+//   2. stub and extractor read and checked, the input scanned, every entry
+//      checked;
 //   3. stub + stage, then the archive, written to a temporary file beside
 //      the output; signed when asked; renamed over the output at the end.
+#include <ctype.h>
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
@@ -45,8 +47,10 @@ static const char kUsage[] =
     "  --overwrite-option      dialog offers \"replace without asking\", checked (default)\n"
     "  --no-overwrite-option   no such box: every existing file is confirmed\n"
     "  --overwrite-mode N      the raw value (> 0 offer the box, <= 0 do not)\n"
-    "  --default-folder DIR    target folder (default: the folder of the SFX file)\n"
-    "  --run FILE              offered for starting after an interactive extraction\n"
+    "  --default-folder DIR    target folder (default: the folder of the SFX file):\n"
+    "                          absolute, C:\\... or \\\\server\\share\\..., backslashes only\n"
+    "  --run FILE              offered for starting after an interactive extraction:\n"
+    "                          a name alone, started from the top of the target folder\n"
     "  --intro-text TEXT       message shown before the dialog (interactive only)\n"
     "  --intro-caption TEXT    its caption (default \"Hinweis\")\n"
     "  --intro-style STYLE     ok (default), yes-no or ok-cancel: No or Cancel ends\n"
@@ -112,6 +116,63 @@ static int TakesValue(const std::string &name) {
 
 static int ApplySettingsFile(BuildOptions *options, const std::string &path, std::string *error);
 
+// 1 when c cannot be part of a file or folder name on Windows (the
+// drive's colon is looked at by the caller).
+static int IsForbiddenInName(unsigned char c) {
+  return c < 0x20 || strchr("<>:\"|?*", c) != nullptr;
+}
+
+// The default folder (Windows-1252) as the extractor uses it: entry names
+// are joined to it as written, and missing folders are made from the
+// second backslash on, the first being taken for the root ("C:\").
+// Accepted: a drive's folder (C:\...) or a share's (\\server\share\...).
+// A relative folder (Ziel\Unterordner, \Ziel, C:Ziel, %TEMP%\Ziel: nothing
+// in it is expanded) depends on the folder or drive that is current when
+// the SFX file runs, and its first folder is never made: code 5. Slashes
+// are no separators to the folder chain, and the characters Windows refuses
+// in names make every folder call fail.
+// Returns 1; 0 with error naming the problem.
+static int CheckDefaultFolder(const std::string &folder, const std::string &shown, std::string *error) {
+  std::string option = "--default-folder '" + shown + "': ";
+  if (folder.empty()) return 1;  // absent: the folder of the SFX file
+  if (folder.find('/') != std::string::npos)
+    return (*error = option + "write it with backslashes; the extractor makes missing folders only along '\\'", 0);
+  // "C:" alone is the root too: the extractor adds the backslash.
+  int drive = folder.size() >= 2 && isalpha((unsigned char)folder[0]) && folder[1] == ':' &&
+              (folder.size() == 2 || folder[2] == '\\');
+  size_t share = folder.compare(0, 2, "\\\\") == 0 ? folder.find('\\', 2) : std::string::npos;
+  int unc = share != std::string::npos && share > 2 && share + 1 < folder.size() && folder[share + 1] != '\\';
+  if (!drive && !unc)
+    return (*error = option + "not an absolute folder (C:\\... or \\\\server\\share\\...); the SFX file "
+                              "would take it from whatever folder is current when it runs, and cannot make "
+                              "its first folder", 0);
+  for (size_t i = drive ? 2 : 0; i < folder.size(); i++)
+    if (IsForbiddenInName((unsigned char)folder[i]) && folder[i] != '\\')
+      return (*error = option + "Windows does not allow '" + std::string(1, folder[i]) + "' in a folder name", 0);
+  return 1;
+}
+
+// The run file (Windows-1252) as the extractor starts it: by its name
+// alone, from the target folder, whatever folder part it is given; the
+// main dialog and the summary show the name alone too. A folder part would
+// name a file the SFX file never starts (bin\setup.exe starts setup.exe
+// of the target folder), so it is refused; the program belongs at the top
+// of the archive. Returns 1; 0 with error.
+static int CheckRunFile(const std::string &run, const std::string &shown, std::string *error) {
+  if (run.find_first_of("\\/:") == std::string::npos) return 1;
+  return (*error = "--run '" + shown + "': the SFX file starts the program of that name directly in the target "
+                   "folder, never in a folder below it or elsewhere; give the name alone and put the program at the "
+                   "top of the archive", 0);
+}
+
+// The checks of a stored settings text that only the running SFX file
+// would otherwise find. Returns 1; 0 with error.
+static int CheckSettingsText(const SfxSettings *settings, SfxText which, const std::string &shown, std::string *error) {
+  if (which == SFX_TEXT_FOLDER) return CheckDefaultFolder(settings->text[which], shown, error);
+  if (which == SFX_TEXT_RUN) return CheckRunFile(settings->text[which], shown, error);
+  return 1;
+}
+
 // Applies one option (name without dashes). base: folder that relative
 // local paths are taken from (a settings file's folder, or "").
 static int ApplyOption(BuildOptions *options, const std::string &name, const std::string &value,
@@ -156,7 +217,8 @@ static int ApplyOption(BuildOptions *options, const std::string &name, const std
     return ApplySettingsFile(options, value, error);
   } else {
     for (int i = 0; i < SFX_TEXT_COUNT; i++)
-      if (name == kSfxTextName[i]) return SetSettingsText(&s, (SfxText)i, value, error);
+      if (name == kSfxTextName[i])
+        return SetSettingsText(&s, (SfxText)i, value, error) && CheckSettingsText(&s, (SfxText)i, value, error);
     return (*error = "unknown option '--" + name + "'", 0);
   }
   return 1;
@@ -362,35 +424,82 @@ static int Refuse(const std::string &message) {
   return EXIT_FAILED;
 }
 
-int RunBuild(int argc, char **argv) {
+// Everything one build holds, from the options to the finished file. The
+// steps fill it in order; BuildEnd releases whatever they took, whether
+// the build got through or not.
+typedef struct BuildRun {
   BuildOptions options;
-  SfxSettingsDefaults(&options.settings);
-  options.havePassword = 0;
-  options.arch = SFX_ARCH_WIN32;
-  options.archGiven = 0;
-  options.quiet = 0;
-  options.fast = 0;
-  std::string error;
-  int parsed = ParseArguments(argc, argv, &options, &error);
-  if (parsed == OPT_HELP) return fputs(kUsage, stdout), EXIT_OK;
-  if (parsed == OPT_FAILED) {
-    fprintf(stderr, "ostrel build: %s\n(ostrel build --help lists the options)\n", error.c_str());
-    return EXIT_USAGE;
-  }
-  int64_t epoch = SourceDateEpoch(&error);
-  if (epoch == -2) return Refuse(error);
-
+  int64_t epoch;                     // SOURCE_DATE_EPOCH, or -1
   std::vector<uint8_t> stub, extractor;
   std::string stubPath, extractorPath;
-  if (!LoadProgram(&options, "stub", options.stubPath, &stub, &stubPath, &error)) return Refuse(error);
-  PeInfo stubInfo;
-  if (!InspectPe(stub.data(), stub.size(), &stubInfo)) return Refuse(stubPath + ": not a Windows program");
+  std::vector<SourceEntry> entries;  // the input, in archive order
+  FILE *zipFile;                     // ZIP input: open until BuildEnd; null for a folder
+  PackPool pool;                     // folder input: compresses ahead of the writer
+  int poolRunning;                   // 1 between PackPoolStart and PackPoolStop
+  std::vector<uint8_t> prefix;       // stub + packed stage
+  SfxOutput output;                  // temporary file beside the target; file null when none
+  ZipWriter writer;
+  Progress progress;
+  std::string error;                 // why the failed step failed
+} BuildRun;
+
+static void BuildInit(BuildRun *run) {
+  SfxSettingsDefaults(&run->options.settings);
+  run->options.havePassword = 0;
+  run->options.arch = SFX_ARCH_WIN32;
+  run->options.archGiven = 0;
+  run->options.quiet = 0;
+  run->options.fast = 0;
+  run->epoch = -1;
+  run->zipFile = nullptr;
+  run->poolRunning = 0;
+  run->output.file = nullptr;
+  run->progress = Progress();
+}
+
+// Returns 1 when the variable is absent or a number of seconds; 0 with error.
+static int ReadEpoch(BuildRun *run) {
+  run->epoch = SourceDateEpoch(&run->error);
+  return run->epoch != -2;
+}
+
+// The extractor as the stub starts it: CreateProcess of a program image,
+// so not a DLL, of the stub's own machine (a win32 stub on 32-bit Windows
+// cannot start a win64 program; a mixed pair is a mistake either way). A
+// program without the MAINWIN dialog is not our extractor: the stub would
+// start it, and the user would see whatever it does instead of the archive.
+// Returns 1; 0 with error naming the file and what it is.
+static int CheckExtractor(const BuildRun *run, const PeInfo *stub, const PeInfo *extractor, std::string *error) {
+  const std::string &path = run->extractorPath;
+  if ((extractor->characteristics & (PE_FILE_EXECUTABLE | PE_FILE_DLL)) != PE_FILE_EXECUTABLE)
+    return (*error = path + ": a DLL or an unlinked image, not a program the stub can start; not an extractor", 0);
+  if (extractor->machine != PE_MACHINE_I386 && extractor->machine != PE_MACHINE_AMD64)
+    return (*error = path + ": built for a machine other than i386 or x86-64; not an extractor", 0);
+  if (extractor->subsystem != PE_SUBSYSTEM_GUI || !extractor->hasMainDialog)
+    return (*error = path + ": a Windows program, but not an Ostrel extractor (it lacks the MAINWIN dialog)", 0);
+  if (extractor->machine != stub->machine)
+    return (*error = run->stubPath + " is built for " + MachineName(stub->machine) + ", " + path + " for " +
+                     MachineName(extractor->machine) + ": the stub starts the extractor, so both must be for the "
+                     "same Windows (see --arch)", 0);
+  return 1;
+}
+
+// Reads and checks the stub and the extractor.
+static int LoadPrograms(BuildRun *run) {
+  BuildOptions &options = run->options;
+  if (!LoadProgram(&options, "stub", options.stubPath, &run->stub, &run->stubPath, &run->error)) return 0;
+  PeInfo stubInfo, extractorInfo;
+  if (!InspectPe(run->stub.data(), run->stub.size(), &stubInfo))
+    return (run->error = run->stubPath + ": not a Windows program", 0);
   if (!options.archGiven && stubInfo.machine == PE_MACHINE_AMD64) options.arch = SFX_ARCH_WIN64;
-  if (!LoadProgram(&options, "extractor", options.extractorPath, &extractor, &extractorPath, &error))
-    return Refuse(error);
+  if (!LoadProgram(&options, "extractor", options.extractorPath, &run->extractor, &run->extractorPath, &run->error))
+    return 0;
+  if (!InspectPe(run->extractor.data(), run->extractor.size(), &extractorInfo))
+    return (run->error = run->extractorPath + ": not a Windows program, so not an extractor", 0);
+  if (!CheckExtractor(run, &stubInfo, &extractorInfo, &run->error)) return 0;
   uint16_t wanted = options.arch == SFX_ARCH_WIN64 ? PE_MACHINE_AMD64 : PE_MACHINE_I386;
   if (stubInfo.machine != wanted)
-    fprintf(stderr, "ostrel build: warning: %s is built for %s, not %s\n", stubPath.c_str(),
+    fprintf(stderr, "ostrel build: warning: %s is built for %s, not %s\n", run->stubPath.c_str(),
             MachineName(stubInfo.machine), kArchName[options.arch]);
   if (!stubInfo.hasManifest &&
       (ContainsWord(options.output, "setup") || ContainsWord(options.output, "install") ||
@@ -398,92 +507,141 @@ int RunBuild(int argc, char **argv) {
     fprintf(stderr,
             "ostrel build: warning: the stub has no manifest, so Windows asks for administrator rights\n"
             "  to start a program whose name contains setup, install or update; choose another name\n");
+  return 1;
+}
 
-  // The input, scanned and checked in full before anything is written.
-  std::vector<SourceEntry> entries;
-  FILE *zipFile = nullptr;
+// Scans the folder, or reads the ZIP file's directory (the file stays open
+// for the copy).
+static int ReadInput(BuildRun *run) {
+  const std::string &input = run->options.input;
   struct stat info;
-  if (stat(options.input.c_str(), &info) != 0) return Refuse(options.input + ": " + strerror(errno));
-  if (S_ISDIR(info.st_mode)) {
-    if (!ScanFolderInput(options.input, epoch, &entries, &error)) return Refuse(error);
-  } else {
-    zipFile = fopen(options.input.c_str(), "rb");
-    if (!zipFile) return Refuse(options.input + ": " + strerror(errno));
-    if (!ReadZipInput(zipFile, options.input, &entries, &error)) {
-      fclose(zipFile);
-      return Refuse(error);
-    }
-  }
-  std::vector<std::string> problems = CheckEntries(entries);
+  if (stat(input.c_str(), &info) != 0) return (run->error = input + ": " + strerror(errno), 0);
+  if (S_ISDIR(info.st_mode)) return ScanFolderInput(input, run->epoch, &run->entries, &run->error);
+  run->zipFile = fopen(input.c_str(), "rb");
+  if (!run->zipFile) return (run->error = input + ": " + strerror(errno), 0);
+  return ReadZipInput(run->zipFile, input, &run->entries, &run->error);
+}
+
+// Every entry checked as the extractor will see it; warnings on encryption.
+static int CheckInput(BuildRun *run) {
+  std::vector<std::string> problems = CheckEntries(run->entries);
   if (!problems.empty()) {
-    if (zipFile) fclose(zipFile);
-    fprintf(stderr, "ostrel build: %s: the extractor cannot handle %zu thing%s; nothing written:\n",
-            options.input.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
-    for (size_t i = 0; i < problems.size() && i < CHECK_MESSAGES_MAX; i++)
-      fprintf(stderr, "  %s\n", problems[i].c_str());
+    run->error = run->options.input + ": the extractor cannot handle " + std::to_string(problems.size()) + " thing" +
+                 (problems.size() == 1 ? "" : "s") + "; nothing written:";
+    for (size_t i = 0; i < problems.size() && i < CHECK_MESSAGES_MAX; i++) run->error += "\n  " + problems[i];
     if (problems.size() > CHECK_MESSAGES_MAX)
-      fprintf(stderr, "  ... and %zu more\n", problems.size() - CHECK_MESSAGES_MAX);
-    return EXIT_FAILED;
+      run->error += "\n  ... and " + std::to_string(problems.size() - CHECK_MESSAGES_MAX) + " more";
+    return 0;
   }
-  if (options.havePassword) {
+  if (run->options.havePassword) {
     fprintf(stderr, "ostrel build: warning: the traditional ZIP cipher is weak; it keeps out the curious,\n"
                     "  not someone who wants the contents\n");
     size_t encrypted = 0;
-    for (const SourceEntry &entry : entries) encrypted += (entry.record.flags & ZIP_FLAG_ENCRYPTED) != 0;
+    for (const SourceEntry &entry : run->entries) encrypted += (entry.record.flags & ZIP_FLAG_ENCRYPTED) != 0;
     if (encrypted)
       fprintf(stderr, "ostrel build: warning: %zu entr%s of %s encrypted already keep their own password\n",
-              encrypted, encrypted == 1 ? "y" : "ies", options.input.c_str());
+              encrypted, encrypted == 1 ? "y" : "ies", run->options.input.c_str());
   }
+  return 1;
+}
 
-  // Files are compressed by the pool's threads while the stage is encoded here.
-  PackPool pool;
-  if (!zipFile) PackPoolStart(&pool, &entries, options.havePassword ? options.password : std::string(), options.fast);
-  std::vector<uint8_t> prefix;
-  SfxOutput output;
-  if (!BuildSfxPrefix(stub, extractor, &options.settings, &prefix, &error) ||
-      !OpenOutputBeside(options.output, &output, &error)) {
-    if (zipFile) fclose(zipFile);
-    else PackPoolStop(&pool);
-    return Refuse(error);
+// Starts the pool (files are compressed by its threads while the stage is
+// encoded here), makes the prefix and opens the temporary output.
+static int OpenOutput(BuildRun *run) {
+  BuildOptions &options = run->options;
+  if (!run->zipFile) {
+    PackPoolStart(&run->pool, &run->entries, options.havePassword ? options.password : std::string(), options.fast);
+    run->poolRunning = 1;
   }
+  if (!BuildSfxPrefix(run->stub, run->extractor, &options.settings, &run->prefix, &run->error) ||
+      !OpenOutputBeside(options.output, &run->output, &run->error))
+    return 0;
   signal(SIGINT, OnSignal);
   signal(SIGTERM, OnSignal);
-  Progress progress = {};
-  progress.shown = !options.quiet && isatty(STDERR_FILENO);
-  progress.filesTotal = entries.size();
-  for (const SourceEntry &entry : entries) progress.bytesTotal += entry.fileSize;
+  return 1;
+}
+
+// The prefix, every entry and the central directory.
+static int WriteArchive(BuildRun *run) {
+  Progress &progress = run->progress;
+  progress.shown = !run->options.quiet && isatty(STDERR_FILENO);
+  progress.filesTotal = run->entries.size();
+  for (const SourceEntry &entry : run->entries) progress.bytesTotal += entry.fileSize;
   clock_gettime(CLOCK_MONOTONIC, &progress.start);
 
-  ZipWriter writer;
-  ZipWriterInit(&writer, output.file, 0);
-  int ok = fwrite(prefix.data(), 1, prefix.size(), output.file) == prefix.size();
-  writer.position = prefix.size();
-  for (size_t i = 0; ok && i < entries.size(); i++) {
-    ok = WriteEntry(&writer, &entries[i], zipFile, &options, &pool, i, &error);
+  ZipWriterInit(&run->writer, run->output.file, 0);
+  int ok = fwrite(run->prefix.data(), 1, run->prefix.size(), run->output.file) == run->prefix.size();
+  run->writer.position = run->prefix.size();
+  for (size_t i = 0; ok && i < run->entries.size(); i++) {
+    ok = WriteEntry(&run->writer, &run->entries[i], run->zipFile, &run->options, &run->pool, i, &run->error);
     progress.files++;
-    progress.bytes += entries[i].fileSize;
+    progress.bytes += run->entries[i].fileSize;
     ShowProgress(&progress, 0);
   }
-  if (!zipFile) PackPoolStop(&pool);
-  if (ok) ok = ZipWriterFinish(&writer, 0) || (error = "write failed", 0);
+  if (run->poolRunning) PackPoolStop(&run->pool);
+  run->poolRunning = 0;
+  if (ok) ok = ZipWriterFinish(&run->writer, 0) || (run->error = "write failed", 0);
   ShowProgress(&progress, 1);
-  if (zipFile) fclose(zipFile);
   // The extractor keeps the file size in a signed 32-bit integer.
-  if (ok && writer.position > 0x7FFFFFFF) ok = 0, error = "the SFX file would reach 2 GiB; the extractor cannot read it";
-  if (ok && !options.signCert.empty()) ok = SignOutput(&output, options.signCert, options.signKey, epoch, &error);
-  if (!ok) {
-    DiscardOutput(&output);
-    return Refuse(options.output + ": " + error);
-  }
-  if (!CommitOutput(&output, &error)) return Refuse(error);
+  if (ok && run->writer.position > 0x7FFFFFFF)
+    ok = 0, run->error = "the SFX file would reach 2 GiB; the extractor cannot read it";
+  if (!ok) run->error = run->options.output + ": " + run->error;
+  return ok;
+}
+
+// Signs when asked, then renames the file over the target.
+static int CommitBuild(BuildRun *run) {
+  if (!run->options.signCert.empty() &&
+      !SignOutput(&run->output, run->options.signCert, run->options.signKey, run->epoch, &run->error))
+    return (run->error = run->options.output + ": " + run->error, 0);
+  return CommitOutput(&run->output, &run->error);
+}
+
+// Releases what the steps took: the pool, the input, and an output that
+// was not committed (removed, so a failed build leaves nothing behind).
+static void BuildEnd(BuildRun *run) {
+  if (run->poolRunning) PackPoolStop(&run->pool);
+  run->poolRunning = 0;
+  if (run->zipFile) fclose(run->zipFile);
+  run->zipFile = nullptr;
+  DiscardOutput(&run->output);
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
-  if (!options.quiet) {
-    struct stat done;
-    stat(options.output.c_str(), &done);
-    printf("%s: %zu entries, %lld bytes (stub %d, stage %zu, archive %llu)\n", options.output.c_str(),
-           entries.size(), (long long)done.st_size, (int)SFX_STUB_SIZE, prefix.size() - SFX_STUB_SIZE,
-           (unsigned long long)(writer.position - prefix.size()));
+}
+
+static void PrintSummary(const BuildRun *run) {
+  struct stat done;
+  if (stat(run->options.output.c_str(), &done) != 0) done.st_size = 0;
+  printf("%s: %zu entries, %lld bytes (stub %d, stage %zu, archive %llu)\n", run->options.output.c_str(),
+         run->entries.size(), (long long)done.st_size, (int)SFX_STUB_SIZE, run->prefix.size() - SFX_STUB_SIZE,
+         (unsigned long long)(run->writer.position - run->prefix.size()));
+}
+
+// The build in steps; the first that fails ends it, and nothing is written.
+static int (*const kBuildSteps[])(BuildRun *run) = {
+    ReadEpoch,     // SOURCE_DATE_EPOCH
+    LoadPrograms,  // stub and extractor, checked as the SFX file will use them
+    ReadInput,     // the folder scanned or the ZIP directory read
+    CheckInput,    // every entry as the extractor will see it
+    OpenOutput,    // pool started, prefix made, temporary file opened
+    WriteArchive,  // prefix, entries, directory
+    CommitBuild,   // signed when asked, renamed over the target
+};
+
+int RunBuild(int argc, char **argv) {
+  BuildRun run;
+  BuildInit(&run);
+  int parsed = ParseArguments(argc, argv, &run.options, &run.error);
+  if (parsed == OPT_HELP) return fputs(kUsage, stdout), EXIT_OK;
+  if (parsed == OPT_FAILED) {
+    fprintf(stderr, "ostrel build: %s\n(ostrel build --help lists the options)\n", run.error.c_str());
+    return EXIT_USAGE;
   }
+  int ok = 1;
+  for (int (*step)(BuildRun *) : kBuildSteps)
+    if (!(ok = step(&run))) break;
+  BuildEnd(&run);
+  if (!ok) return Refuse(run.error);
+  if (!run.options.quiet) PrintSummary(&run);
   return EXIT_OK;
 }

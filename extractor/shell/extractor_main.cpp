@@ -59,17 +59,18 @@ static int ShowIntro(void) {
 }
 
 static void InstallCallbacks(void) {
-  callbacks.reportProgress = ReportProgress;
   callbacks.confirmOverwrite = ConfirmOverwrite;
   callbacks.askPassword = AskPassword;
-  // With a positive silentMode there is nobody to ask: the empty slot makes
-  // the driver record 9962 and delete the damaged file.
+  // With a positive silentMode there is no window to update and nobody to
+  // ask: the empty progress slot is skipped, the empty CRC slot makes the
+  // driver record 9962 and delete the damaged file.
+  if (settings.block.silentMode <= 0) callbacks.reportProgress = ReportProgress;
   if (settings.block.silentMode <= 0) callbacks.confirmCrcMismatch = AskCrcMismatch;
 }
 
 static void RunSilent(void) {
   SetTargetFolder(settings.defaultFolder);
-  shell.overwriteAll = 1;
+  overwriteAll = 1;
   shell.extractionStarted = 1;
   ExtractArchive();
 }
@@ -104,7 +105,6 @@ static int WINAPI ExtractorMain(HINSTANCE instance) {
   InstallCallbacks();
   if (settings.block.silentMode == 0) {
     DialogBoxParamA(instance, IDD_MAIN, nullptr, MainDialogProc, 0);
-    shell.mainDialog = nullptr;
   } else {
     RunSilent();
   }

@@ -6,6 +6,7 @@
 #include "extractor/resources/resource_ids.h"
 #include "extractor/shell/shell_state.h"
 #include "extractor/ui/folder_chooser.h"
+#include "extractor/ui/overwrite_dialog.h"
 #include "extractor/ui/progress.h"
 #include "extractor/ui/texts.h"
 #include "extractor/ui/window_util.h"
@@ -34,7 +35,7 @@ static void InitMainDialog(HWND dialog) {
   wsprintfA(title, kTitleFormat, name);
   SetWindowTextA(dialog, title);
   CenterWindow(dialog);
-  shell.mainDialog = dialog;
+  dialogOwner = dialog;
   InstallProgressField(dialog);
   if (settings.defaultFolder[0]) SetDlgItemTextA(dialog, IDC_MAIN_FOLDER, settings.defaultFolder);
 
@@ -53,9 +54,9 @@ static void InitMainDialog(HWND dialog) {
   else ShowWindow(GetDlgItem(dialog, IDC_MAIN_OVERWRITE), SW_HIDE);
 }
 
-static void DisableMainButtons(void) {
+static void DisableMainButtons(HWND dialog) {
   static const int kIds[] = {IDC_MAIN_EXTRACT, IDC_MAIN_INFO, IDC_MAIN_HELP};
-  for (int id : kIds) EnableWindow(GetDlgItem((HWND)shell.mainDialog, id), FALSE);
+  for (int id : kIds) EnableWindow(GetDlgItem(dialog, id), FALSE);
 }
 
 // Starts the run file found directly in the target folder (its own folder
@@ -88,9 +89,9 @@ static void RunExtraction(HWND dialog) {
     lstrcpynA(target + strlen(target), directory, (int)(PATH_BUFFER - strlen(target)));
   }
   SetTargetFolder(target);
-  DisableMainButtons();
+  DisableMainButtons(dialog);
   if (settings.block.overwriteMode > 0) {
-    if (IsDlgButtonChecked(dialog, IDC_MAIN_OVERWRITE) == BST_CHECKED) shell.overwriteAll = 1;
+    if (IsDlgButtonChecked(dialog, IDC_MAIN_OVERWRITE) == BST_CHECKED) overwriteAll = 1;
     EnableWindow(GetDlgItem(dialog, IDC_MAIN_OVERWRITE), FALSE);
   }
   ShowWindow(GetDlgItem(dialog, IDC_MAIN_PROGRESS), SW_SHOW);
@@ -113,7 +114,7 @@ static INT_PTR OnExtract(HWND dialog) {
 // progress report's pump; the extraction stops at that report and the
 // dialog closes once it has returned.
 static INT_PTR OnCancel(HWND dialog) {
-  shell.cancelRequested = 1;
+  cancelRequested = 1;
   EndDialog(dialog, IDC_MAIN_CANCEL);
   return TRUE;
 }
@@ -160,6 +161,10 @@ static INT_PTR OnInitDialog(HWND dialog) {
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) return OnInitDialog(dialog);
+  if (message == WM_DESTROY) {
+    dialogOwner = nullptr;  // boxes shown afterwards have no owner
+    return FALSE;
+  }
   if (message != WM_COMMAND) return FALSE;
   for (const CommandHandler &command : kCommands)
     if (command.id == LOWORD(wParam)) return command.handle(dialog);

@@ -1,11 +1,12 @@
 // State of the Windows program around the extraction core: the start-up's
-// flags, the main dialog, and the settings read from the image's tail. One
-// module-level instance of each record for the whole single-threaded
-// process; the dialogs of extractor/ui read and set them.
+// flags and the settings read from the image's tail. One module-level
+// instance of each record for the whole single-threaded process. The
+// dialogs of extractor/ui keep their own state (the owner window in
+// window_util.h, the overwrite and cancel flags with the dialogs that set
+// them) and never see these records.
 //
 // Lifecycle: WinMain zeroes nothing (the records start zeroed); ReadSettings
-// fills settings once; the main dialog sets mainDialog while it exists;
-// overwriteAll and cancelRequested are set before the one extraction.
+// fills settings once; extractionStarted is set before the one extraction.
 #ifndef OSTREL_SHELL_SHELL_STATE_H
 #define OSTREL_SHELL_SHELL_STATE_H
 
@@ -23,9 +24,6 @@ enum {
 typedef struct ShellState {
   void *appInstance;               // module handle (HINSTANCE): source of dialogs and icons
   char sfxPath[PATH_BUFFER];       // SFX path from the trailer (own image path before)
-  void *mainDialog;                // main dialog window (HWND), null when none
-  int32_t overwriteAll;            // 1: replace existing files without asking
-  int32_t cancelRequested;         // 1 once "Abbrechen" was pressed
   int32_t extractionStarted;       // 1 right before ExtractArchive runs
 } ShellState;
 

@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "extractor/resources/resource_ids.h"
-#include "extractor/shell/shell_state.h"
 #include "extractor/ui/texts.h"
 #include "extractor/ui/window_util.h"
 #include "extractor/zip/path_ops.h"
@@ -32,7 +31,7 @@ void ChooseTargetFolder(HWND dialog) {
   // the old-style dialog does not use.
   request.lStructSize = offsetof(OPENFILENAMEA, pvReserved);
   request.hwndOwner = dialog;
-  request.hInstance = (HINSTANCE)shell.appInstance;
+  request.hInstance = ResourceModule();
   request.lpstrFile = file;
   request.nMaxFile = sizeof file;
   request.lpstrFileTitle = title;  // nMaxFileTitle 0: nothing is returned there

@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "extractor/resources/resource_ids.h"
-#include "extractor/shell/shell_state.h"
 #include "extractor/ui/texts.h"
 #include "extractor/ui/window_util.h"
 #include "extractor/zip/path_ops.h"
@@ -23,6 +22,8 @@ typedef struct ReplaceQuestion {
 } ReplaceQuestion;
 
 static_assert(sizeof(EntryFindData) == sizeof(WIN32_FIND_DATAA), "EntryFindData has the platform layout");
+
+int32_t overwriteAll;
 
 static ReplaceQuestion question;
 
@@ -103,20 +104,20 @@ static int AskReplace(const char *targetPath, const EntryFindData *entry) {
   if (search == INVALID_HANDLE_VALUE) return OVERWRITE_WRITE;
   FindClose(search);
   memcpy(&question.incoming, entry, sizeof question.incoming);
-  INT_PTR result = DialogBoxParamA((HINSTANCE)shell.appInstance, MAKEINTRESOURCEA(IDD_REPLACE),
-                                   (HWND)shell.mainDialog, ConfirmReplaceDlgProc, 0);
+  INT_PTR result =
+      DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(IDD_REPLACE), dialogOwner, ConfirmReplaceDlgProc, 0);
   if (question.typeIcon) DestroyIcon(question.typeIcon);
   question.typeIcon = nullptr;
   switch (result) {
     case IDC_BUTTON_OK: return OVERWRITE_WRITE;
-    case IDC_REPLACE_ALL: shell.overwriteAll = 1; return OVERWRITE_WRITE;
+    case IDC_REPLACE_ALL: overwriteAll = 1; return OVERWRITE_WRITE;
     case IDC_BUTTON_NO: return OVERWRITE_SKIP;
   }
   return OVERWRITE_STOP;
 }
 
 int ConfirmOverwrite(const char *targetPath, const EntryFindData *entry) {
-  int answer = shell.overwriteAll ? OVERWRITE_WRITE : AskReplace(targetPath, entry);
+  int answer = overwriteAll ? OVERWRITE_WRITE : AskReplace(targetPath, entry);
   if (answer == OVERWRITE_WRITE) MakeWritable(targetPath);
   return answer;
 }

@@ -7,8 +7,12 @@
 
 #include "extractor/zip/state.h"
 
+// 1: replace existing files without asking. Set by "Alle ersetzen", and by
+// the shell for a silent run or when the main dialog's box is ticked.
+extern int32_t overwriteAll;
+
 // The overwrite callback (ExtractCallbacks.confirmOverwrite). Returns
-// OVERWRITE_WRITE at once when shell.overwriteAll is set or nothing exists
+// OVERWRITE_WRITE at once when overwriteAll is set or nothing exists
 // at targetPath; otherwise the dialog's answer: Ok and "Alle ersetzen"
 // (which sets overwriteAll) OVERWRITE_WRITE, "Nein" OVERWRITE_SKIP,
 // "Abbrechen", Esc, the close box and a dialog that cannot be shown

@@ -4,9 +4,9 @@
 #include <string.h>
 
 #include "extractor/resources/resource_ids.h"
-#include "extractor/shell/shell_state.h"
 #include "extractor/ui/window_util.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/state.h"
 
 enum {
   PROMPT_BUFFER = 256,
@@ -59,7 +59,7 @@ int AskPassword(int, char *buffer, const char *entryName) {
   size_t used = strlen(prompt.name);
   lstrcpynA(prompt.name + used, extension, (int)(sizeof prompt.name - used));
   prompt.buffer = buffer;
-  INT_PTR result = DialogBoxParamA((HINSTANCE)shell.appInstance, MAKEINTRESOURCEA(IDD_PASSWORD),
-                                   (HWND)shell.mainDialog, PasswordDlgProc, 0);
+  INT_PTR result =
+      DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(IDD_PASSWORD), dialogOwner, PasswordDlgProc, 0);
   return result == IDC_BUTTON_OK;
 }

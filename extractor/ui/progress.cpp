@@ -5,16 +5,18 @@
 #include <string.h>
 
 #include "extractor/resources/resource_ids.h"
-#include "extractor/shell/shell_state.h"
 #include "extractor/ui/texts.h"
 #include "extractor/ui/window_util.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/state.h"
 
 typedef struct ProgressField {
   int32_t percent;                     // last reported, 0 at first; shown clamped to 0..100
   char text[PROGRESS_TEXT_BUFFER];     // "name.ext (42 %)", empty at first
   WNDPROC previous;                    // the static control's own procedure
 } ProgressField;
+
+int32_t cancelRequested;
 
 static ProgressField field;
 static char label[PROGRESS_TEXT_BUFFER];  // current entry's name and extension
@@ -96,20 +98,19 @@ void InstallProgressField(HWND dialog) {
 }
 
 int ReportProgress(int, int32_t percent) {
-  if (settings.block.silentMode > 0) return 1;
   NameOfPath(storage.entry->entryName, label);
   PumpMessages();
-  if (shell.mainDialog)
-    SendDlgItemMessageA((HWND)shell.mainDialog, IDC_MAIN_PROGRESS, WM_SETTEXT, (WPARAM)percent, (LPARAM)label);
+  if (dialogOwner)
+    SendDlgItemMessageA(dialogOwner, IDC_MAIN_PROGRESS, WM_SETTEXT, (WPARAM)percent, (LPARAM)label);
   PumpMessages();
-  return shell.cancelRequested ? 0 : 1;
+  return cancelRequested ? 0 : 1;
 }
 
 int AskCrcMismatch(const char *entryName) {
-  if (shell.cancelRequested) return CRC_MISMATCH_STOP;
+  if (cancelRequested) return CRC_MISMATCH_STOP;
   char name[PROGRESS_TEXT_BUFFER], text[PROGRESS_TEXT_BUFFER + 64];
   NameOfPath(entryName, name);
   wsprintfA(text, kCrcWarningFormat, name);
-  int answer = MessageBoxA((HWND)shell.mainDialog, text, kWarningCaption, MB_OKCANCEL | MB_ICONEXCLAMATION);
+  int answer = MessageBoxA(dialogOwner, text, kWarningCaption, MB_OKCANCEL | MB_ICONEXCLAMATION);
   return answer == IDOK ? CRC_MISMATCH_KEEP : CRC_MISMATCH_STOP;
 }

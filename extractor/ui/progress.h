@@ -16,15 +16,19 @@
 
 enum { PROGRESS_TEXT_BUFFER = 256 };  // label and formatted progress text
 
+// 1 once the user pressed "Abbrechen" (set by the main dialog): the next
+// report answers stop, and no CRC question is asked any more.
+extern int32_t cancelRequested;
+
 // Subclasses control 1004 of dialog with the progress field procedure and
 // hides it. Called once, from the main dialog's initialisation.
 void InstallProgressField(HWND dialog);
 
 // The progress callback (ExtractCallbacks.reportProgress). reserved is 0;
-// percent the current entry's share done. With a positive silentMode it
-// returns 1 at once (no window exists). Otherwise: label <- the entry's
-// name and extension, pump, update the field (when the main dialog
-// exists), pump. Returns 0 once the user has pressed "Abbrechen", else 1.
+// percent the current entry's share done. Label <- the entry's name and
+// extension, pump, update the field (when the main dialog exists), pump.
+// Returns 0 once the user has pressed "Abbrechen", else 1. A silent run
+// without any window leaves the callback slot empty instead.
 // It does not judge the CRC: the driver compares and asks AskCrcMismatch.
 int ReportProgress(int reserved, int32_t percent);
 

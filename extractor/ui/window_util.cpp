@@ -1,5 +1,9 @@
 #include "extractor/ui/window_util.h"
 
+HWND dialogOwner;
+
+HINSTANCE ResourceModule(void) { return GetModuleHandleA(nullptr); }
+
 void PumpMessages(void) {
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {

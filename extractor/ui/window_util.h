@@ -1,8 +1,17 @@
-// Two small services of the extractor's dialogs.
+// Small services of the extractor's dialogs, and the window that owns them.
 #ifndef OSTREL_UI_WINDOW_UTIL_H
 #define OSTREL_UI_WINDOW_UTIL_H
 
 #include <windows.h>
+
+// The owner of the extraction's dialogs and boxes (password, overwrite,
+// CRC warning) and the window of the progress field: the main dialog while
+// it exists, null otherwise (a silent run, or after the dialog closed). The
+// main dialog sets it when it opens and clears it when it is destroyed.
+extern HWND dialogOwner;
+
+// The module whose resources hold every dialog template: the program itself.
+HINSTANCE ResourceModule(void);
 
 // Dispatches every message waiting in the thread's queue and returns as
 // soon as it is empty; never waits. No dialog-key handling (Tab, Enter and

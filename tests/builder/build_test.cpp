@@ -1,7 +1,7 @@
 // ostrel build, run as a user runs it, checked against independent peers:
 // the native extractor, Info-ZIP, 7-Zip, bsdtar, Python's zipfile and
-// osslsigncode. The stub and extractor are stand-ins made here (a minimal
-// PE image of 8192 bytes, any bytes for the extractor): the native checks
+// osslsigncode. The stub and extractor are stand-ins made here (minimal
+// PE images with the marks the builder looks for): the native checks
 // never run them, and the tests do not depend on the cross builds.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/pe_inspect.h"
 #include "extractor/zip/zip_format.h"
 #include "packed/sfx_layout.h"
 #include "packed/stage_memory.h"
@@ -21,29 +22,59 @@ namespace {
 // The command that starts ostrel: under the emulator of a cross build, if any.
 const std::string kOstrel = OSTREL_EMULATOR + ShellQuote(std::string(OSTREL_BINARY_DIR) + "/builder/ostrel");
 
-// A PE32 image of exactly SFX_STUB_SIZE bytes: headers only, and with
-// manifest a resource section whose root lists type 24.
-Bytes FakeStub(bool manifest) {
-  Bytes pe(SFX_STUB_SIZE, 0);
+// A PE image of size bytes: headers, one section at file offset 0x400
+// holding the resource tree, and in it type 24 (a manifest) and a dialog
+// named MAINWIN (the extractor's mark) when asked. PE32 for i386, PE32+
+// for x86-64.
+struct FakePeSpec {
+  uint16_t machine = 0x014C;
+  bool manifest = false;
+  bool mainDialog = false;
+  size_t size = SFX_STUB_SIZE;
+};
+Bytes FakePe(const FakePeSpec &spec) {
+  bool wide = spec.machine == 0x8664;
+  size_t optional = 0x58, optionalSize = wide ? 240 : 224, directories = optional + (wide ? 112 : 96);
+  Bytes pe(spec.size, 0);
   pe[0] = 'M', pe[1] = 'Z';
   PutLe32(pe, 0x3C, 0x40);                     // e_lfanew
   memcpy(&pe[0x40], "PE\0\0", 4);
-  PutLe16(pe, 0x44, 0x014C);                   // machine: i386
-  PutLe16(pe, 0x46, manifest ? 1 : 0);         // sections
-  PutLe16(pe, 0x54, 224);                      // optional header size
-  PutLe16(pe, 0x58, 0x10B);                    // PE32
-  PutLe32(pe, 0x58 + 92, 16);                  // data directories
-  if (manifest) {
-    PutLe32(pe, 0x58 + 96 + 8 * 2, 0x1000);    // resource directory RVA
-    PutLe32(pe, 0x58 + 96 + 8 * 2 + 4, 0x100);
-    size_t section = 0x58 + 224;               // .rsrc: RVA 0x1000, raw 0x200 bytes at 0x400
-    PutLe32(pe, section + 12, 0x1000);
-    PutLe32(pe, section + 16, 0x200);
-    PutLe32(pe, section + 20, 0x400);
-    PutLe16(pe, 0x400 + 14, 1);                // root: one ID entry ...
-    PutLe32(pe, 0x400 + 16, 24);               // ... of type 24 (manifest)
+  PutLe16(pe, 0x44, spec.machine);
+  PutLe16(pe, 0x46, 1);                        // sections
+  PutLe16(pe, 0x54, (uint16_t)optionalSize);
+  PutLe16(pe, 0x56, 0x0102);                   // characteristics: executable, 32-bit words
+  PutLe16(pe, optional, wide ? 0x20B : 0x10B);
+  PutLe16(pe, optional + 68, 2);               // subsystem: Windows GUI
+  PutLe32(pe, directories - 4, 16);            // data directories
+  PutLe32(pe, directories + 8 * 2, 0x1000);    // resource directory RVA ...
+  PutLe32(pe, directories + 8 * 2 + 4, 0x200); // ... and size
+  size_t section = optional + optionalSize;    // .rsrc: RVA 0x1000, raw 0x200 bytes at 0x400
+  PutLe32(pe, section + 12, 0x1000);
+  PutLe32(pe, section + 16, 0x200);
+  PutLe32(pe, section + 20, 0x400);
+  size_t entry = 0x410;                        // root: ID entries only
+  PutLe16(pe, 0x400 + 14, (uint16_t)(spec.manifest + spec.mainDialog));
+  if (spec.mainDialog) {
+    PutLe32(pe, entry, 5), PutLe32(pe, entry + 4, 0x80000040u), entry += 8;  // dialogs: directory at +0x40
+    PutLe16(pe, 0x440 + 12, 1);                                              // one named entry ...
+    PutLe32(pe, 0x450, 0x80000080u), PutLe32(pe, 0x454, 0x80000060u);        // ... its name at +0x80
+    PutLe16(pe, 0x480, 7);
+    for (int i = 0; i < 7; i++) PutLe16(pe, 0x482 + 2 * i, (uint8_t)"MAINWIN"[i]);
   }
+  if (spec.manifest) PutLe32(pe, entry, 24), PutLe32(pe, entry + 4, 0x80000060u);
   return pe;
+}
+
+Bytes FakeStub(bool manifest) {
+  FakePeSpec spec;
+  spec.manifest = manifest;
+  return FakePe(spec);
+}
+
+Bytes FakeExtractor(uint16_t machine) {
+  FakePeSpec spec;
+  spec.machine = machine, spec.mainDialog = true, spec.size = 4096;
+  return FakePe(spec);
 }
 
 struct CommandResult {
@@ -66,7 +97,7 @@ std::string BuildCommand(const TempFolder &tmp, const std::string &options, cons
                          const std::string &input) {
   if (!PathExists(tmp.File("stub.exe"))) {
     WriteFileBytes(tmp.File("stub.exe"), FakeStub(false));
-    WriteFileBytes(tmp.File("extractor.exe"), TextBytes(std::string(3000, 'x') + "extractor stand-in"));
+    WriteFileBytes(tmp.File("extractor.exe"), FakeExtractor(0x014C));
   }
   return kOstrel + " build -q --stub " + ShellQuote(tmp.File("stub.exe")) + " --extractor " +
          ShellQuote(tmp.File("extractor.exe")) + " " + options + " -o " + ShellQuote(output) + " " +
@@ -200,7 +231,8 @@ TEST(Build, RefusalsWriteNothing) {
   Bytes twins = BuildZip({lower, upper});
   Bytes huge = zipOf("riesig.bin", 0);
   uint32_t directory = GetLe32(huge, huge.size() - ZIP_END_SIZE + 16);
-  PutLe32(huge, directory + 24, 0x80000000u);  // central uncompressed size: 2 GiB
+  PutLe32(huge, directory + 24, 0x80000000u);  // uncompressed size: 2 GiB, central ...
+  PutLe32(huge, 22, 0x80000000u);              // ... and local
   // 65,536 entries need ZIP64 end records: the plain one's count says 0xFFFF.
   std::vector<ZipEntrySpec> manySpecs(65536);
   for (size_t i = 0; i < manySpecs.size(); i++) manySpecs[i].name = "f" + std::to_string(i), manySpecs[i].method = 0;
@@ -220,6 +252,12 @@ TEST(Build, RefusalsWriteNothing) {
   PutLe16(end, 8, 0xFFFF), PutLe16(end, 10, 0xFFFF);
   many.insert(many.end(), end64.begin(), end64.end());
   many.insert(many.end(), end.begin(), end.end());
+  FakePeSpec stub64;
+  stub64.machine = 0x8664;
+  WriteFileBytes(tmp.File("stub64.exe"), FakePe(stub64));
+  WriteFileBytes(tmp.File("extractor64.exe"), FakeExtractor(0x8664));
+  WriteFileBytes(tmp.File("other.exe"), FakeStub(false));
+  WriteFileBytes(tmp.File("relativ.cfg"), TextBytes("interactive\ndefault-folder = Ziel\n"));
   struct Case {
     const char *label;
     Bytes zip;            // input archive; empty: the example folder
@@ -233,6 +271,17 @@ TEST(Build, RefusalsWriteNothing) {
       {"run file", {}, "--run " + std::string(256, 'a'), 2, "at most 255"},
       {"folder", {}, "--default-folder " + std::string(256, 'a'), 2, "at most 255"},
       {"text charset", {}, "--intro-text '\xE2\x82\xBD'", 2, "no Windows-1252 form"},  // rouble sign
+      // Settings and programs that only the running SFX file would find wrong.
+      {"relative folder", {}, "--default-folder 'Ziel\\Unterordner'", 2, "not an absolute folder"},
+      {"folder without drive", {}, "--default-folder '\\Ziel'", 2, "not an absolute folder"},
+      {"folder with slashes", {}, "--default-folder C:/Ziel", 2, "with backslashes"},
+      {"folder character", {}, "--default-folder 'C:\\a|b'", 2, "does not allow '|'"},
+      {"folder from a file", {}, "--settings " + ShellQuote(tmp.File("relativ.cfg")), 2, "relativ.cfg:2: --default"},
+      {"run file in a folder", {}, "--run 'bin\\setup.exe'", 2, "directly in the target folder"},
+      {"extractor is text", {}, "--extractor " + ShellQuote(tmp.File("relativ.cfg")), 1, "not a Windows program"},
+      {"extractor is another program", {}, "--extractor " + ShellQuote(tmp.File("other.exe")), 1, "not an Ostrel"},
+      {"win64 extractor", {}, "--extractor " + ShellQuote(tmp.File("extractor64.exe")), 1, "for the same Windows"},
+      {"win64 stub", {}, "--stub " + ShellQuote(tmp.File("stub64.exe")), 1, "for the same Windows"},
       {"long name", zipOf(std::string(260, 'n')), "", 1, "at most 259"},
       // 140 umlauts: 140 bytes on Windows, but 280 as stored, more than the extractor reads.
       {"long UTF-8 name", zipOf([] { std::string s; for (int i = 0; i < 140; i++) s += "\xC3\xA4"; return s; }()),
@@ -240,7 +289,7 @@ TEST(Build, RefusalsWriteNothing) {
       {"parent", zipOf("a/../../b.txt"), "", 1, "'..'"},
       {"drive", zipOf("C:/b.txt"), "", 1, "drive letter"},
       {"device", zipOf("ordner/con.txt"), "", 1, "Windows device"},
-      {"one file on Windows", twins, "", 1, "the same file on Windows as ordner/Liesmich.txt"},
+      {"one file on Windows", twins, "", 1, "the same file or folder on Windows as an earlier entry"},
       {"name charset", zipOf("\xE6\x97\xA5.txt"), "", 1, "no Windows-1252 form"},
       {"2 GiB", huge, "", 1, "below 2 GiB"},
       {"entries", many, "", 1, "at most 65535"},
@@ -281,7 +330,8 @@ TEST(Build, SettingsReachTheBlock) {
       {"--interactive --intro-text 'Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x93 Hallo' --intro-caption Titel --intro-style yes-no "
        "--info-text Info --run setup.exe --default-folder 'C:\\Ziel'",
        0, 1, 1, {"Gr\xFC\xDF" "e \x96 Hallo", "Titel", "Info", "setup.exe", "C:\\Ziel"}},
-      {"--quiet-silent --no-overwrite-option", -1, 0, 0, {}},
+      {"--quiet-silent --no-overwrite-option --default-folder '\\\\server\\Freigabe'", -1, 0, 0,
+       {"", "", "", "", "\\\\server\\Freigabe"}},
       {"--silent-mode 7 --overwrite-mode -3 --interactive --silent", 1, -3, 0, {}},
       {"--settings " + ShellQuote(tmp.File("wiederholt.cfg")) + " --intro-caption Danach", 0, 1, 2,
        {"Zeile 1\r\nZeile 2", "Danach", "", "", "C:\\neu"}},
@@ -308,7 +358,8 @@ TEST(Build, SettingsReachTheBlock) {
     EXPECT_EQ((int16_t)GetLe16(image, image.size() - 6), c.overwrite);
     EXPECT_EQ((int16_t)GetLe16(image, image.size() - 4), c.silent);
     // The program in front of the texts is the extractor, unchanged.
-    EXPECT_EQ(Bytes(image.begin(), image.begin() + 3018), ReadFileBytes(tmp.File("extractor.exe")));
+    Bytes extractor = ReadFileBytes(tmp.File("extractor.exe"));
+    EXPECT_EQ(Bytes(image.begin(), image.begin() + (ptrdiff_t)extractor.size()), extractor);
   }
 }
 
@@ -391,7 +442,7 @@ TEST(Build, InspectCommandsSeeWhatWentIn) {
       {"list " + ShellQuote(tmp.File("hostile.zip")), 0, "../b\xC3\xBCse.txt   [refused by the extractor: a '..'"},
       {"test --password 'gehe im' " + ShellQuote(sfx), 0, "all 5 files intact"},
       {"test --password falsch " + ShellQuote(sfx) + " </dev/null", 1, "code 9961"},
-      {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "1 of 5 entries failed"},
+      {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "Liesmich.txt: FAILED (9964"},
   };
   for (const Case &c : cases) {
     CommandResult run = RunCapture(tmp, kOstrel + " " + c.command);
@@ -420,4 +471,129 @@ TEST(Build, ManifestWarningForInstallerNames) {
   }
 }
 
+// Offsets near 2^32, added to a position in a 32-bit size_t, wrap to a
+// place in front of the image or inside it. Each row plants there what a
+// wrapped read would find, so that the 32-bit lane sees the difference: an
+// image that reads well only through a wrapped sum must not.
+TEST(PeInspect, OffsetsNear4GiBStayInsideTheImage) {
+  PeInfo info;
+  Bytes extractor = FakeExtractor(0x8664);
+  ASSERT_EQ(InspectPe(extractor.data(), extractor.size(), &info), 1);
+  EXPECT_EQ(info.machine, 0x8664);
+  EXPECT_EQ(info.subsystem, PE_SUBSYSTEM_GUI);
+  EXPECT_EQ(info.hasMainDialog, 1);
+
+  // e_lfanew 2^32 - 16: "PE\0\0" waits 16 bytes in front of the image, and
+  // the optional header's magic at 8, where pe + 24 lands in 32 bits.
+  Bytes lfanew(16 + 0x200, 0);
+  memcpy(&lfanew[0], "PE\0\0", 4);
+  PutLe16(lfanew, 4, 0x014C);
+  lfanew[16] = 'M', lfanew[17] = 'Z';
+  PutLe32(lfanew, 16 + 0x3C, 0xFFFFFFF0u);
+  PutLe16(lfanew, 16 + 8, 0x10B);
+  EXPECT_EQ(InspectPe(lfanew.data() + 16, lfanew.size() - 16, &info), 0);
+
+  // The resource section at file offset 2^32 - 8: in 32 bits its root's
+  // counts are read at 4 and its first entry at 8, which says "manifest".
+  Bytes resources = FakeStub(false);
+  PutLe32(resources, 0x58 + 224 + 20, 0xFFFFFFF8u);
+  PutLe16(resources, 6, 1);
+  PutLe32(resources, 8, PE_RT_MANIFEST);
+  ASSERT_EQ(InspectPe(resources.data(), resources.size(), &info), 1);
+  EXPECT_EQ(info.hasManifest, 0);
+}
+
 }  // namespace
+
+namespace {
+
+// The verdict of one command on an archive: its exit status and output.
+struct Verdicts {
+  CommandResult extract, test, list, build;
+};
+
+Verdicts RunAllCommands(const TempFolder &tmp, const Bytes &zip, const std::string &label) {
+  std::string input = tmp.File("table-" + label + ".zip"), out = tmp.File("out-" + label);
+  WriteFileBytes(input, zip);
+  Verdicts v;
+  v.extract = RunCapture(tmp, kOstrel + " extract " + ShellQuote(input) + " " + ShellQuote(out));
+  v.test = RunCapture(tmp, kOstrel + " test " + ShellQuote(input));
+  v.list = RunCapture(tmp, kOstrel + " list " + ShellQuote(input));
+  v.build = RunCapture(tmp, BuildCommand(tmp, "", tmp.File("sfx-" + label + ".exe"), input));
+  return v;
+}
+
+ZipEntrySpec Entry(const std::string &name, const Bytes &unicodeField = Bytes()) {
+  ZipEntrySpec e;
+  e.name = name;
+  e.data = name.back() == '/' ? Bytes() : TextBytes("inhalt von " + name);
+  e.centralExtra = unicodeField;
+  return e;
+}
+
+}  // namespace
+
+// One archive, one verdict: extract, test, list and build read the same
+// end record, the same entries and the same names, and refuse the same
+// archives. Every row is a case where the commands once disagreed.
+TEST(Build, EveryCommandGivesOneVerdict) {
+  TempFolder tmp;
+  Bytes first = BuildZip({Entry("a.txt")}), second = BuildZip({Entry("b.txt")});
+  Bytes twoEnds = first;
+  twoEnds.insert(twoEnds.end(), second.begin(), second.end());  // the nearer end record is b.txt's
+  Bytes front = TextBytes(std::string(300, '#'));
+  front.insert(front.end(), first.begin(), first.end());        // offsets not moved
+  Bytes hugeCount = BuildZip({Entry("a.txt")}, 0, "", true);
+  PutLe64(hugeCount, hugeCount.size() - 22 - 20 - 56 + 24, ~0ull);  // ZIP64 counts: 2^64 - 1
+  PutLe64(hugeCount, hugeCount.size() - 22 - 20 - 56 + 32, ~0ull);
+  Bytes otherDisk = first;
+  PutLe16(otherDisk, otherDisk.size() - 22 + 6, 1);  // the directory starts on disk 1
+  Bytes fewer = BuildZip({Entry("a.txt")});
+  PutLe16(fewer, fewer.size() - 22 + 8, 2), PutLe16(fewer, fewer.size() - 22 + 10, 2);
+  struct Row {
+    const char *label;
+    Bytes zip;
+    std::vector<std::string> names;  // written by extract; empty: every command refuses
+  } rows[] = {
+      {"plain", first, {"a.txt"}},
+      {"ZIP64 records", BuildZip({[] { ZipEntrySpec e = Entry("z.txt"); e.zip64 = true; return e; }()}, 0, "", true),
+       {"z.txt"}},
+      {"data in front", front, {"a.txt"}},
+      {"two end records", twoEnds, {"b.txt"}},
+      {"0x7075 name counts", BuildZip({Entry("readme.txt", UnicodePathField("readme.txt", "setup.exe"))}), {"setup.exe"}},
+      {"case twins", BuildZip({Entry("Liesmich.txt"), Entry("LIESMICH.TXT")}), {}},
+      {"folder and file", BuildZip({Entry("dir/"), Entry("dir")}), {}},
+      {"file and folder", BuildZip({Entry("x.txt"), Entry("x.txt/y")}), {}},
+      {"dot component", BuildZip({Entry("a/b.txt"), Entry("a/./b.txt")}), {}},
+      {"empty component", BuildZip({Entry("x//c.txt"), Entry("x/c.txt")}), {}},
+      {"0x7075 twins", BuildZip({Entry("a.txt", UnicodePathField("a.txt", "c.txt")),
+                                 Entry("b.txt", UnicodePathField("b.txt", "c.txt"))}), {}},
+      {"0x7075 parent", BuildZip({Entry("a.txt", UnicodePathField("a.txt", "..\\..\\x"))}), {}},
+      {"0x7075 device", BuildZip({Entry("a.txt", UnicodePathField("a.txt", "CON"))}), {}},
+      {"ZIP64 count 2^64-1", hugeCount, {}},
+      {"count above the records", fewer, {}},
+      {"directory on disk 1", otherDisk, {}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.label);
+    Verdicts v = RunAllCommands(tmp, row.zip, row.label);
+    bool ok = !row.names.empty();
+    std::string all = v.extract.output + v.test.output + v.list.output + v.build.output;
+    EXPECT_EQ(v.extract.status == 0, ok) << all;
+    EXPECT_EQ(v.test.status == 0, ok) << all;
+    EXPECT_EQ(v.build.status == 0, ok) << all;
+    EXPECT_EQ(v.list.status == 0 && v.list.output.find("[refused") == std::string::npos, ok) << all;
+    if (!ok) {
+      EXPECT_NE(v.extract.output.find("ung\xC3\xBCltige Daten"), std::string::npos) << all;  // the text of 9964
+      EXPECT_NE(v.test.output.find("9964"), std::string::npos) << all;
+      continue;
+    }
+    std::vector<std::string> written;
+    for (const auto &file : ListTree(tmp.File(std::string("out-") + row.label))) written.push_back(file.first);
+    EXPECT_EQ(written, row.names) << all;
+    for (const std::string &name : row.names) {
+      EXPECT_NE(v.list.output.find("   " + name + "\n"), std::string::npos) << all;
+      EXPECT_NE(v.test.output.find(name + ": OK"), std::string::npos) << all;
+    }
+  }
+}

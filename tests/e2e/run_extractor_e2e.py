@@ -144,7 +144,7 @@ SCENARIOS = [
                        ID["IDC_MAIN_PROGRESS"]: ("", "e")}),
              ("info", INFO_START), ("help",), ("chooser",), ("press", "2")],
       exit=0, after={"eins.txt": None}),
-    S(name="typed-folder", build=["--interactive", "payload", "--run", "Programme\\payload.exe",
+    S(name="typed-folder", build=["--interactive", "payload", "--run", "payload.exe",
                                   "--info-text", "Zeile eins"],
       steps=[("main", {ID["IDC_MAIN_OVERWRITE"]: ("&Dateien ohne Nachfrage \u00fcberschreiben", "vec"),
                        ID["IDC_MAIN_RUN"]: ("&Nach dem Entpacken payload.exe starten.", "vec")}),
