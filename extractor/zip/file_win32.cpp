@@ -2,19 +2,25 @@
 // operation (FileSetTime needs its three), results mapped to the layer's
 // convention. The only file of the extraction core that includes windows.h.
 // Handles are pointer-sized, so the same code serves i686 and x86_64.
+// Paths go to the W functions through WidePath (wide_text.h): converted
+// from the core's encoding, in the "\\?\" form from 248 characters on.
+// A path with no such form fails as Windows fails a path it cannot take.
 #include <windows.h>
 
 #include "extractor/zip/file_io.h"
+#include "extractor/zip/wide_text.h"
 
 static HANDLE AsHandle(FileHandle handle) { return (HANDLE)handle; }
 
 FileHandle FileOpen(const char *path, const char *mode) {
   HANDLE handle;
+  const wchar_t *wide = WidePath(path, 0);
+  if (!wide) return FILE_INVALID;
   if (mode[0] == 'r') {
-    handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+    handle = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
   } else if (mode[0] == 'w' || mode[0] == 'n') {
-    handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                          mode[0] == 'w' ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
   } else {
     return FILE_INVALID;
@@ -53,22 +59,32 @@ int32_t FileSize(FileHandle handle) {
 int32_t FileClose(FileHandle handle) { return CloseHandle(AsHandle(handle)) ? 0 : -1; }
 
 uint32_t FileDelete(const char *path) {
-  if (DeleteFileA(path)) return 0;
+  const wchar_t *wide = WidePath(path, 0);
+  if (!wide) return ERROR_FILENAME_EXCED_RANGE;
+  if (DeleteFileW(wide)) return 0;
   DWORD error = GetLastError();
   return error != 0 ? (uint32_t)error : (uint32_t)ERROR_GEN_FAILURE;  // never report a failure as 0
 }
 
 int32_t FileReplace(const char *from, const char *to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+  const wchar_t *wideFrom = WidePath(from, 0), *wideTo = WidePath(to, 1);
+  return wideFrom && wideTo && MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
 }
 
-uint32_t FileGetAttributes(const char *path) { return (uint32_t)GetFileAttributesA(path); }
+uint32_t FileGetAttributes(const char *path) {
+  const wchar_t *wide = WidePath(path, 0);
+  return wide ? (uint32_t)GetFileAttributesW(wide) : FILE_ATTR_NONE;
+}
 
 int32_t FileSetAttributes(const char *path, uint32_t attributes) {
-  return SetFileAttributesA(path, (DWORD)attributes) ? 0 : -1;
+  const wchar_t *wide = WidePath(path, 0);
+  return wide && SetFileAttributesW(wide, (DWORD)attributes) ? 0 : -1;
 }
 
-int32_t CreateFolder(const char *path) { return CreateDirectoryA(path, NULL) ? 0 : -1; }
+int32_t CreateFolder(const char *path) {
+  const wchar_t *wide = WidePath(path, 0);
+  return wide && CreateDirectoryW(wide, NULL) ? 0 : -1;
+}
 
 int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime) {
   FILETIME local, utc;
