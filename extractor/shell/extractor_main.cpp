@@ -21,6 +21,7 @@
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/extract_driver.h"
 #include "extractor/zip/summary.h"
+#include "extractor/zip/wide_text.h"
 
 ShellState shell;
 SettingsState settings;
@@ -83,10 +84,22 @@ static int FinishRun(void) {
   return ShowSummary();
 }
 
+// The extractor's own image, wherever the stub put it: a temporary folder
+// under a user name outside the ANSI code page, or a long one, is reached
+// through GetModuleFileNameW and the core's form of that path (the short
+// form where needed). A path cut at the buffer's end names another file:
+// left empty, the open fails and the summary says so.
+static void FindOwnImage(HINSTANCE instance) {
+  static wchar_t own[WIDE_PATH_BUFFER];
+  DWORD units = GetModuleFileNameW(instance, own, WIDE_PATH_BUFFER);
+  if (units == 0 || units >= WIDE_PATH_BUFFER || !CoreFromWidePath(own, shell.sfxPath, PATH_BUFFER))
+    shell.sfxPath[0] = 0;
+}
+
 static int WINAPI ExtractorMain(HINSTANCE instance) {
   RestrictDllSearch();
   shell.appInstance = instance;
-  GetModuleFileNameA(instance, shell.sfxPath, PATH_BUFFER);
+  FindOwnImage(instance);
   int tail = ReadSettings();
   if (tail == SETTINGS_NO_FILE) {
     ShowSummary();

@@ -11,8 +11,8 @@ afresh); screenshots to BUILD_WIN64/e2e-artifacts.
 The test SFX files hold the x86_64 stub, a stage and a small ZIP archive.
 The payload of the good stage stands in for the extractor and reports what
 it was given. They lie in "C:\\ostrel-e2e\\Prüfung 1\\": a blank and a
-non-ASCII letter in the path, so that the trailer is seen to carry the ANSI
-(Windows-1252) path exactly.
+non-ASCII letter in the path, so that the trailer is seen to carry the path
+exactly, in UTF-8.
 
 Checked:
 - the x86_64 stub's structure (as check_win32.py does for i686);
@@ -145,7 +145,7 @@ class StubTests:
         """Holds the payload while it runs to look at the temporary file."""
         label = "run"
         sfx_path = self.sfx("gut.exe", self.payload_stage)
-        expected_path = sfx_path.encode("cp1252")
+        expected_path = sfx_path.encode("utf-8")
         declared = struct.unpack_from("<i", self.payload_stage)[0]
         before = temp_files(self.wine)
         self.clear_report()
@@ -289,7 +289,7 @@ class StubTests:
                           "name %r" % name)
         self.checks.equal("%s: command line is the temporary path alone" % label,
                           report.get("commandLineHex"), module)
-        sfx_path = self.wine.windows_path(*SFX_FOLDER, "gut.exe").encode("cp1252")
+        sfx_path = self.wine.windows_path(*SFX_FOLDER, "gut.exe").encode("utf-8")
         self.checks.equal("%s: trailer path" % label, report.get("tailPathHex"), sfx_path)
         self.checks.equal("%s: stub exit code is 1" % label, code, 1)
         self.checks.check("%s: temporary file is gone afterwards" % label,
@@ -359,7 +359,7 @@ class StubTests:
 
     def failures(self, artifacts):
         def empty_file_stays(label, new):
-            # As the product always did: GetTempFileNameA has made the empty
+            # As the product always did: GetTempFileNameW has made the empty
             # file, and a failed open leaves it where it is.
             sizes = [os.path.getsize(self.wine.drive_c("windows", name)) for name in new]
             self.checks.check("%s: one empty ZKR file stays in the Windows directory" % label,
@@ -367,7 +367,7 @@ class StubTests:
 
         def image_stays(path, image):
             def check(label, new):
-                expected = image + path.encode("cp1252") + struct.pack("<H", len(path.encode("cp1252")))
+                expected = image + path.encode("utf-8") + struct.pack("<H", len(path.encode("utf-8")))
                 contents = []
                 for name in new:
                     with open(self.wine.drive_c("windows", name), "rb") as f:
