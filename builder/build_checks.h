@@ -16,22 +16,18 @@ enum {
   CHECK_MESSAGES_MAX = 20                  // refusals listed before "... and N more"
 };
 
-// ansi <- the name as the extractor turns it into a Windows name: UTF-8
-// when flag bit 11 is set or a Unix or macOS tool stored valid UTF-8,
-// OEM (code page 850) otherwise; then '/' becomes '\'.
-// Returns 1; 0 with why set when a UTF-8 character has no Windows-1252 form.
-int ExtractorName(const ZipEntryRecord *record, std::string *ansi, std::string *why);
-
-// Why the extractor cannot write the entry's name on Windows; empty when it can.
-std::string EntryNameProblem(const ZipEntryRecord *record);
-
 // Name of a compression method that is not stored or Deflate ("AES",
 // "bzip2", "LZMA", "Zstandard", ...; "method N" when unknown).
-std::string MethodName(const ZipEntryRecord *record);
+std::string MethodName(uint16_t method);
 
-// Checks every entry: name (length, '..', drive letters, device names,
-// characters Windows forbids or Windows-1252 lacks), method, encryption
-// kind, sizes, and the entry count. Returns the refusals, empty when all fit.
-std::vector<std::string> CheckEntries(const std::vector<SourceEntry> &entries);
+// For each entry, why the extractor would refuse its name, "" when it
+// would not: the driver's per-entry check (CheckEntryTarget) over the
+// names in order, so twins and file/folder conflicts count as in an
+// extraction. Fills targetName of folder-input entries.
+std::vector<std::string> EntryProblems(std::vector<SourceEntry> *entries);
+
+// Checks every entry: its name (EntryProblems), method, encryption kind,
+// sizes, and the entry count. Returns the refusals, empty when all fit.
+std::vector<std::string> CheckEntries(std::vector<SourceEntry> &entries);
 
 #endif

@@ -17,11 +17,22 @@ typedef struct SourceEntry {
                           // sizes are filled in when the file is compressed
   std::string path;       // folder input: the file on disk; empty otherwise
   uint64_t dataOffset;    // ZIP input: first stored byte in the input file
+  uint64_t localOffset = 0;  // ZIP input: its local header in the input file
   uint64_t fileSize;      // folder input: size found by the scan
   uint64_t sourceCompressed;  // ZIP input: stored bytes as the central record gives them
   uint64_t sourceUncompressed;
   int isFolder;           // a folder entry (name ends in '/')
+  std::string targetName; // ZIP input: the name the extractor writes (Windows-1252, '\\');
+                          // empty for a folder input until the checks convert it
+  uint32_t nameReplaced = 0;  // characters of it without a Windows-1252 form (written as '_')
 } SourceEntry;
+
+// What ReadZipInput tells about the archive as a whole.
+typedef struct ZipInputInfo {
+  uint64_t endRecordAt;   // position of the end record the walk used
+  int zip64;              // 1 when a ZIP64 end record gave the counts
+  uint32_t base;          // bytes in front of an archive whose offsets were not moved
+} ZipInputInfo;
 
 // Walks the folder root: every file and folder below it (root itself not
 // included), each folder's entries sorted by their bytes and a folder
@@ -33,16 +44,17 @@ typedef struct SourceEntry {
 int ScanFolderInput(const std::string &root, int64_t epochTime, std::vector<SourceEntry> *entries,
                     std::string *error);
 
-// Reads the central directory of an existing ZIP file. Data stay in the
-// file: each entry records where its stored bytes begin. Prepended data
-// (an SFX stub, for example) are found by comparing where the directory
-// lies with where the end record says it lies, and left out. ZIP64 sizes
-// and offsets are taken from their extra records, which are dropped.
-// Returns 1; 0 with error (no end record, records cut short or pointing
-// outside the file, more than 65,535 entries or sizes of 2 GiB and more
-// are left to the checks).
-int ReadZipInput(FILE *file, const std::string &path, std::vector<SourceEntry> *entries,
-                 std::string *error);
+// Reads the central directory of an existing ZIP file (open as file, and
+// named path) through the extractor's own walk: the same end record,
+// ZIP64 records, correction for data in front, directory checks and entry
+// names (targetName) as an extraction. Data stay in the file: each entry
+// records where its stored bytes begin; ZIP64 extra records are dropped.
+// Returns 1 with info (may be null); 0 with error naming the entry and the
+// cause whenever the extractor would stop at the archive's records (no end
+// record, damaged records, a method other than stored and Deflate, 2 GiB
+// and more). The name rules are left to the checks (build_checks.h).
+int ReadZipInput(FILE *file, const std::string &path, std::vector<SourceEntry> *entries, std::string *error,
+                 ZipInputInfo *info = nullptr);
 
 // DOS date and time of a Unix time, in local time or UTC; times before
 // 1980 become 1980-01-01 00:00, after 2107 the last DOS time.

@@ -7,15 +7,34 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 
-void EntryNameUtf8(const char *ansi, char *out, uint32_t size) {
-  AnsiToUtf8(ansi, out, size);
-  for (char *c = out; *c; c++)
-    if (*c == '\\') *c = '/';
+// out <- ansi as UTF-8 with control characters escaped; slashes: '\\' becomes '/'.
+static void Printable(const char *ansi, char *out, uint32_t size, int slashes) {
+  std::vector<char> utf8(strlen(ansi) * 3 + 1);
+  AnsiToUtf8(ansi, utf8.data(), (uint32_t)utf8.size());
+  uint32_t used = 0;
+  for (const uint8_t *c = (const uint8_t *)utf8.data(); *c && size > 0; c++) {
+    // Control characters (C0, DEL and the C1 range U+0080..U+009F) would
+    // reach the terminal raw and could drive it: they are shown as \xNN.
+    char piece[8] = {(char)(slashes && *c == '\\' ? '/' : *c), 0};
+    if (*c < 0x20 || *c == 0x7F) snprintf(piece, sizeof piece, "\\x%02X", *c);
+    else if (*c == 0xC2 && c[1] >= 0x80 && c[1] <= 0x9F) snprintf(piece, sizeof piece, "\\x%02X", *++c);
+    size_t length = strlen(piece);
+    if (used + length >= size) break;
+    memcpy(out + used, piece, length);
+    used += (uint32_t)length;
+  }
+  if (size > 0) out[used] = 0;
 }
+
+void EntryNameUtf8(const char *ansi, char *out, uint32_t size) { Printable(ansi, out, size, 1); }
+
+void PrintableUtf8(const char *ansi, char *out, uint32_t size) { Printable(ansi, out, size, 0); }
 
 // Reads one line from the terminal (stdin), without its line end. Returns 0 at the end of input.
 int ReadAnswer(char *buffer, int size, int hidden) {

@@ -5,8 +5,12 @@
 
 #include <stdint.h>
 
-// out <- a core name or path (Windows-1252, backslashes) as UTF-8 with '/'.
+// out <- a core name or path (Windows-1252, backslashes) as UTF-8 with '/',
+// control characters spelled \xNN so that printing it cannot drive the
+// terminal; cut when it does not fit.
 void EntryNameUtf8(const char *ansi, char *out, uint32_t size);
+// The same for a text: backslashes stay.
+void PrintableUtf8(const char *ansi, char *out, uint32_t size);
 
 // Reads one line from stdin without its line end; hidden: no echo on a
 // terminal. Returns 0 at the end of input.

@@ -44,25 +44,32 @@ size_t ProduceFromMemory(void *context, uint8_t *buffer, size_t capacity) {
   return count;
 }
 
+// The fields the local header and the central record share, by name.
+template <typename Record>
+static void FillSharedFields(Record *record, const ZipEntryRecord *entry) {
+  record->versionNeeded = entry->versionNeeded;
+  record->flags = entry->flags;
+  record->method = entry->method;
+  record->time = entry->time;
+  record->date = entry->date;
+  record->crc32 = entry->crc32;
+  record->compressedSize = entry->compressedSize;
+  record->uncompressedSize = entry->uncompressedSize;
+  record->nameLength = (uint16_t)entry->name.size();
+}
+
 int ZipWriterAddEntry(ZipWriter *writer, const ZipEntryRecord *entry, ZipDataSource produce,
                       void *context) {
   if (writer->failed) return 0;
   if (writer->position > 0xFFFFFFFFu) return (writer->failed = 1, 0);
   uint32_t offset = (uint32_t)writer->position;
 
-  uint8_t local[ZIP_LOCAL_SIZE];
-  PutLe32(local + 0, ZIP_SIG_LOCAL);
-  PutLe16(local + 4, entry->versionNeeded);
-  PutLe16(local + 6, entry->flags);
-  PutLe16(local + 8, entry->method);
-  PutLe16(local + 10, entry->time);
-  PutLe16(local + 12, entry->date);
-  PutLe32(local + 14, entry->crc32);
-  PutLe32(local + 18, entry->compressedSize);
-  PutLe32(local + 22, entry->uncompressedSize);
-  PutLe16(local + 26, (uint16_t)entry->name.size());
-  PutLe16(local + 28, (uint16_t)entry->localExtra.size());
-  WriteBytes(writer, local, sizeof local);
+  // The reader's own record layouts (zip_format.h), filled and written whole.
+  ZipLocalHeader local;
+  local.signature = ZIP_SIG_LOCAL;
+  FillSharedFields(&local, entry);
+  local.extraLength = (uint16_t)entry->localExtra.size();
+  WriteBytes(writer, &local, ZIP_LOCAL_SIZE);
   WriteBytes(writer, entry->name.data(), entry->name.size());
   WriteBytes(writer, entry->localExtra.data(), entry->localExtra.size());
 
@@ -83,26 +90,19 @@ int ZipWriterAddEntry(ZipWriter *writer, const ZipEntryRecord *entry, ZipDataSou
     WriteBytes(writer, descriptor, sizeof descriptor);
   }
 
-  uint8_t central[ZIP_CENTRAL_SIZE];
-  PutLe32(central + 0, ZIP_SIG_CENTRAL);
-  PutLe16(central + 4, entry->versionMadeBy);
-  PutLe16(central + 6, entry->versionNeeded);
-  PutLe16(central + 8, entry->flags);
-  PutLe16(central + 10, entry->method);
-  PutLe16(central + 12, entry->time);
-  PutLe16(central + 14, entry->date);
-  PutLe32(central + 16, entry->crc32);
-  PutLe32(central + 20, entry->compressedSize);
-  PutLe32(central + 24, entry->uncompressedSize);
-  PutLe16(central + 28, (uint16_t)entry->name.size());
-  PutLe16(central + 30, (uint16_t)entry->centralExtra.size());
-  PutLe16(central + 32, (uint16_t)entry->comment.size());
-  PutLe16(central + 34, 0);  // disk number start
-  PutLe16(central + 36, entry->internalAttributes);
-  PutLe32(central + 38, entry->externalAttributes);
-  PutLe32(central + 42, offset);
+  ZipCentralHeader central;
+  central.signature = ZIP_SIG_CENTRAL;
+  central.versionMadeBy = entry->versionMadeBy;
+  FillSharedFields(&central, entry);
+  central.extraLength = (uint16_t)entry->centralExtra.size();
+  central.commentLength = (uint16_t)entry->comment.size();
+  central.diskNumberStart = 0;
+  central.internalAttributes = entry->internalAttributes;
+  central.externalAttributes = entry->externalAttributes;
+  central.localHeaderOffset = offset;
+  const uint8_t *record = (const uint8_t *)&central;
   std::vector<uint8_t> &dir = writer->directory;
-  dir.insert(dir.end(), central, central + sizeof central);
+  dir.insert(dir.end(), record, record + ZIP_CENTRAL_SIZE);
   dir.insert(dir.end(), entry->name.begin(), entry->name.end());
   dir.insert(dir.end(), entry->centralExtra.begin(), entry->centralExtra.end());
   dir.insert(dir.end(), entry->comment.begin(), entry->comment.end());
@@ -116,15 +116,15 @@ int ZipWriterFinish(ZipWriter *writer, uint16_t commentLength) {
   uint64_t directorySize = writer->directory.size();
   if (directoryOffset + directorySize > 0xFFFFFFFFu) return (writer->failed = 1, 0);
   WriteBytes(writer, writer->directory.data(), writer->directory.size());
-  uint8_t end[ZIP_END_SIZE];
-  PutLe32(end + 0, ZIP_SIG_END);
-  PutLe16(end + 4, 0);  // this disk
-  PutLe16(end + 6, 0);  // disk of the directory
-  PutLe16(end + 8, (uint16_t)writer->entryCount);
-  PutLe16(end + 10, (uint16_t)writer->entryCount);
-  PutLe32(end + 12, (uint32_t)directorySize);
-  PutLe32(end + 16, (uint32_t)directoryOffset);
-  PutLe16(end + 20, commentLength);
-  WriteBytes(writer, end, sizeof end);
+  ZipEndRecord end;
+  end.signature = ZIP_SIG_END;
+  end.diskNumber = 0;
+  end.directoryDisk = 0;
+  end.entriesOnDisk = (uint16_t)writer->entryCount;
+  end.totalEntries = (uint16_t)writer->entryCount;
+  end.directorySize = (uint32_t)directorySize;
+  end.directoryOffset = (uint32_t)directoryOffset;
+  end.commentLength = commentLength;
+  WriteBytes(writer, &end, ZIP_END_SIZE);
   return !writer->failed;
 }

@@ -5,8 +5,6 @@
 
 #include <string.h>
 
-#include "extractor/zip/error_codes.h"
-#include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 #include "extractor/zip/zip_format.h"
 
@@ -53,37 +51,4 @@ int CheckEncryptionHeader(const uint8_t *header) {
   DecryptBuffer(copy, ZIP_CRYPT_HEADER_SIZE);  // the keys advance over all 12 bytes either way
   if (extraction.checkValue == 0) return 1;
   return copy[ZIP_CRYPT_HEADER_SIZE - 1] == (uint8_t)(extraction.checkValue >> 24);
-}
-
-// One prompt through the slot; the reply is kept terminated whatever the
-// callback wrote. Returns 1 when the user confirmed.
-static int AskOnce(const char *name) {
-  int confirmed = callbacks.askPassword(0, extraction.password, name);
-  // At most 254 characters count, whatever the prompt wrote into the field.
-  extraction.password[PASSWORD_BUFFER - 2] = 0;
-  return confirmed != 0;
-}
-
-int ObtainPassword(const char *entryName) {
-  char name[PATH_BUFFER];
-  strncpy(name, entryName, PATH_BUFFER - 1);
-  name[PATH_BUFFER - 1] = 0;
-  SlashesToBackslashes(name);
-  if (!callbacks.askPassword) return 0;
-  // The first prompt only when no password is known yet; an empty reply
-  // here is tested like any other.
-  if (extraction.password[0] == 0 && !AskOnce(name)) return 0;
-  uint8_t header[ZIP_CRYPT_HEADER_SIZE];
-  if (FileRead(header, ZIP_CRYPT_HEADER_SIZE, extraction.dataFile) != ZIP_CRYPT_HEADER_SIZE) {
-    // The archive ends inside the header: nothing to test a password on.
-    extraction.errorCode = ERR_ACCESS;
-    return 0;
-  }
-  while (!CheckEncryptionHeader(header)) {
-    // A retry with an empty field asks again at once, without a test.
-    do {
-      if (!AskOnce(name)) return 0;
-    } while (extraction.password[0] == 0);
-  }
-  return 1;
 }

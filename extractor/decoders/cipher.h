@@ -1,5 +1,6 @@
-// Traditional PKWARE encryption (APPNOTE 6.1): key schedule, keystream,
-// the 12-byte encryption header test and the password retry loop.
+// Traditional PKWARE encryption (APPNOTE 6.1): key schedule, keystream and
+// the 12-byte encryption header test. Asking for the password is the
+// reader's (ObtainPassword, archive_reader.h).
 #ifndef OSTREL_DECODERS_CIPHER_H
 #define OSTREL_DECODERS_CIPHER_H
 
@@ -16,11 +17,5 @@ void DecryptBuffer(uint8_t *buffer, int32_t length);
 // Returns 1 when extraction.password fits the 12 stored header bytes (or
 // extraction.checkValue is 0), else 0. header is not changed.
 int CheckEncryptionHeader(const uint8_t *header);
-// Asks through callbacks.askPassword until a password fits or the user
-// gives up; consumes the 12 header bytes from extraction.dataFile.
-// Returns 1 when the keys are ready for the entry's data; 0 when the user
-// gave up or no prompt is registered (no code recorded: the caller records
-// 9961), or when the header could not be read whole (code 5 recorded).
-int ObtainPassword(const char *entryName);
 
 #endif

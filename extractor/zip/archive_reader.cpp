@@ -1,12 +1,12 @@
 // ZIP directory reader (PKWARE APPNOTE 4.3.7, 4.3.12, 4.3.16).
 //
 // Format notes:
-// - The end record is found by a backward scan for "PK\5\6" over the whole
-//   file, so an archive comment of any length is passed over; the window
-//   nearest the end of the file that holds the signature decides.
+// - The end record is the "PK\5\6" signature nearest to the archive's end,
+//   looked for only where it can lie: in the last 22 + 65,535 bytes (the
+//   record with the longest comment). Every command takes the same one.
 // - The walk ends at the end record's signature (or the ZIP64 end
-//   record's), not after totalEntries records; the count only tells
-//   whether there is anything to walk.
+//   record's), not after totalEntries records; a directory that ends with
+//   fewer or more records than counted is damaged.
 // - An entry's sizes come from its local header unless bit 3 is set: then
 //   the local values may be zero (written before the data was known) and
 //   the central record's sizes are the true ones. Sizes and offsets marked
@@ -24,14 +24,12 @@
 #include "extractor/decoders/cipher.h"
 #include "extractor/decoders/crc.h"
 #include "extractor/decoders/entry_input.h"
-#include "extractor/zip/codepage.h"
+#include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 
-ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}};
-
-static const uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
+ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}, -1, 0, ENTRIES_UNKNOWN, 0, 0, 0, 0, 0, 0, 0};
 
 // Records why and returns 0: every failure below is one line.
 static int Fail(int32_t code) {
@@ -86,6 +84,8 @@ void OpenArchive(const char *path) {
   reader.fileSize = -1;
   reader.directoryOffset = 0;
   reader.base = 0;
+  reader.entriesClaimed = ENTRIES_UNKNOWN;
+  reader.entriesRead = 0;
   SpanSetClear(&reader.spans);
 
   if (strlen(path) >= PATH_BUFFER) {
@@ -106,50 +106,28 @@ void OpenArchive(const char *path) {
   extraction.dataFile = FILE_INVALID;
 }
 
-uint16_t FindBytes(const uint8_t *buffer, uint16_t length, const uint8_t *pattern,
-                   uint16_t patternLength) {
-  if (!buffer || !pattern || length == 0 || patternLength == 0 || patternLength > length)
-    return FIND_BYTES_NONE;
-  for (uint32_t i = 0; i + patternLength <= length; i++)
-    if (buffer[i] == pattern[0] && !memcmp(buffer + i, pattern, patternLength)) return (uint16_t)i;
-  return FIND_BYTES_NONE;
-}
-
 int FindEndRecord(void) {
   FileHandle file = extraction.dataFile;
   if (extraction.endRecordPos != -1) {
     if (FileSeek(file, extraction.endRecordPos, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
     return 1;
   }
-  int32_t size = FileSize(file);
-  if (size < 0) return Fail(ERR_ACCESS);
-
-  // Format notes: each window after the first is the 60 bytes before the
-  // previous one followed by that one's first 4 bytes, so a signature that
-  // straddles two windows is still seen whole. Near the start of the file a
-  // window is shorter rather than overlapping: the kept bytes must follow
-  // the bytes read directly in the file, or a false signature could be
-  // pieced together from two places.
-  uint8_t window[END_SCAN_FIRST];
-  int32_t start = size > END_SCAN_FIRST ? size - END_SCAN_FIRST : 0;
-  if (FileSeek(file, start, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
-  int32_t n = FileRead(window, END_SCAN_FIRST, file);
-  if (n < 0) return Fail(ERR_ACCESS);
-  uint16_t i = FindBytes(window, (uint16_t)n, kEndSignature, 4);
-  while (i == FIND_BYTES_NONE) {
-    if (start <= 0) return Fail(ERR_NO_ARCHIVE);
-    uint8_t kept[END_SCAN_KEPT];
-    memcpy(kept, window, END_SCAN_KEPT);  // a window before the first is never shorter than 4
-    int32_t previous = start;
-    start = start > END_SCAN_STEP ? start - END_SCAN_STEP : 0;
-    if (FileSeek(file, start, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
-    n = FileRead(window, previous - start, file);
-    if (n < 0) return Fail(ERR_ACCESS);
-    if (n != previous - start) return Fail(ERR_ACCESS);  // the file shrank under us
-    memcpy(window + n, kept, END_SCAN_KEPT);
-    i = FindBytes(window, (uint16_t)(n + END_SCAN_KEPT), kEndSignature, 4);
-  }
-  extraction.endRecordPos = start + i + 4;
+  int32_t end = FileSize(file);
+  if (end < 0) return Fail(ERR_ACCESS);
+  if (reader.archiveEnd >= 0 && reader.archiveEnd < end) end = reader.archiveEnd;
+  int32_t start = end > END_SEARCH_SPAN ? end - END_SEARCH_SPAN : 0;
+  int32_t length = end - start;
+  if (length < 4) return Fail(ERR_NO_ARCHIVE);
+  uint8_t *tail = (uint8_t *)MemAlloc((uint32_t)length);
+  if (!tail) return Fail(ERR_NO_MEMORY);
+  int32_t got = FileSeek(file, start, FILE_SEEK_BEGIN) < 0 ? -1 : FileRead(tail, length, file);
+  int32_t at = got == length ? length - 4 : -1;
+  while (at >= 0 && !(tail[at] == 0x50 && tail[at + 1] == 0x4B && tail[at + 2] == 0x05 && tail[at + 3] == 0x06))
+    at--;
+  MemFree(tail);
+  if (got != length) return Fail(ERR_ACCESS);  // also a file that shrank under us
+  if (at < 0) return Fail(ERR_NO_ARCHIVE);
+  extraction.endRecordPos = start + at + 4;
   if (FileSeek(file, extraction.endRecordPos, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   return 1;
 }
@@ -160,39 +138,6 @@ int LoadEndRecord(void) {
   if (extraction.endRecord.signature != ZIP_SIG_END) return Fail(ERR_INVALID_DATA);
   extraction.endRecordLoaded = 1;
   return 1;
-}
-
-// 1 when text is well-formed UTF-8 (no overlong forms, no surrogates).
-static int IsValidUtf8(const uint8_t *text) {
-  while (*text) {
-    uint32_t lead = *text++;
-    int follow = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
-               : lead >= 0xF0 && lead <= 0xF4 ? 3 : -1;
-    if (follow < 0) return 0;
-    uint32_t codePoint = lead & (0x7F >> follow);
-    for (int k = 0; k < follow; k++, text++) {
-      if ((*text & 0xC0) != 0x80) return 0;
-      codePoint = (codePoint << 6) | (*text & 0x3F);
-    }
-    if ((follow == 2 && (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) ||
-        (follow == 3 && (codePoint < 0x10000 || codePoint > 0x10FFFF)))
-      return 0;
-  }
-  return 1;
-}
-
-// Format notes: bit 11 declares a UTF-8 name. Archives made on Unix (Info-
-// ZIP's zip among them) carry the system's own bytes without the flag,
-// which today are UTF-8; reading them as OEM would turn every umlaut into
-// two wrong characters. Everything else is OEM (code page 850), as DOS and
-// Windows tools write it.
-static void ConvertName(EntryRecord *entry) {
-  uint16_t flags = entry->central.flags | entry->local.flags;
-  uint8_t host = (uint8_t)(entry->central.versionMadeBy >> 8);
-  int utf8 = (flags & ZIP_FLAG_UTF8) ||
-             ((host == ZIP_HOST_UNIX || host == ZIP_HOST_MACOS) && IsValidUtf8((const uint8_t *)entry->entryName));
-  if (utf8) Utf8ToAnsiInPlace(entry->entryName);
-  else OemToAnsiInPlace(entry->entryName);
 }
 
 // The bounds ReadNextEntry checks against when LocateDirectory did not set
@@ -261,6 +206,8 @@ static int FindZip64End(uint32_t endAt, Zip64EndRecord *record, uint32_t *positi
 int LocateDirectory(void) {
   SpanSetClear(&reader.spans);
   reader.fileSize = -1;
+  reader.entriesClaimed = ENTRIES_UNKNOWN;
+  reader.entriesRead = 0;
   if (!LoadBounds()) return 0;
   const ZipEndRecord *end = &extraction.endRecord;
   uint32_t directoryEnd = (uint32_t)extraction.endRecordPos - 4;  // the end record's position
@@ -269,7 +216,18 @@ int LocateDirectory(void) {
   int found = FindZip64End(directoryEnd, &zip64, &directoryEnd);
   if (found < 0) return 0;
   if (found) entries = zip64.totalEntries, size = zip64.directorySize, offset = zip64.directoryOffset;
+  // A multi-part archive: its directory (or its end) lies on another disk
+  // than this file, and what stands here is not the whole of it.
+  uint32_t disk = found ? zip64.diskNumber : end->diskNumber;
+  uint32_t directoryDisk = found ? zip64.directoryDisk : end->directoryDisk;
+  if (disk != 0 || directoryDisk != 0) return Fail(ERR_INVALID_DATA);
+  reader.zip64End = found;
   if (entries == 0) return 0;
+  // Every entry takes a central record of at least 46 bytes: a count the
+  // directory cannot hold (a ZIP64 count of 2^64 - 1 over one entry) is a
+  // damaged end record, not a walk that merely ends early.
+  if (entries > size / ZIP_CENTRAL_SIZE) return Fail(ERR_INVALID_DATA);
+  reader.entriesClaimed = entries;
   if (offset > directoryEnd) return Fail(ERR_INVALID_DATA);  // the directory lies in front of its end
   if (size < directoryEnd - offset) {
     uint32_t base = (uint32_t)(directoryEnd - offset - size);
@@ -281,6 +239,14 @@ int LocateDirectory(void) {
   if (FileSeek(extraction.dataFile, (int32_t)reader.directoryOffset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   if (FileSeek(extraction.directoryFile, (int32_t)reader.directoryOffset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   return 1;
+}
+
+int PrepareWalk(void) {
+  if (!storage.entry) return Fail(ERR_NO_MEMORY);  // no working storage, or a run took place already
+  if (!FindEndRecord()) return 0;
+  if (FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  if (!LoadEndRecord()) return 0;
+  return LocateDirectory();
 }
 
 enum {
@@ -357,12 +323,13 @@ typedef struct EntryValues {
   uint64_t packed;           // compressed size, ZIP64 value in place
   uint64_t unpacked;         // uncompressed size, ZIP64 value in place
   uint64_t offset;           // stored local header offset (no base), ZIP64 value in place
-  int unicodeName;           // 1: entryName came from the Unicode path field, already ANSI
+  int unicodeName;           // 1: unicode holds the name of the Unicode path field
+  char unicode[UNICODE_NAME_KEPT + 1];  // its UTF-8 name, zero-terminated
 } EntryValues;
 
-// Takes the name of the Unicode path field into entryName when the field
-// belongs to the header name. Returns 0 with code 9964 when it does but
-// its name is empty, holds a zero byte or is longer than 260 characters.
+// Takes the name of the Unicode path field into values when the field
+// belongs to the header name (still in entryName as stored). Returns 0
+// with code 9964 when it does but its name is empty or holds a zero byte.
 //
 // Format notes (Info-ZIP's Unicode path extra field, 0x7075): version 1,
 // the CRC-32 of the header's name as stored, then the name in UTF-8 with
@@ -370,22 +337,29 @@ typedef struct EntryValues {
 // readers and the true name here. A CRC that does not match means a tool
 // that did not know the field changed the header name afterwards: the
 // field is stale and the header name counts (as in Info-ZIP unzip).
-static int TakeUnicodePath(EntryRecord *entry, ExtraFields *extra, int *taken) {
-  *taken = 0;
+static int TakeUnicodePath(const EntryRecord *entry, const ExtraFields *extra, EntryValues *values) {
+  values->unicodeName = 0;
   if (extra->unicodeLength < UNICODE_HEAD || extra->unicode[0] != 1) return 1;
   const uint8_t *stored = extra->unicode + 1;
   uint32_t crc = (uint32_t)stored[0] | stored[1] << 8 | stored[2] << 16 | (uint32_t)stored[3] << 24;
   uint32_t headerCrc = ~UpdateCrc(0xFFFFFFFFu, (const uint8_t *)entry->entryName, entry->central.nameLength);
   if (crc != headerCrc) return 1;
-  char *name = (char *)extra->unicode + UNICODE_HEAD;
+  const char *name = (const char *)extra->unicode + UNICODE_HEAD;
   uint32_t length = extra->unicodeLength - UNICODE_HEAD;
   if (length == 0 || length > UNICODE_NAME_KEPT || strlen(name) != length) return Fail(ERR_INVALID_DATA);
-  Utf8ToAnsiInPlace(name);
-  if (strlen(name) > NAME_MAX_LENGTH) return Fail(ERR_INVALID_DATA);
-  memset(entry->entryName, 0, sizeof entry->entryName);
-  strcpy(entry->entryName, name);
-  *taken = 1;
+  memcpy(values->unicode, name, length + 1);
+  values->unicodeName = 1;
   return 1;
+}
+
+// 1 when the walk has read as many central records as the end record
+// counts, or the count is unknown (LocateDirectory was not called). A
+// plain end record counts in 16 bits: a writer without ZIP64 may have let
+// the count wrap over 65,535 entries.
+static int CountMatches(void) {
+  uint64_t claimed = reader.entriesClaimed, read = reader.entriesRead;
+  if (claimed == ENTRIES_UNKNOWN || read == claimed) return 1;
+  return !reader.zip64End && read > claimed && (read & 0xFFFF) == claimed;
 }
 
 // Reads the central record, its name (from the Unicode path field when
@@ -393,14 +367,18 @@ static int TakeUnicodePath(EntryRecord *entry, ExtraFields *extra, int *taken) {
 // record. Returns 1 for an entry with *values from the central record; 0
 // at the end record (no code) or on failure.
 static int ReadCentralRecord(EntryRecord *entry, EntryValues *values) {
+  int32_t at = FileSeek(extraction.directoryFile, 0, FILE_SEEK_CURRENT);
+  if (at < 0) return Fail(ERR_ACCESS);
+  reader.centralAt = (uint32_t)at;
   int32_t got = FileRead(&entry->central, ZIP_CENTRAL_SIZE, extraction.directoryFile);
   if (got < 0) return Fail(ERR_ACCESS);
   // The end record is only 22 bytes: a short read that begins with its
   // signature is the normal end of the walk. In a ZIP64 archive the ZIP64
   // end record follows the last central record instead.
   if (got >= 4 && (entry->central.signature == ZIP_SIG_END || entry->central.signature == ZIP_SIG_ZIP64_END))
-    return 0;
+    return CountMatches() ? 0 : Fail(ERR_INVALID_DATA);
   if (got != ZIP_CENTRAL_SIZE || entry->central.signature != ZIP_SIG_CENTRAL) return Fail(ERR_INVALID_DATA);
+  reader.entriesRead++;
 
   memset(entry->entryName, 0, sizeof entry->entryName);
   uint16_t nameLength = entry->central.nameLength;
@@ -417,7 +395,7 @@ static int ReadCentralRecord(EntryRecord *entry, EntryValues *values) {
       !TakeZip64(&extra, &used, entry->central.compressedSize, &values->packed) ||
       !TakeZip64(&extra, &used, entry->central.localHeaderOffset, &values->offset))
     return Fail(ERR_INVALID_DATA);
-  return TakeUnicodePath(entry, &extra, &values->unicodeName);
+  return TakeUnicodePath(entry, &extra, values);
 }
 
 // *values <- the local header's sizes; dataFile stands behind the local
@@ -439,6 +417,39 @@ static int ReadLocalSizes(const EntryRecord *entry, EntryValues *values) {
   if (!TakeZip64(&extra, &used, local->uncompressedSize, &values->unpacked) ||
       !TakeZip64(&extra, &used, local->compressedSize, &values->packed))
     return Fail(ERR_INVALID_DATA);
+  return 1;
+}
+
+// One prompt through the slot; the reply is kept terminated whatever the
+// callback wrote. Returns 1 when the user confirmed.
+static int AskOnce(const char *name) {
+  int confirmed = callbacks.askPassword(0, extraction.password, name);
+  // At most 254 characters count, whatever the prompt wrote into the field.
+  extraction.password[PASSWORD_BUFFER - 2] = 0;
+  return confirmed != 0;
+}
+
+int ObtainPassword(const char *entryName) {
+  char name[PATH_BUFFER];
+  strncpy(name, entryName, PATH_BUFFER - 1);
+  name[PATH_BUFFER - 1] = 0;
+  SlashesToBackslashes(name);
+  if (!callbacks.askPassword) return 0;
+  // The first prompt only when no password is known yet; an empty reply
+  // here is tested like any other.
+  if (extraction.password[0] == 0 && !AskOnce(name)) return 0;
+  uint8_t header[ZIP_CRYPT_HEADER_SIZE];
+  if (FileRead(header, ZIP_CRYPT_HEADER_SIZE, extraction.dataFile) != ZIP_CRYPT_HEADER_SIZE) {
+    // The archive ends inside the header: nothing to test a password on.
+    extraction.errorCode = ERR_ACCESS;
+    return 0;
+  }
+  while (!CheckEncryptionHeader(header)) {
+    // A retry with an empty field asks again at once, without a test.
+    do {
+      if (!AskOnce(name)) return 0;
+    } while (extraction.password[0] == 0);
+  }
   return 1;
 }
 
@@ -465,8 +476,13 @@ int ReadNextEntry(void) {
   if (FileSeek(extraction.dataFile, (int32_t)offset, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   if (!ReadExactly(&entry->local, ZIP_LOCAL_SIZE, extraction.dataFile)) return 0;
 
-  SlashesToBackslashes(entry->entryName);
-  if (!central.unicodeName) ConvertName(entry);
+  // The name the extractor writes, by the one conversion every command uses.
+  char converted[PATH_BUFFER];
+  if (!EntryNameConvert(entry->entryName, entry->central.nameLength, entry->central.flags | entry->local.flags,
+                        entry->central.versionMadeBy, central.unicodeName ? central.unicode : nullptr, converted,
+                        &reader.nameReplaced))
+    return Fail(ERR_INVALID_DATA);
+  memcpy(entry->entryName, converted, sizeof converted);
 
   // At most 2^31 + 30 + 2 * 65535: no wrap in 32 bits, checked against limit below.
   uint32_t dataStart = offset + ZIP_LOCAL_SIZE + entry->local.nameLength + entry->local.extraLength;
@@ -493,13 +509,16 @@ int ReadNextEntry(void) {
   if (added != SPAN_ADDED) return Fail(added == SPAN_OVERLAP ? ERR_INVALID_DATA : ERR_NO_MEMORY);
 
   if (FileSeek(extraction.dataFile, (int32_t)dataStart, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  reader.localAt = offset;
+  reader.dataAt = dataStart;
+  reader.packedSize = packed;
 
   // Format notes (APPNOTE 6.1.6): the last byte of the decrypted 12-byte
   // header is the high byte of the CRC-32, or, when bit 3 is set (the CRC
   // was not known when the header was written), the high byte of the
   // local DOS time. checkValue carries the test byte in bits 24..31.
   extraction.encrypted = encrypted;
-  if (encrypted) {
+  if (encrypted && !reader.walkOnly) {
     extraction.checkValue = descriptor ? (uint32_t)entry->local.time << 16 : entry->central.crc32;
     // A failed header read has recorded its own code (5); only a prompt
     // that was given up is the password failure.

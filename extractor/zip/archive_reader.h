@@ -22,12 +22,10 @@
 #include <stdint.h>
 
 #include "extractor/zip/entry_spans.h"
+#include "extractor/zip/zip_format.h"
 
 enum {
-  END_SCAN_FIRST = 64,       // the first window: the last 64 bytes of the file
-  END_SCAN_STEP = 60,        // each further window: 60 bytes earlier ...
-  END_SCAN_KEPT = 4,         // ... plus the first 4 bytes of the window before
-  FIND_BYTES_NONE = 0xFFFF,  // FindBytes: no occurrence
+  END_SEARCH_SPAN = ZIP_END_SIZE + 0xFFFF,  // the end record with the longest comment: 65,557 bytes
   NAME_MAX_LENGTH = 260      // longest entry name kept (entryName holds 261 bytes)
 };
 
@@ -40,7 +38,23 @@ typedef struct ReaderState {
   uint32_t base;             // added to every stored offset: the bytes in front of an archive
                              // whose offsets were not moved (plain concatenation); 0 normally
   SpanSet spans;             // byte ranges of the entries read so far in the run
+  int32_t archiveEnd;        // where the archive's bytes end: the end record is looked for in the
+                             // END_SEARCH_SPAN bytes before it; -1 (default): the file's size.
+                             // Set by the caller before OpenArchive; OpenArchive keeps it.
+  int32_t walkOnly;          // 1: ReadNextEntry asks for no password and leaves dataFile at the
+                             // stored bytes (list, info, build); 0: the extraction's walk
+  uint64_t entriesClaimed;   // entries the end record (or ZIP64 end record) counts;
+                             // ENTRIES_UNKNOWN until LocateDirectory has read it
+  uint64_t entriesRead;      // central records the walk has read
+  int32_t zip64End;          // 1 when the counts came from a ZIP64 end record
+  uint32_t centralAt;        // position of the current entry's central record
+  uint32_t localAt;          // position of its local header
+  uint32_t dataAt;           // position of its stored bytes (the encryption header included)
+  uint32_t packedSize;       // its stored bytes, the encryption header included
+  uint32_t nameReplaced;     // characters of its name without a Windows-1252 form (now "_")
 } ReaderState;
+
+static const uint64_t ENTRIES_UNKNOWN = ~(uint64_t)0;
 
 extern ReaderState reader;
 
@@ -57,9 +71,11 @@ void FreeWorkingStorage(void);
 // (no end record; archivePath stays empty) tells the outcome.
 void OpenArchive(const char *path);
 
-// Returns 1 with dataFile just past the end record's signature (cached
-// after the first scan); 0 with code 5 (seek or read failed) or 9966 (no
-// signature anywhere in the file).
+// Finds the end record: the "PK\5\6" signature nearest to reader.archiveEnd
+// within the END_SEARCH_SPAN bytes before it, read in one piece. Returns 1
+// with dataFile just past the signature (cached after the first search);
+// 0 with code 5 (seek or read failed), 8 (no memory for the bytes) or
+// 9966 (no signature there).
 int FindEndRecord(void);
 // Reads the 22-byte end record at dataFile's position (the caller places it
 // at endRecordPos - 4). Returns 1 when endRecord holds the checked record;
@@ -71,17 +87,37 @@ int LoadEndRecord(void);
 // and the bounds that ReadNextEntry checks and empties the span set.
 // Returns 1 when there are entries to walk; 0 when the end record counts
 // none (no code) or with code 5 (seek or read failed) or 9964 (directory
-// offset beyond the end record). A ZIP64 end record, found through its
-// locator, gives the count, size and offset in place of the end record's.
+// offset beyond the end record, or a directory or end record on another
+// disk than the first of a multi-part archive). A ZIP64 end record, found
+// through its locator, gives the count, size and offset in place of the
+// end record's.
 int LocateDirectory(void);
+
+// The walk's start for every command: finds and loads the end record and
+// places both handles (open on the archive) at the central directory.
+// Returns 1 when there are entries to walk; 0 when there are none (no
+// code) or a code was recorded (8 without working storage, or those of
+// FindEndRecord, LoadEndRecord and LocateDirectory).
+int PrepareWalk(void);
+
+// Asks through callbacks.askPassword until a password fits the entry's
+// 12-byte encryption header (CheckEncryptionHeader) or the user gives up;
+// consumes the header from extraction.dataFile. Returns 1 when the keys
+// are ready for the entry's data; 0 when the user gave up or no prompt is
+// registered (no code recorded: ReadNextEntry records 9961), or when the
+// header could not be read whole (code 5 recorded).
+int ObtainPassword(const char *entryName);
 
 // Reads the next central record, its name and the entry's local header,
 // runs the password step of an encrypted entry and prepares transfer.
 // directoryFile must stand at a central record (the caller places it at
 // the directory offset before the first call). Returns 1 with dataFile at
-// the entry's data; 0 when the end record (or the ZIP64 end record) was
-// met (no code) or a failure
-// was recorded: 5 (read failed), 9961 (password given up), 9967 (method
+// the entry's data (reader.walkOnly: at its stored bytes, no password
+// asked); 0 when the end record (or the ZIP64 end record) was met after
+// as many records as it counts (no code), or a failure was recorded: 9964
+// when the directory held fewer or more records than its end record
+// counts (a 16-bit count may have wrapped when there is no ZIP64 end
+// record), 5 (read failed), 9961 (password given up), 9967 (method
 // neither stored nor Deflate), 9968 (AES-encrypted), 9969 (2 GiB or
 // larger), 9964 (wrong
 // signature, record cut short, name over 260 bytes, an offset or size
@@ -89,11 +125,5 @@ int LocateDirectory(void);
 // overlapping another) or 8 (the list of
 // entry ranges cannot grow).
 int ReadNextEntry(void);
-
-// Returns the lowest index i, 0 <= i <= length - patternLength, at which
-// pattern occurs in buffer; FIND_BYTES_NONE when it does not occur, when a
-// pointer is null or when a length is 0.
-uint16_t FindBytes(const uint8_t *buffer, uint16_t length, const uint8_t *pattern,
-                   uint16_t patternLength);
 
 #endif

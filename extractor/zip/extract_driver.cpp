@@ -3,7 +3,6 @@
 // progress call and clean-up. The first recorded code ends the walk.
 #include "extractor/zip/extract_driver.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -11,22 +10,25 @@
 #include "extractor/decoders/inflate.h"
 #include "extractor/decoders/output_sink.h"
 #include "extractor/zip/archive_reader.h"
+#include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
 
 static uint32_t tempSeed;     // ProcessStamp of this process, taken at the first temporary name
 static uint32_t tempCounter;  // temporary names made so far in this process
 
-// The files written in this run, as 64-bit keys of their names in an
-// open-addressing set (0 = free slot). Two entries that come out as one
-// file on Windows (names that differ only in case, in trailing dots or
-// blanks, or that became equal when characters outside Windows-1252 were
-// replaced by "_") would otherwise silently replace each other, also in
-// a silent run. The second such entry is refused as an error of the
-// archive (9964) before anything of it is asked or written: the archive
-// does not say which of the two is meant. An exact duplicate name is
-// refused the same way. A key collision of two different names (about
-// 2^-64 per pair) can only refuse an archive, never let one through.
+// The files and folders of this run, as 64-bit keys of their names in an
+// open-addressing set (0 = free slot); bit 0 of a key tells a file (1)
+// from a folder (0). Two entries that come out as one file on Windows
+// (names that differ only in case, in trailing dots or blanks, in "." or
+// empty components, or that became equal when characters outside
+// Windows-1252 were replaced by "_") would otherwise silently replace each
+// other, also in a silent run; a file and a folder of one name ("dir/" and
+// "dir", "x.txt" and "x.txt/y") cannot both exist. The second such entry
+// is refused as an error of the archive (9964) before anything of it is
+// asked or written: the archive does not say which of the two is meant.
+// A key collision of two different names (about 2^-63 per pair) can only
+// refuse an archive, never let one through.
 typedef struct TargetSet {
   uint64_t *keys;       // capacity slots; MemAlloc'd on the first file, freed with the run
   uint32_t capacity;    // power of two, TARGET_SET_FIRST..TARGET_SET_LIMIT * 2; 0 = none yet
@@ -35,7 +37,9 @@ typedef struct TargetSet {
 
 enum {
   TARGET_SET_FIRST = 256,       // slots of the first block (2 KiB)
-  TARGET_SET_LIMIT = 1u << 20   // files one run may write (the set then takes 16 MiB)
+  TARGET_SET_LIMIT = 1u << 20,  // files and folders one run may name (the set then takes 16 MiB)
+  TARGET_FOLDER = 0,            // bit 0 of a key in the set
+  TARGET_FILE = 1
 };
 
 static TargetSet written;
@@ -45,62 +49,15 @@ static int Fail(int32_t code) {
   return 0;
 }
 
-// 1 when component (length characters) is "..", or a form Windows trims to
-// it: the Win32 path parser drops trailing dots and blanks of a component,
-// so "..." and ".. " walk upwards there too.
-static int IsParentComponent(const char *component, uint32_t length) {
-  uint32_t dots = 0;
-  for (uint32_t i = 0; i < length; i++) {
-    if (component[i] == '.') dots++;
-    else if (component[i] != ' ') return 0;
-  }
-  return dots >= 2;
-}
-
-// 1 when component (length characters) names a Windows device: CON, PRN,
-// AUX, NUL, COM0..COM9 or LPT0..LPT9, also COM and LPT followed by the
-// superscript digits 1, 2, 3 (Windows-1252 0xB9, 0xB2, 0xB3, which Windows
-// counts as digits there), and CONIN$, CONOUT$ (the console); in any case,
-// also with an extension or trailing blanks ("nul.txt", "CON ", "com\xB9.log").
-// Win32 opens the device for such a name in any folder, so the entry's
-// bytes would go to it, not to a file.
-static int IsDeviceComponent(const char *component, uint32_t length) {
-  uint32_t base = 0;
-  while (base < length && component[base] != '.') base++;
-  while (base > 0 && component[base - 1] == ' ') base--;
-  char upper[8] = {0};
-  if (base < 3 || base > 7) return 0;
-  for (uint32_t i = 0; i < base; i++) upper[i] = (char)toupper((unsigned char)component[i]);
-  if (base == 3) return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") || !strcmp(upper, "NUL");
-  if (base == 4 && (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3))) {
-    uint8_t digit = (uint8_t)upper[3];
-    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
-  }
-  return !strcmp(upper, "CONIN$") || !strcmp(upper, "CONOUT$");
-}
-
 int BuildTargetPath(const char *name, char *out) {
-  char work[PATH_BUFFER];
   out[0] = 0;
   if (strlen(name) >= PATH_BUFFER) return Fail(ERR_INVALID_DATA);
+  char work[PATH_BUFFER];
   strcpy(work, name);
   SlashesToBackslashes(work);
+  // Every write must stay inside the target folder (entry_names.h).
+  if (EntryNameCheck(work) != NAME_OK) return Fail(ERR_INVALID_DATA);
   const char *text = work[0] == '\\' ? work + 1 : work;
-
-  // Every write must stay inside the target folder. Names that could leave
-  // it are refused rather than cleaned: a cleaned name might land on the
-  // file of another entry, and an archive carrying them is not trustworthy.
-  if (text[0] == 0 || text[0] == '\\') return Fail(ERR_INVALID_DATA);  // empty, or "\\server"
-  if (strchr(text, ':')) return Fail(ERR_INVALID_DATA);                 // "C:", "C:\", "file:stream"
-  for (const char *component = text; *component;) {
-    const char *end = strchr(component, '\\');
-    uint32_t length = end ? (uint32_t)(end - component) : (uint32_t)strlen(component);
-    if (IsParentComponent(component, length) || IsDeviceComponent(component, length))
-      return Fail(ERR_INVALID_DATA);
-    if (!end) break;
-    component = end + 1;
-  }
-
   size_t folderLength = strlen(extraction.targetFolder);
   if (folderLength + strlen(text) >= PATH_BUFFER) return Fail(ERR_ACCESS);  // beyond MAX_PATH
   memcpy(out, extraction.targetFolder, folderLength);
@@ -139,44 +96,6 @@ int CreateOutputFile(FileHandle *handle, const char *path) {
   return 1;
 }
 
-// Windows-1252 upper case, as the file system compares names: a-z, the
-// accented letters 0xE0..0xFE (not 0xF7, the division sign), and the
-// four letters whose capitals lie in 0x80..0x9F.
-static uint8_t UpperCase1252(uint8_t c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return (uint8_t)(c - 0x20);
-  switch (c) {
-    case 0x9A: return 0x8A;  // s with caron
-    case 0x9C: return 0x8C;  // oe
-    case 0x9E: return 0x8E;  // z with caron
-    case 0xFF: return 0x9F;  // y with diaeresis
-    default: return c;
-  }
-}
-
-// The key of a name relative to the target folder: FNV-1a over its
-// components in upper case, each without the trailing dots and blanks
-// that Win32 drops, then mixed; never 0.
-uint64_t TargetNameKey(const char *name) {
-  uint64_t hash = 0xCBF29CE484222325ull;
-  for (const char *component = name;;) {
-    const char *end = strchr(component, '\\');
-    size_t length = end ? (size_t)(end - component) : strlen(component);
-    while (length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')) length--;
-    for (size_t i = 0; i < length; i++) {
-      hash ^= UpperCase1252((uint8_t)component[i]);
-      hash *= 0x100000001B3ull;
-    }
-    if (!end) break;
-    hash ^= '\\';
-    hash *= 0x100000001B3ull;
-    component = end + 1;
-  }
-  hash ^= hash >> 33;
-  hash *= 0xFF51AFD7ED558CCDull;
-  hash ^= hash >> 33;
-  return hash ? hash : 1;
-}
-
 static void TargetSetInsert(uint64_t key) {
   uint32_t mask = written.capacity - 1;
   uint32_t at = (uint32_t)key & mask;
@@ -202,26 +121,60 @@ static int TargetSetGrow(void) {
   return 1;
 }
 
-static void TargetSetRelease(void) {
+void ForgetTargets(void) {
   if (written.keys) MemFree(written.keys);
   memset(&written, 0, sizeof written);
 }
 
-// Remembers the file an entry is about to write (name relative to the
-// target folder). Returns 1 when no earlier entry of the run came out as
-// the same file; 0 with 9964 when one did, or when the run reaches
-// TARGET_SET_LIMIT files; 0 with 8 when the set cannot grow.
-static int RememberTarget(const char *name) {
-  uint64_t key = TargetNameKey(name);
-  if (written.capacity) {
-    uint32_t mask = written.capacity - 1;
-    for (uint32_t at = (uint32_t)key & mask; written.keys[at] != 0; at = (at + 1) & mask)
-      if (written.keys[at] == key) return Fail(ERR_INVALID_DATA);
-  }
+// The key of name (length characters of it) as a file or a folder.
+static uint64_t TargetKey(const char *name, size_t length, uint32_t kind) {
+  char part[PATH_BUFFER];
+  memcpy(part, name, length);
+  part[length] = 0;
+  uint64_t key = (TargetNameKey(part) & ~(uint64_t)1) | kind;
+  return key ? key : 2;
+}
+
+static int TargetSetHas(uint64_t key) {
+  if (!written.capacity) return 0;
+  uint32_t mask = written.capacity - 1;
+  for (uint32_t at = (uint32_t)key & mask; written.keys[at] != 0; at = (at + 1) & mask)
+    if (written.keys[at] == key) return 1;
+  return 0;
+}
+
+// Adds key unless it is there. Returns 1; 0 with 9964 when the run
+// reaches TARGET_SET_LIMIT names, 8 when the set cannot grow.
+static int TargetSetAdd(uint64_t key) {
+  if (TargetSetHas(key)) return 1;
   if (written.count >= TARGET_SET_LIMIT) return Fail(ERR_INVALID_DATA);
   if ((written.count + 1) * 2 > written.capacity && !TargetSetGrow()) return Fail(ERR_NO_MEMORY);
   TargetSetInsert(key);
   return 1;
+}
+
+// Remembers the file or folder an entry names (relative to the target
+// folder; a folder's name ends in "\") and the folders above it. Returns
+// 1 when it agrees with every earlier entry of the run; 0 with 9964 when
+// an earlier entry came out as the same file, a folder of the file's name,
+// or a file where this entry needs a folder; 0 with 8 or 9964 from
+// TargetSetAdd.
+static int RememberTarget(const char *name) {
+  size_t length = strlen(name);
+  int folder = length > 0 && name[length - 1] == '\\';
+  if (folder) length--;
+  for (size_t i = 0; i < length; i++)
+    if (name[i] == '\\' && TargetSetHas(TargetKey(name, i, TARGET_FILE))) return Fail(ERR_INVALID_DATA);
+  if (TargetSetHas(TargetKey(name, length, TARGET_FILE))) return Fail(ERR_INVALID_DATA);
+  if (!folder && TargetSetHas(TargetKey(name, length, TARGET_FOLDER))) return Fail(ERR_INVALID_DATA);
+  for (size_t i = 0; i < length; i++)
+    if (name[i] == '\\' && !TargetSetAdd(TargetKey(name, i, TARGET_FOLDER))) return 0;
+  return TargetSetAdd(TargetKey(name, length, folder ? TARGET_FOLDER : TARGET_FILE));
+}
+
+int CheckEntryTarget(const char *name, char *target) {
+  if (!BuildTargetPath(name, target)) return 0;
+  return RememberTarget(target + strlen(extraction.targetFolder));
 }
 
 // A bijective 32-bit mix (the finaliser of MurmurHash3): consecutive
@@ -326,16 +279,31 @@ static void ProduceEntry(void) {
   CheckEntry();
 }
 
-// Extracts the current entry. Returns 1 to go on with the next entry, 0
-// when a code ends the walk.
+// A test run's file entry: decoded into nothing and checked as an
+// extraction checks it. Returns 1 when it passed.
+static int TestEntry(void) {
+  EntryRecord *entry = storage.entry;
+  extraction.outputFile = FILE_INVALID;
+  entry->entryComplete = 0;
+  DecodeCurrentEntry();
+  entry->entryComplete = 1;
+  CheckEntry();
+  counters.filesExtracted++;
+  if (callbacks.reportEntry) callbacks.reportEntry(entry->entryName, extraction.errorCode);
+  return extraction.errorCode == ERR_NONE;
+}
+
+// Extracts the current entry (in a test run: checks it). Returns 1 to go
+// on with the next entry, 0 when a code ends the walk.
 static int ExtractEntry(void) {
   EntryRecord *entry = storage.entry;
   char target[PATH_BUFFER];
-  if (!BuildTargetPath(entry->entryName, target)) return 0;
+  if (!CheckEntryTarget(entry->entryName, target)) {
+    if (extraction.testOnly && callbacks.reportEntry) callbacks.reportEntry(entry->entryName, extraction.errorCode);
+    return 0;
+  }
   size_t length = strlen(target);
-  if (target[length - 1] == '\\') return ExtractFolderEntry(target);
-
-  if (!RememberTarget(target + strlen(extraction.targetFolder))) return 0;
+  if (target[length - 1] == '\\') return extraction.testOnly ? 1 : ExtractFolderEntry(target);
 
   // An entry that is not deflated is copied byte for byte: its stored
   // size must be its uncompressed size (without the encryption header,
@@ -343,6 +311,7 @@ static int ExtractEntry(void) {
   // anything is asked or written.
   if (entry->central.method != ZIP_METHOD_DEFLATE && transfer.inputLeft != transfer.bytesTotal)
     return Fail(ERR_INVALID_DATA);
+  if (extraction.testOnly) return TestEntry();
 
   EntryFindData findData;
   DescribeEntry(&findData);
@@ -383,17 +352,6 @@ static int ExtractEntry(void) {
   return 1;
 }
 
-// Finds and loads the end record and places both handles at the central
-// directory. Returns 1 when there are entries to walk; 0 when there are
-// none (no code) or a code was recorded.
-static int PrepareWalk(void) {
-  if (!storage.entry) return Fail(ERR_NO_MEMORY);  // no working storage, or a run took place already
-  if (!FindEndRecord()) return 0;
-  if (FileSeek(extraction.dataFile, extraction.endRecordPos - 4, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
-  if (!LoadEndRecord()) return 0;
-  return LocateDirectory();
-}
-
 void ExtractArchive(void) {
   if (extraction.archivePath[0] == 0) {
     // OpenArchive recorded why (2, 5 or 9966); without any code it never
@@ -432,7 +390,7 @@ void ExtractArchive(void) {
     while (ReadNextEntry() && ExtractEntry()) {
     }
 
-  TargetSetRelease();
+  ForgetTargets();
   FreeWorkingStorage();
   FileClose(extraction.directoryFile);
   FileClose(extraction.dataFile);

@@ -3,10 +3,11 @@
 //
 // Per entry:
 //   1. ReadNextEntry (archive_reader.h)
-//   2. BuildTargetPath: the entry's place inside the target folder, or a refusal
+//   2. CheckEntryTarget: the entry's place inside the target folder, or a
+//      refusal (a name the rules refuse, the same file as an earlier
+//      entry, a file and a folder of one name): 9964
 //   3. a folder entry (name ends in "\") creates its folder; go to 1
-//      a file entry that comes out as a file written earlier in the run
-//      (same name up to case, trailing dots and blanks): 9964
+//      (a test run, extraction.testOnly: decode and check; go to 1)
 //   4. DescribeEntry, then callbacks.confirmOverwrite: write, skip or stop
 //   5. the target's folders made; the file created exclusively under a
 //      temporary name beside the target
@@ -25,6 +26,7 @@
 
 #include <stdint.h>
 
+#include "extractor/zip/entry_names.h"
 #include "extractor/zip/state.h"
 
 enum {
@@ -36,24 +38,31 @@ enum {
 // and holds the code that ended it otherwise. When OpenArchive found no
 // end record (archivePath empty) nothing starts and the code is 9966
 // (or OpenArchive's own 2 or 5). Releases the working storage at its end.
+// With extraction.testOnly set, the same walk and the same per-entry
+// checks run, and every file entry is decoded and its CRC checked, but
+// nothing is created or written and no overwrite question is put;
+// callbacks.reportEntry hears the outcome of each file entry.
 void ExtractArchive(void);
 
 // out (PATH_BUFFER bytes) <- targetFolder followed by name, forward slashes
 // turned into backslashes and one leading separator dropped. Returns 1;
-// 0 with code 9964 when the name could leave the target folder (a ".."
-// component, also as "..." or ". ." which Windows trims to "..", a colon
-// (drive prefix or stream name), a second leading separator), names a
-// device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, COM and LPT with a superscript
-// 1, 2 or 3, CONIN$, CONOUT$; with any extension) or is empty;
-// 0 with code 5 when the path exceeds 260 characters.
+// 0 with code 9964 when EntryNameCheck (entry_names.h) refuses the name
+// (it could leave the target folder, names a device, holds a character
+// Windows never allows, or is empty); 0 with code 5 when the path exceeds
+// 260 characters.
 int BuildTargetPath(const char *name, char *out);
 
-// The key under which a run remembers the file a name (relative to the
-// target folder, backslashes) writes: names with equal keys come out as one
-// file on Windows (case, trailing dots and blanks), and a run refuses the
-// second of them with 9964. The builder uses it to refuse such twins
-// before they reach an archive. Never 0.
-uint64_t TargetNameKey(const char *name);
+// The per-entry check every command applies, extraction or not:
+// BuildTargetPath, then the entry against the earlier ones of the run.
+// name is the converted entry name (EntryRecord.entryName); a folder's
+// ends in "\". Returns 1 with target; 0 with code 9964 when the name is
+// refused or comes out as the same file as an earlier entry (up to case,
+// trailing dots and blanks, "." and empty components), as a file where an
+// earlier entry made a folder or the other way round; 0 with 5 (too long)
+// or 8 (the set of names cannot grow). ExtractArchive forgets the names at
+// its end; other callers call ForgetTargets when their walk is done.
+int CheckEntryTarget(const char *name, char *target);
+void ForgetTargets(void);
 
 // Decodes the current entry (as ReadNextEntry left it) into
 // extraction.outputFile: inflated or copied, through the output sink with

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "extractor/zip/entry_names.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/file_memory_testing.h"
 #include "extractor/zip/file_posix_testing.h"
@@ -57,7 +58,7 @@ struct OpenFile {
 
 // A path brought to the form Windows resolves it to.
 struct Resolved {
-  std::string key;    // folded: "c:" for a root, "c:\a\b" below it
+  std::string key;    // folded: "C:" for a root, "C:\A\B" below it
   std::string name;   // as written, same separators: "C:\a\B"
   int isRoot;         // 1 for a drive root
   int asFolder;       // 1 when the path ended in a separator: only a folder matches
@@ -69,34 +70,10 @@ uint32_t deviceCalls;
 int64_t writeLimit = -1;    // bytes FileWrite may still store; -1 = no limit
 int64_t writeCeiling = -1;  // bytes FileWrite may still be asked for; -1 = no ceiling
 
-// Windows compares names without regard to case; for the 8-bit names of
-// the extractor that is ASCII and the letters of Windows-1252.
-char Fold(char c) {
-  uint8_t u = (uint8_t)c;
-  if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) return (char)(u + 0x20);
-  if (u == 0x8A || u == 0x8C || u == 0x8E) return (char)(u + 0x10);  // Š Œ Ž
-  if (u == 0x9F) return (char)0xFF;                                   // Ÿ
-  return c;
-}
+// Windows compares names without regard to case (entry_names.h).
+char Fold(char c) { return (char)NameUpperCase((uint8_t)c); }
 
 int IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Windows opens a device for these names in any folder, also with an
-// extension or trailing blanks: CON, PRN, AUX, NUL, COM0-9 and LPT0-9, the
-// digits also as the superscripts ¹ ² ³ of Windows-1252.
-int IsDeviceName(const std::string &component) {
-  size_t base = component.find('.');
-  if (base == std::string::npos) base = component.size();
-  while (base > 0 && component[base - 1] == ' ') base--;
-  if (base != 3 && base != 4) return 0;
-  char upper[4];
-  for (size_t i = 0; i < 3; i++) upper[i] = (char)(Fold(component[i]) & ~0x20);
-  upper[3] = 0;
-  if (base == 3) return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") || !strcmp(upper, "NUL");
-  uint8_t digit = (uint8_t)component[3];
-  int isDigit = (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
-  return isDigit && (!strcmp(upper, "COM") || !strcmp(upper, "LPT"));
-}
 
 int HasInvalidCharacter(const std::string &component) {
   for (char c : component)
@@ -154,7 +131,7 @@ uint32_t Resolve(const char *path, Resolved *out) {
   out->name.assign(1, drive);
   out->name += ':';
   for (const std::string &component : components) {
-    if (IsDeviceName(component)) {
+    if (NameIsDevice(component.data(), (uint32_t)component.size())) {
       deviceCalls++;
       return WIN_ERROR_ACCESS_DENIED;
     }

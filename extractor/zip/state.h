@@ -44,6 +44,8 @@ typedef struct ExtractionState {
   char password[PASSWORD_BUFFER];  // as typed, ANSI; empty at the start of the run
   uint32_t checkValue;             // central CRC of the entry, 0 = no password test
   int32_t encrypted;               // 1 when the current entry's local flags bit 0 is set
+  int32_t testOnly;                // 1: every entry is checked and decoded, nothing is written
+                                   // (`ostrel test`); set after OpenArchive
 } ExtractionState;
 
 typedef struct EntryRecord {
@@ -111,12 +113,17 @@ typedef int (*AskPasswordFn)(int reserved, char *buffer, const char *entryName);
 // question: silent runs and a tool without a terminal leave it empty, so a
 // damaged file is never kept where nobody could be told.
 typedef int (*ConfirmCrcMismatchFn)(const char *entryName);
+// Test runs only (extraction.testOnly): called once per file entry after
+// its check and for an entry refused by its name, with the code it ended
+// with (0 when intact; a kept CRC mismatch counts a warning instead).
+typedef void (*ReportEntryFn)(const char *entryName, int32_t code);
 
 typedef struct ExtractCallbacks {
   ReportProgressFn reportProgress;         // skipped by NotifyProgress and the driver when empty
   ConfirmOverwriteFn confirmOverwrite;     // always filled when ExtractArchive runs
   AskPasswordFn askPassword;               // empty counts as giving up
   ConfirmCrcMismatchFn confirmCrcMismatch; // empty counts as CRC_MISMATCH_STOP
+  ReportEntryFn reportEntry;               // test runs only; may be empty
 } ExtractCallbacks;
 
 enum {

@@ -38,6 +38,7 @@ enum {
   ZIP_EXTRA_UNICODE_PATH = 0x7075,  // Info-ZIP: version 1, CRC-32 of the header name, UTF-8 name
   ZIP_FLAG_ENCRYPTED = 0x0001,
   ZIP_FLAG_DESCRIPTOR = 0x0008,
+  ZIP_FLAG_STRONG = 0x0040,       // PKWARE strong encryption: not the traditional cipher
   ZIP_FLAG_UTF8 = 0x0800,
   ZIP_METHOD_STORED = 0,
   ZIP_METHOD_DEFLATE = 8,

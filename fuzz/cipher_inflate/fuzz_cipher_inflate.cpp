@@ -15,6 +15,7 @@
 #include <string.h>
 
 #include "extractor/decoders/cipher.h"
+#include "extractor/zip/archive_reader.h"
 #include "extractor/decoders/crc.h"
 #include "extractor/decoders/entry_input.h"
 #include "extractor/decoders/inflate.h"

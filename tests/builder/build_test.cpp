@@ -231,7 +231,8 @@ TEST(Build, RefusalsWriteNothing) {
   Bytes twins = BuildZip({lower, upper});
   Bytes huge = zipOf("riesig.bin", 0);
   uint32_t directory = GetLe32(huge, huge.size() - ZIP_END_SIZE + 16);
-  PutLe32(huge, directory + 24, 0x80000000u);  // central uncompressed size: 2 GiB
+  PutLe32(huge, directory + 24, 0x80000000u);  // uncompressed size: 2 GiB, central ...
+  PutLe32(huge, 22, 0x80000000u);              // ... and local
   // 65,536 entries need ZIP64 end records: the plain one's count says 0xFFFF.
   std::vector<ZipEntrySpec> manySpecs(65536);
   for (size_t i = 0; i < manySpecs.size(); i++) manySpecs[i].name = "f" + std::to_string(i), manySpecs[i].method = 0;
@@ -288,7 +289,7 @@ TEST(Build, RefusalsWriteNothing) {
       {"parent", zipOf("a/../../b.txt"), "", 1, "'..'"},
       {"drive", zipOf("C:/b.txt"), "", 1, "drive letter"},
       {"device", zipOf("ordner/con.txt"), "", 1, "Windows device"},
-      {"one file on Windows", twins, "", 1, "the same file on Windows as ordner/Liesmich.txt"},
+      {"one file on Windows", twins, "", 1, "the same file or folder on Windows as an earlier entry"},
       {"name charset", zipOf("\xE6\x97\xA5.txt"), "", 1, "no Windows-1252 form"},
       {"2 GiB", huge, "", 1, "below 2 GiB"},
       {"entries", many, "", 1, "at most 65535"},
@@ -441,7 +442,7 @@ TEST(Build, InspectCommandsSeeWhatWentIn) {
       {"list " + ShellQuote(tmp.File("hostile.zip")), 0, "../b\xC3\xBCse.txt   [refused by the extractor: a '..'"},
       {"test --password 'gehe im' " + ShellQuote(sfx), 0, "all 5 files intact"},
       {"test --password falsch " + ShellQuote(sfx) + " </dev/null", 1, "code 9961"},
-      {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "1 of 5 entries failed"},
+      {"test --password 'gehe im' " + ShellQuote(tmp.File("damaged.exe")), 1, "Liesmich.txt: FAILED (9964"},
   };
   for (const Case &c : cases) {
     CommandResult run = RunCapture(tmp, kOstrel + " " + c.command);
@@ -503,3 +504,96 @@ TEST(PeInspect, OffsetsNear4GiBStayInsideTheImage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The verdict of one command on an archive: its exit status and output.
+struct Verdicts {
+  CommandResult extract, test, list, build;
+};
+
+Verdicts RunAllCommands(const TempFolder &tmp, const Bytes &zip, const std::string &label) {
+  std::string input = tmp.File("table-" + label + ".zip"), out = tmp.File("out-" + label);
+  WriteFileBytes(input, zip);
+  Verdicts v;
+  v.extract = RunCapture(tmp, kOstrel + " extract " + ShellQuote(input) + " " + ShellQuote(out));
+  v.test = RunCapture(tmp, kOstrel + " test " + ShellQuote(input));
+  v.list = RunCapture(tmp, kOstrel + " list " + ShellQuote(input));
+  v.build = RunCapture(tmp, BuildCommand(tmp, "", tmp.File("sfx-" + label + ".exe"), input));
+  return v;
+}
+
+ZipEntrySpec Entry(const std::string &name, const Bytes &unicodeField = Bytes()) {
+  ZipEntrySpec e;
+  e.name = name;
+  e.data = name.back() == '/' ? Bytes() : TextBytes("inhalt von " + name);
+  e.centralExtra = unicodeField;
+  return e;
+}
+
+}  // namespace
+
+// One archive, one verdict: extract, test, list and build read the same
+// end record, the same entries and the same names, and refuse the same
+// archives. Every row is a case where the commands once disagreed.
+TEST(Build, EveryCommandGivesOneVerdict) {
+  TempFolder tmp;
+  Bytes first = BuildZip({Entry("a.txt")}), second = BuildZip({Entry("b.txt")});
+  Bytes twoEnds = first;
+  twoEnds.insert(twoEnds.end(), second.begin(), second.end());  // the nearer end record is b.txt's
+  Bytes front = TextBytes(std::string(300, '#'));
+  front.insert(front.end(), first.begin(), first.end());        // offsets not moved
+  Bytes hugeCount = BuildZip({Entry("a.txt")}, 0, "", true);
+  PutLe64(hugeCount, hugeCount.size() - 22 - 20 - 56 + 24, ~0ull);  // ZIP64 counts: 2^64 - 1
+  PutLe64(hugeCount, hugeCount.size() - 22 - 20 - 56 + 32, ~0ull);
+  Bytes otherDisk = first;
+  PutLe16(otherDisk, otherDisk.size() - 22 + 6, 1);  // the directory starts on disk 1
+  Bytes fewer = BuildZip({Entry("a.txt")});
+  PutLe16(fewer, fewer.size() - 22 + 8, 2), PutLe16(fewer, fewer.size() - 22 + 10, 2);
+  struct Row {
+    const char *label;
+    Bytes zip;
+    std::vector<std::string> names;  // written by extract; empty: every command refuses
+  } rows[] = {
+      {"plain", first, {"a.txt"}},
+      {"ZIP64 records", BuildZip({[] { ZipEntrySpec e = Entry("z.txt"); e.zip64 = true; return e; }()}, 0, "", true),
+       {"z.txt"}},
+      {"data in front", front, {"a.txt"}},
+      {"two end records", twoEnds, {"b.txt"}},
+      {"0x7075 name counts", BuildZip({Entry("readme.txt", UnicodePathField("readme.txt", "setup.exe"))}), {"setup.exe"}},
+      {"case twins", BuildZip({Entry("Liesmich.txt"), Entry("LIESMICH.TXT")}), {}},
+      {"folder and file", BuildZip({Entry("dir/"), Entry("dir")}), {}},
+      {"file and folder", BuildZip({Entry("x.txt"), Entry("x.txt/y")}), {}},
+      {"dot component", BuildZip({Entry("a/b.txt"), Entry("a/./b.txt")}), {}},
+      {"empty component", BuildZip({Entry("x//c.txt"), Entry("x/c.txt")}), {}},
+      {"0x7075 twins", BuildZip({Entry("a.txt", UnicodePathField("a.txt", "c.txt")),
+                                 Entry("b.txt", UnicodePathField("b.txt", "c.txt"))}), {}},
+      {"0x7075 parent", BuildZip({Entry("a.txt", UnicodePathField("a.txt", "..\\..\\x"))}), {}},
+      {"0x7075 device", BuildZip({Entry("a.txt", UnicodePathField("a.txt", "CON"))}), {}},
+      {"ZIP64 count 2^64-1", hugeCount, {}},
+      {"count above the records", fewer, {}},
+      {"directory on disk 1", otherDisk, {}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.label);
+    Verdicts v = RunAllCommands(tmp, row.zip, row.label);
+    bool ok = !row.names.empty();
+    std::string all = v.extract.output + v.test.output + v.list.output + v.build.output;
+    EXPECT_EQ(v.extract.status == 0, ok) << all;
+    EXPECT_EQ(v.test.status == 0, ok) << all;
+    EXPECT_EQ(v.build.status == 0, ok) << all;
+    EXPECT_EQ(v.list.status == 0 && v.list.output.find("[refused") == std::string::npos, ok) << all;
+    if (!ok) {
+      EXPECT_NE(v.extract.output.find("ung\xC3\xBCltige Daten"), std::string::npos) << all;  // the text of 9964
+      EXPECT_NE(v.test.output.find("9964"), std::string::npos) << all;
+      continue;
+    }
+    std::vector<std::string> written;
+    for (const auto &file : ListTree(tmp.File(std::string("out-") + row.label))) written.push_back(file.first);
+    EXPECT_EQ(written, row.names) << all;
+    for (const std::string &name : row.names) {
+      EXPECT_NE(v.list.output.find("   " + name + "\n"), std::string::npos) << all;
+      EXPECT_NE(v.test.output.find(name + ": OK"), std::string::npos) << all;
+    }
+  }
+}

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "extractor/decoders/cipher.h"
+#include "extractor/zip/archive_reader.h"
 #include "extractor/decoders/entry_input.h"
 #include "extractor/decoders/inflate.h"
 #include "extractor/decoders/output_sink.h"

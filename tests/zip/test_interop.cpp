@@ -48,6 +48,7 @@ const Maker kMakers[] = {
     {"zip deflated", "zip", "zip -q -r \"$OUT\" .", false, false},
     {"zip stored", "zip", "zip -q -r -0 \"$OUT\" .", false, false},
     {"zip encrypted", "zip", "zip -q -r -P geheim \"$OUT\" .", true, false},
+    {"zip -fz: ZIP64 records throughout", "zip", "zip -q -r -fz \"$OUT\" .", false, false},
     {"zip to a pipe, with standard input: data descriptors", "zip",
      "cat Unterordner/tief/zahlen.txt | zip -q -r - . - | cat >\"$OUT\"", false, false},
     {"zip adding standard input: ZIP64 records", "zip",
@@ -131,6 +132,13 @@ TEST(Interop, PeerArchivesExtractLikeUnzip) {
     EXPECT_EQ(0, RunCommand(std::string(kOstrel) + " extract --password geheim " + ShellQuote(adjusted) + " " +
                             ShellQuote(toolOut) + " >/dev/null </dev/null"));
     EXPECT_TRUE(expected == ListTree(toolOut));
+    // "ostrel test" walks and checks what the extraction wrote: every file.
+    std::string log = temp.File("test" + tag + ".log");
+    EXPECT_EQ(0, RunCommand(std::string(kOstrel) + " test --password geheim " + ShellQuote(adjusted) + " >" +
+                            ShellQuote(log) + " 2>&1 </dev/null"));
+    Bytes tested = ReadFileBytes(log);
+    EXPECT_NE(std::string(tested.begin(), tested.end()).find("all " + std::to_string(expected.size()) + " files intact"),
+              std::string::npos) << std::string(tested.begin(), tested.end());
   }
 }
 

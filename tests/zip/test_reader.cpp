@@ -1,5 +1,4 @@
-// Directory reader: the backward end-record scan over its windows,
-// FindBytes, the end record, and ReadNextEntry on well-formed and on
+// Directory reader: the backward end-record search, the end record, and ReadNextEntry on well-formed and on
 // broken records (names, sizes, offsets, encryption, cut-short records).
 #include <gtest/gtest.h>
 #include <string.h>
@@ -43,22 +42,23 @@ struct ScanRow {
   size_t size;
   std::vector<size_t> signatures;  // positions of "PK\5\6"
   int32_t expectedPos;             // endRecordPos, or -1 for 9966
+  int32_t archiveEnd = -1;         // reader.archiveEnd for the search
 };
 
-TEST(FindEndRecord, WindowsOfTheBackwardScan) {
+TEST(FindEndRecord, NearestSignatureWithinTheLongestComment) {
   const ScanRow rows[] = {
       {"end record in the last 22 bytes", 500, {478}, 482},
-      {"behind a 100-byte comment: second window", 600, {600 - 122}, 600 - 118},
-      {"across the first two windows (kept bytes)", 300, {300 - 66}, 300 - 62},
-      {"across the second and third windows", 400, {400 - 126}, 400 - 122},
-      {"two in the last 64 bytes: the lower wins", 300, {250, 270}, 254},
-      {"two in different windows: the one nearer the end wins", 1000, {100, 900}, 904},
-      {"far before the end (long comment)", 70000, {12}, 16},
+      {"behind a 100-byte comment", 600, {600 - 122}, 600 - 118},
+      {"two: the one nearer the end wins", 1000, {100, 900}, 904},
+      {"two 20 bytes apart: the nearer wins", 300, {250, 270}, 274},
+      {"behind a comment of 65,535 bytes", 70000, {70000 - 65557}, 70000 - 65553},
+      {"one byte further: not an end record", 70000, {70000 - 65558}, -1},
       {"at offset 0", 200, {0}, 4},
       {"none anywhere", 1000, {}, -1},
-      {"none in a file shorter than a window", 30, {}, -1},
       {"empty file", 0, {}, -1},
       {"file of exactly the signature", 4, {0}, 4},
+      {"the search stops at archiveEnd", 1000, {100, 900}, 104, 800},
+      {"archiveEnd beyond the file: the file's end", 1000, {900}, 904, 5000},
   };
   TempFolder temp;
   for (const ScanRow &row : rows) {
@@ -66,7 +66,9 @@ TEST(FindEndRecord, WindowsOfTheBackwardScan) {
     for (size_t at : row.signatures) PutSig(data, at);
     std::string path = temp.File("scan.bin");
     WriteFileBytes(path, data);
+    reader.archiveEnd = row.archiveEnd;
     int found = ScanFile(path);
+    reader.archiveEnd = -1;
     if (row.expectedPos < 0) {
       EXPECT_EQ(0, found) << row.label;
       EXPECT_EQ(ERR_NO_ARCHIVE, extraction.errorCode) << row.label;
@@ -77,19 +79,6 @@ TEST(FindEndRecord, WindowsOfTheBackwardScan) {
     }
     CloseScan();
   }
-}
-
-TEST(FindEndRecord, NoSignaturePiecedTogetherFromTwoPlacesNearTheStart) {
-  // 70 bytes: the first window is [6, 70); the last one starts at 0 and
-  // must end at 6, where the kept bytes continue. "PK" at 58 and "\5\6" at
-  // 6 would form a signature if the last window read 60 bytes.
-  TempFolder temp;
-  Bytes data = Filler(70);
-  data[58] = 'P', data[59] = 'K', data[6] = 5, data[7] = 6;
-  WriteFileBytes(temp.File("a.bin"), data);
-  EXPECT_EQ(0, ScanFile(temp.File("a.bin")));
-  EXPECT_EQ(ERR_NO_ARCHIVE, extraction.errorCode);
-  CloseScan();
 }
 
 TEST(FindEndRecord, PositionIsCachedForTheRun) {
@@ -105,19 +94,6 @@ TEST(FindEndRecord, PositionIsCachedForTheRun) {
   EXPECT_EQ(154, extraction.endRecordPos);
   EXPECT_EQ(154, FileSeek(extraction.dataFile, 0, FILE_SEEK_CURRENT));
   CloseScan();
-}
-
-TEST(FindBytes, Rows) {
-  const uint8_t text[] = "xxPK\x05\x06PK\x05\x06";
-  EXPECT_EQ(2, FindBytes(text, 10, kSig, 4));
-  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 5, kSig, 4));   // only a part of it inside
-  EXPECT_EQ(2, FindBytes(text, 6, kSig, 4));                  // ends exactly at length
-  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(nullptr, 10, kSig, 4));
-  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 10, nullptr, 4));
-  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 0, kSig, 4));
-  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 10, kSig, 0));
-  EXPECT_EQ(FIND_BYTES_NONE, FindBytes(text, 3, kSig, 4));   // pattern longer than buffer
-  EXPECT_EQ(0, FindBytes(text, 1, text, 1));
 }
 
 TEST(OpenArchive, OutcomesOfTheStartUp) {

@@ -1,0 +1,71 @@
+// Entry names: the one place where a ZIP entry's stored name becomes the
+// name the extractor writes, and where the rules on such names live. The
+// reader, the driver, the native tool's `build`, `list` and `test`, and the
+// in-memory file layer of the tests all call these functions; nothing
+// else converts an entry name or decides whether Windows accepts it.
+//
+// A name goes through two steps:
+//   1. EntryNameConvert: stored bytes (or the Info-ZIP Unicode path field)
+//      -> Windows-1252 with backslashes
+//   2. EntryNameCheck: the converted name -> NAME_OK or the rule it breaks
+// and TargetNameKey gives the key under which two converted names are one
+// file on Windows.
+#ifndef OSTREL_ZIP_ENTRY_NAMES_H
+#define OSTREL_ZIP_ENTRY_NAMES_H
+
+#include <stdint.h>
+
+enum {
+  ENTRY_NAME_LIMIT = 260  // longest converted name kept, without the terminator
+};
+
+// What EntryNameCheck finds wrong with a converted name.
+typedef enum NameVerdict {
+  NAME_OK = 0,
+  NAME_EMPTY,         // nothing (or only one separator)
+  NAME_ABSOLUTE,      // a second leading separator: "\\server\share"
+  NAME_COLON,         // a drive ("C:") or a stream ("file:stream")
+  NAME_PARENT,        // a ".." component, or "..." / ". ." that Windows trims to ".."
+  NAME_DEVICE,        // a component that opens a Windows device (CON, nul.txt, COM1)
+  NAME_CHARACTER      // a control character or one of < > " | ? *, never valid in a Windows name
+} NameVerdict;
+
+// out (ENTRY_NAME_LIMIT + 1 bytes) <- the name the extractor writes for a
+// stored name of length bytes: UTF-8 when flags has bit 11, or when host
+// (versionMadeBy >> 8) is Unix or macOS and the bytes are valid UTF-8;
+// otherwise OEM (code page 850). unicode, when not null, is the UTF-8 name
+// of an Info-ZIP Unicode path field that belongs to this name (its CRC
+// matched) and replaces it. Forward slashes become backslashes. *replaced
+// (may be null) <- characters that had no Windows-1252 form and became
+// CODEPAGE_REPLACEMENT. Returns 1; 0 when the stored name is empty, holds
+// a zero byte or is longer than ENTRY_NAME_LIMIT bytes, or the converted
+// name does not fit (out then empty).
+int EntryNameConvert(const char *stored, uint32_t length, uint16_t flags, uint16_t versionMadeBy,
+                     const char *unicode, char *out, uint32_t *replaced);
+
+// Returns the rule a converted name (backslashes) breaks, NAME_OK when it
+// may be written inside the target folder. One leading separator is
+// allowed (it is dropped when the target is built).
+NameVerdict EntryNameCheck(const char *name);
+
+// 1 when component (length characters) names a Windows device: CON, PRN,
+// AUX, NUL, COM0..COM9, LPT0..LPT9 (the digit also as the superscripts 1,
+// 2, 3 of Windows-1252), CONIN$, CONOUT$; in any case, with any extension
+// or trailing blanks.
+int NameIsDevice(const char *component, uint32_t length);
+
+// 1 when the length bytes of text are well-formed UTF-8 (no overlong
+// forms, no surrogates, nothing above U+10FFFF, no zero byte).
+int Utf8IsValid(const char *text, uint32_t length);
+
+// Windows-1252 upper case, as the file system compares names.
+uint8_t NameUpperCase(uint8_t c);
+
+// The key under which a converted name (relative to the target folder,
+// backslashes) is one file on Windows: components compared without case
+// and without the trailing dots and blanks Win32 drops; "." and empty
+// components (from "a\.\b" or "x\\c") are left out as the Win32 path
+// parser leaves them out. Never 0.
+uint64_t TargetNameKey(const char *name);
+
+#endif
