@@ -17,6 +17,7 @@
 #include "extractor/ui/password_dialog.h"
 #include "extractor/ui/progress.h"
 #include "extractor/ui/texts.h"
+#include "extractor/ui/window_util.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/extract_driver.h"
@@ -39,12 +40,13 @@ static void RestrictDllSearch(void) {
   if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryA("");
 }
 
-// The summary box: no owner, caption "Hinweis", the information icon also
+// The summary box (its text is Windows-1252: German texts and the run
+// file's name): no owner, caption "Hinweis", the information icon also
 // for failures. Returns the box's answer.
 static int ShowSummary(void) {
   char message[SUMMARY_TEXT_BUFFER];
   ComposeSummary(message, settings.runFile);
-  return MessageBoxA(nullptr, message, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
+  return MessageBox1252(nullptr, message, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 // Returns 1 when the user answered OK or Yes. Styles other than 0, 1 and 2
@@ -55,7 +57,7 @@ static int ShowIntro(void) {
   int16_t style = settings.block.introStyle;
   UINT flags = style >= 0 && style <= 2 ? kStyles[style] : kStyles[0];
   const char *caption = settings.introCaption[0] ? settings.introCaption : kNoticeCaption;
-  int answer = MessageBoxA(nullptr, settings.introText, caption, flags);
+  int answer = MessageBox1252(nullptr, settings.introText, caption, flags);
   return answer == IDOK || answer == IDYES;
 }
 
@@ -106,7 +108,7 @@ static int WINAPI ExtractorMain(HINSTANCE instance) {
     return 0;
   }
   if (tail == SETTINGS_NO_TAIL) {
-    MessageBoxA(nullptr, kNoTailText, kProgramCaption, MB_OK | MB_ICONEXCLAMATION);
+    MessageBox1252(nullptr, kNoTailText, kProgramCaption, MB_OK | MB_ICONEXCLAMATION);
     return 0;
   }
   if (settings.block.introTextLength > 0 && settings.block.silentMode == 0 && !ShowIntro()) return 0;

@@ -27,6 +27,12 @@ enum {
 // Returns the units written without the terminator; 0 when text is empty
 // or does not fit (out is then empty).
 int WideFromCore(const char *text, wchar_t *out, int capacity);
+// WideFromCore for the texts that stay Windows-1252 whatever the core's
+// encoding: the German texts of the program and the settings texts.
+int WideFromWindows1252(const char *text, wchar_t *out, int capacity);
+// out (capacity units) <- the name and extension of a core path (what
+// follows its last "\"), in UTF-16, cut to fit; what the dialogs show.
+void WideNameOfPath(const char *path, wchar_t *out, int capacity);
 // out (capacity bytes) <- text in the core encoding. Returns 1 when every
 // character has a form there; 0 when one has none or the text does not fit
 // (out is then empty).

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "extractor/zip/long_path.h"
+#include "extractor/zip/path_ops.h"
 
 // The long form and the UTF-16 form of up to two paths at once: 64 KiB each
 // for UTF-16, so static, never on the stack (the extractor has no stack
@@ -11,15 +12,32 @@ static char longForm[WIDE_PATH_BUFFER];
 static wchar_t widePaths[WIDE_PATH_SLOTS][WIDE_PATH_BUFFER];
 static wchar_t shortPath[WIDE_PATH_BUFFER];
 
-int WideFromCore(const char *text, wchar_t *out, int capacity) {
+static int WideFrom(UINT codePage, const char *text, wchar_t *out, int capacity) {
   // Without MB_ERR_INVALID_CHARS: every Windows-1252 byte has a UTF-16
   // form; after the switch to UTF-8 the reader has refused invalid names.
-  int units = MultiByteToWideChar(CORE_CODE_PAGE, 0, text, -1, out, capacity);
+  int units = MultiByteToWideChar(codePage, 0, text, -1, out, capacity);
   if (units <= 0) {
     if (capacity > 0) out[0] = 0;
     return 0;
   }
   return units - 1;
+}
+
+int WideFromCore(const char *text, wchar_t *out, int capacity) {
+  return WideFrom(CORE_CODE_PAGE, text, out, capacity);
+}
+
+int WideFromWindows1252(const char *text, wchar_t *out, int capacity) {
+  return WideFrom(1252, text, out, capacity);
+}
+
+void WideNameOfPath(const char *path, wchar_t *out, int capacity) {
+  char name[2 * SPLIT_FIELD], extension[SPLIT_FIELD];
+  SplitPath(path, nullptr, nullptr, name, extension);
+  lstrcpynA(name + lstrlenA(name), extension, SPLIT_FIELD);
+  static wchar_t wide[2 * SPLIT_FIELD];
+  WideFromCore(name, wide, 2 * SPLIT_FIELD);
+  lstrcpynW(out, wide, capacity);
 }
 
 int CoreFromWide(const wchar_t *text, char *out, int capacity) {
