@@ -34,17 +34,21 @@ static void NameOfPath(const char *path, char *out, int size) {
 // folder (core paths) appear as themselves whatever the system's ANSI code
 // page; the German format texts and the run file are Windows-1252.
 static void InitMainDialog(HWND dialog) {
+  static wchar_t path[WIDE_PATH_BUFFER];
   wchar_t name[TITLE_BUFFER], format[TITLE_BUFFER], title[TITLE_BUFFER + 32];
   WideFromWindows1252(kTitleFormat, format, TITLE_BUFFER);
-  WideNameOfPath(shell.sfxPath, name, TITLE_BUFFER - lstrlenW(format));
+  WideFromCorePath(shell.sfxPath, path, WIDE_PATH_BUFFER);
+  const wchar_t *fileName = path;
+  for (const wchar_t *c = path; *c; c++)
+    if (*c == L'\\') fileName = c + 1;
+  lstrcpynW(name, fileName, TITLE_BUFFER - lstrlenW(format));
   wsprintfW(title, format, name);
   SetWindowTextW(dialog, title);
   CenterWindow(dialog);
   dialogOwner = dialog;
   InstallProgressField(dialog);
-  static wchar_t folder[PATH_BUFFER];
-  if (settings.defaultFolder[0] && WideFromCore(settings.defaultFolder, folder, PATH_BUFFER))
-    SetDlgItemTextW(dialog, IDC_MAIN_FOLDER, folder);
+  if (settings.defaultFolder[0] && WideFromCorePath(settings.defaultFolder, path, WIDE_PATH_BUFFER))
+    SetDlgItemTextW(dialog, IDC_MAIN_FOLDER, path);
 
   if (settings.runFile[0]) {
     // The template's text is the format: "&Nach dem Entpacken %s starten."

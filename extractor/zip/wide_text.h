@@ -27,6 +27,10 @@ enum {
 // Returns the units written without the terminator; 0 when text is empty
 // or does not fit (out is then empty).
 int WideFromCore(const char *text, wchar_t *out, int capacity);
+// WideFromCore for a path to show: where the path exists, its long form
+// (GetLongPathNameW), so that a short form the core holds for a path
+// outside its encoding appears as the real name. Returns as WideFromCore.
+int WideFromCorePath(const char *path, wchar_t *out, int capacity);
 // WideFromCore for the texts that stay Windows-1252 whatever the core's
 // encoding: the German texts of the program and the settings texts.
 int WideFromWindows1252(const char *text, wchar_t *out, int capacity);

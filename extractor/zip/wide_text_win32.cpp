@@ -27,6 +27,14 @@ int WideFromCore(const char *text, wchar_t *out, int capacity) {
   return WideFrom(CORE_CODE_PAGE, text, out, capacity);
 }
 
+int WideFromCorePath(const char *path, wchar_t *out, int capacity) {
+  int units = WideFromCore(path, out, capacity);
+  DWORD longUnits = units ? GetLongPathNameW(out, shortPath, WIDE_PATH_BUFFER) : 0;
+  if (longUnits == 0 || longUnits >= (DWORD)capacity) return units;
+  lstrcpynW(out, shortPath, capacity);
+  return (int)longUnits;
+}
+
 int WideFromWindows1252(const char *text, wchar_t *out, int capacity) {
   return WideFrom(1252, text, out, capacity);
 }
