@@ -22,6 +22,8 @@ Checked:
   then the SFX path and its length (low byte first), and is
   header length + path length + 2 bytes long while the extractor runs; it is
   gone afterwards; the stub's exit code is 1 whatever the extractor's code;
+- started from a folder named in Cyrillic and from a folder path past
+  MAX_PATH, the stub finds itself and the trailer carries that path exactly;
 - each failure the tests can provoke shows its German box, both lines byte
   for byte; after the box is dismissed the exit code is 0 and the Windows
   directory holds what it should: an SFX file the stub cannot open (code 5,
@@ -51,6 +53,10 @@ import stub_reads  # noqa: E402
 from wine_session import WineSession, wait_for  # noqa: E402
 
 SFX_FOLDER = ("ostrel-e2e", "Pr\u00fcfung 1")
+# Folders the stub must find itself in: outside the ANSI code page, and a
+# path past MAX_PATH (C:\ostrel-e2e\ + 3 x 96 characters).
+FAR_FOLDERS = [("unicode folder", ("ostrel-e2e", "\u00dcbergabe", "\u041f\u0430\u043a\u0435\u0442")),
+               ("long folder", ("ostrel-e2e",) + tuple("Ordner-%d-" % i + "l" * 86 for i in range(3)))]
 BOX_CLASS = "#32770"
 USER_ENVIRONMENT = "HKCU\\Environment"
 BOX_SECOND_LINE = b"\r\nSFX kann nicht gestartet werden"
@@ -207,6 +213,21 @@ class StubTests:
                           "command line %r, module %r" % (report.get("commandLineHex"), module))
         self.checks.equal("%s: stub exit code is 1 when the extractor returned 0" % label, code, 1)
         self.checks.equal("%s: temporary file is gone afterwards" % label, temp_files(self.wine), before)
+
+    def far_folders(self):
+        """The stub started from FAR_FOLDERS hands the extractor its path,
+        exactly, as UTF-8 in the trailer."""
+        for label, folder in FAR_FOLDERS:
+            os.makedirs(self.wine.drive_c(*folder), exist_ok=True)
+            make_sfx(self.wine.drive_c(*folder, "gut.exe"), self.stub, self.payload_stage, True)
+            sfx_path = self.wine.windows_path(*folder, "gut.exe")
+            self.clear_report()
+            process = self.wine.start([sfx_path], env=dict(self.payload_env, OSTREL_PAYLOAD_EXIT="0"))
+            self.checks.equal("%s: stub exit code is 1" % label, self.wait_exit(process, label), 1)
+            reported = os.path.exists(self.report_unix)
+            self.checks.equal("%s: trailer path is the SFX path in UTF-8" % label,
+                              parse_report(self.report_unix).get("tailPathHex") if reported else None,
+                              sfx_path.encode("utf-8"))
 
     def traced_run(self):
         """Under Wine's relay trace: the stub's first traced call is the DLL
@@ -481,6 +502,7 @@ def main():
             tests = StubTests(checks, wine, image.data, payload, payload_stage, tools)
             tests.normal_run()
             tests.run_with_arguments()
+            tests.far_folders()
             tests.traced_run()
             tests.failures(artifacts)
             tests.windows_directory_closed()
