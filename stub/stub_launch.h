@@ -41,6 +41,7 @@ typedef enum StubError {
 // too much for a stack without probes). The paths are UTF-16, so the SFX
 // file is found in any folder, of any length the system takes.
 typedef struct StubLaunch {
+  wchar_t longPrefix[4];             // "\\?\" right in front of sfxPath, for a path of MAX_PATH or more
   wchar_t sfxPath[SFX_PATH_BUFFER];  // this module's file, as GetModuleFileNameW reports it
   wchar_t tempPath[MAX_PATH];        // the temporary file, "" until it has a name
   char trailer[SFX_PATH_MAX + 1];    // sfxPath in UTF-8, as the trailer carries it

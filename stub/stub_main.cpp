@@ -3,6 +3,8 @@
 // everything below uses KERNEL32 and USER32 only.
 #include <windows.h>
 
+#include <stddef.h>
+
 #include "packed/sfx_layout.h"
 #include "packed/stage_decoder.h"
 #include "stub/stub_file.h"
@@ -148,7 +150,17 @@ static StubError OpenFiles(HINSTANCE module, StubLaunch *launch) {
   if (bytes <= 1) launch->sfxPath[0] = 0;
   launch->pathLength = bytes - 1;
   NameTemporaryFile(launch);
-  launch->source = launch->sfxPath[0] ? FileOpen(launch->sfxPath, "rb") : STUB_FILE_INVALID;
+  // From MAX_PATH on, CreateFileW takes a path only in the "\\?\" form
+  // (without the system's long-path opt-in). GetModuleFileNameW gives a full,
+  // normalised path, so the prefix in front of a drive path is all it takes;
+  // a network path that long (it would need "\\?\UNC\") is opened as it is.
+  const wchar_t *open = launch->sfxPath;
+  if (length >= MAX_PATH && launch->sfxPath[1] == L':') {
+    launch->longPrefix[0] = launch->longPrefix[1] = launch->longPrefix[3] = L'\\';
+    launch->longPrefix[2] = L'?';
+    open = launch->longPrefix;
+  }
+  launch->source = launch->sfxPath[0] ? FileOpen(open, "rb") : STUB_FILE_INVALID;
   launch->target = launch->tempPath[0] ? FileOpen(launch->tempPath, "wb") : STUB_FILE_INVALID;
   if (launch->source == STUB_FILE_INVALID || launch->target == STUB_FILE_INVALID)
     return STUB_ACCESS_DENIED;
@@ -242,6 +254,9 @@ void ShowStartError(StubError code) {
 }
 
 static StubLaunch launch;
+// The prefixed path is read across the two fields: they must touch.
+static_assert(offsetof(StubLaunch, sfxPath) == offsetof(StubLaunch, longPrefix) + sizeof launch.longPrefix,
+              "longPrefix lies right in front of sfxPath");
 
 int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
   StubError result = STUB_OK;
