@@ -79,7 +79,7 @@ static void StartRunFile(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_MAIN_RUN), FALSE);
   char name[PATH_BUFFER], program[PATH_BUFFER], kept[PATH_BUFFER];
   NameOfPath(settings.runFile, name, PATH_BUFFER);
-  if (strlen(extraction.targetFolder) + strlen(name) > SFX_PATH_MAX) {
+  if (strlen(extraction.targetFolder) + strlen(name) >= PATH_BUFFER) {  // program holds PATH_BUFFER bytes
     extraction.errorCode = ERR_RUN_FILE;
     return;
   }
