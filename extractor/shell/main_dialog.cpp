@@ -74,22 +74,26 @@ static void DisableMainButtons(HWND dialog) {
 
 // Starts the run file found directly in the target folder (its own folder
 // part dropped) with the target folder as the current folder. Code 106
-// when the shell refuses or the path does not fit.
+// when the shell refuses or the path does not fit. In UTF-16: the folder is
+// a core path, the run file's name a Windows-1252 settings text, and the
+// ANSI calls would read both in the system's code page.
 static void StartRunFile(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_MAIN_RUN), FALSE);
-  char name[PATH_BUFFER], program[PATH_BUFFER], kept[PATH_BUFFER];
+  char name[PATH_BUFFER];
+  wchar_t folder[PATH_BUFFER], program[2 * PATH_BUFFER], kept[PATH_BUFFER];
   NameOfPath(settings.runFile, name, PATH_BUFFER);
-  if (strlen(extraction.targetFolder) + strlen(name) >= PATH_BUFFER) {  // program holds PATH_BUFFER bytes
+  if (strlen(extraction.targetFolder) + strlen(name) >= PATH_BUFFER) {  // as long as a core path may be
     extraction.errorCode = ERR_RUN_FILE;
     return;
   }
-  strcpy(program, extraction.targetFolder);
-  lstrcatA(program, name);
-  GetCurrentDirectoryA(sizeof kept, kept);
-  SetCurrentDirectoryA(extraction.targetFolder);
-  HINSTANCE started = ShellExecuteA(dialog, "open", program, nullptr, nullptr, SW_SHOW);
+  int used = WideFromCore(extraction.targetFolder, folder, PATH_BUFFER);
+  lstrcpynW(program, folder, PATH_BUFFER);
+  WideFromWindows1252(name, program + used, PATH_BUFFER);
+  if (!GetCurrentDirectoryW(PATH_BUFFER, kept)) kept[0] = 0;
+  SetCurrentDirectoryW(folder);
+  HINSTANCE started = ShellExecuteW(dialog, L"open", program, nullptr, nullptr, SW_SHOW);
   if ((INT_PTR)started <= 32) extraction.errorCode = ERR_RUN_FILE;
-  SetCurrentDirectoryA(kept);
+  if (kept[0]) SetCurrentDirectoryW(kept);
 }
 
 // The folder field is read in UTF-16 and taken into the core's encoding
