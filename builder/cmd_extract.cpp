@@ -101,7 +101,6 @@ static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
       if (!strcmp(answer, "b") || !strcmp(answer, "abbrechen")) return OVERWRITE_STOP;
     }
   }
-  MakeWritable(targetPath);
   return OVERWRITE_WRITE;
 }
 
@@ -149,6 +148,7 @@ int RunExtract(int argc, char **argv) {
   if (!AllocWorkingStorage()) return PrintSummary();
   OpenArchive(archive);
   if (extraction.errorCode != ERR_NONE) {
+    PrintArchiveRefusal("extract", positional[0]);
     FreeWorkingStorage();
     return PrintSummary();
   }

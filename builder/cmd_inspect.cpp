@@ -345,6 +345,7 @@ int RunTest(int argc, char **argv) {
   }
   OpenArchive(archive);
   if (extraction.errorCode != ERR_NONE) {
+    PrintArchiveRefusal("test", path);
     fprintf(stderr, "ostrel test: %s: %s (code %d)\n", path, CodeText(extraction.errorCode).c_str(),
             extraction.errorCode);
     FreeWorkingStorage();

@@ -11,6 +11,7 @@
 
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 
 // out <- ansi as UTF-8 with control characters escaped; slashes: '\\' becomes '/'.
@@ -122,5 +123,11 @@ int ToolAskPassword(int, char *buffer, const char *entryName) {
   fflush(stderr);
   if (!ReadAnswer(typed, sizeof typed, 1)) return 0;
   StorePassword(buffer, typed);
+  return 1;
+}
+
+int PrintArchiveRefusal(const char *command, const char *path) {
+  if (!signedArchive.problem) return 0;
+  fprintf(stderr, "ostrel %s: %s: refused: %s\n", command, path, signedArchive.problem);
   return 1;
 }

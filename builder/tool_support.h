@@ -20,6 +20,10 @@ int ReadAnswer(char *buffer, int size, int hidden);
 // path. Returns 0 (with a message) when it has no Windows-1252 form or is
 // too long for the core.
 int ToCorePath(const char *argument, char *core);
+// Prints "ostrel COMMAND: PATH: refused: reason" when the last end-record
+// search refused a signed file whose certificate table holds bytes the
+// signature does not cover (signed_archive.h). Returns 1 when it printed.
+int PrintArchiveRefusal(const char *command, const char *path);
 
 // The password callback of the core for the native commands: the password
 // given with SetToolPassword first (once), then, on a terminal, asked for.

@@ -12,6 +12,7 @@
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/error_codes.h"
+#include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 #include "extractor/zip/summary.h"
 
@@ -121,7 +122,8 @@ int ReadZipInput(FILE *file, const std::string &path, std::vector<SourceEntry> *
   if (!AllocWorkingStorage()) return (*error = path + ": out of memory"), 0;
   OpenArchive(core);
   if (extraction.errorCode != ERR_NONE) {
-    *error = path + ": " + WalkFailure(extraction.errorCode, 0);
+    *error = path + ": " + (signedArchive.problem ? std::string("refused: ") + signedArchive.problem
+                                                  : WalkFailure(extraction.errorCode, 0));
     FreeWorkingStorage();
     return 0;
   }

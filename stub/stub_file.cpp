@@ -13,8 +13,7 @@ HANDLE FileOpen(const wchar_t *path, const char *mode) {
   } else {
     return STUB_FILE_INVALID;
   }
-  return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, disposition,
-                     FILE_ATTRIBUTE_NORMAL, NULL);
+  return CreateFileW(path, access, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 int32_t FileRead(HANDLE file, void *buffer, int32_t count) {

@@ -19,8 +19,9 @@ enum {
   STUB_SEEK_END = 2       // FILE_END
 };
 
-// Mode "r..." opens an existing file for reading, shared for reading and
-// writing; "w..." creates the file or empties an existing one, for writing,
+// Mode "r..." opens an existing file for reading, shared for reading only:
+// while the handle is open nobody can write, rename, delete or replace the
+// file; "w..." creates the file or empties an existing one, for writing,
 // shared the same way. Only the first character of the mode is examined; any
 // other character makes no call.
 // Returns the handle; STUB_FILE_INVALID when the open failed or the mode is unknown.

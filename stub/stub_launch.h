@@ -9,14 +9,17 @@
 // Launch sequence (WinMain):
 //   1. Take one message through a hidden window (ends the start-up cursor).
 //   2. CreateModels.
-//   3. Name the temporary file: "ZKR" in the Windows directory, or in the
-//      user's temporary folder where the Windows directory refuses new files.
-//   4. Open the SFX file for reading and the temporary file for writing.
+//   3. Open the SFX file for reading, shared for reading only, and hold it
+//      until the stub ends, so that it cannot be swapped under the extractor.
+//   4. Name the temporary file: "ZKR" in the Windows directory, or in the
+//      user's temporary folder where the Windows directory refuses new
+//      files; open it for writing.
 //   5. Decode the stage found at SFX_STUB_SIZE, append the trailer (the
 //      SFX path in UTF-8, so that a folder outside the ANSI code page
-//      reaches the extractor as it is), close
-//      both files; ReleaseModels.
-//   6. RunAndWait on the temporary file, then delete it.
+//      reaches the extractor as it is), close the temporary file;
+//      ReleaseModels.
+//   6. RunAndWait on the temporary file; delete it, also after any failure
+//      once it had a name.
 // Exit code: 1 after a completed run, whatever the extractor's own code;
 // 0 after a failure, which is shown in one German error box.
 #ifndef OSTREL_STUB_LAUNCH_H
@@ -45,7 +48,7 @@ typedef struct StubLaunch {
   wchar_t sfxPath[SFX_PATH_BUFFER];  // this module's file, as GetModuleFileNameW reports it
   wchar_t tempPath[MAX_PATH];        // the temporary file, "" until it has a name
   char trailer[SFX_PATH_MAX + 1];    // sfxPath in UTF-8, as the trailer carries it
-  HANDLE source;                     // the SFX file, read from SFX_STUB_SIZE on
+  HANDLE source;                     // the SFX file, read from SFX_STUB_SIZE on; held until the exit
   HANDLE target;                     // the temporary file being written
   int32_t pathLength;                // bytes of trailer without terminator, 1 … SFX_PATH_MAX; 0 on failure
 } StubLaunch;

@@ -24,8 +24,8 @@
 //   for part of the block (a range locked by another process, for example)
 //   gives the decoder every byte a one-byte read would have given, and the
 //   failure at the same byte.
-// - Reading ahead past the stage's end costs nothing: the file is closed
-//   once the stage is decoded, and nothing else reads from it.
+// - Reading ahead past the stage's end costs nothing: once the stage is
+//   decoded nothing reads from the handle again (it is only held).
 enum { STUB_READ_BLOCK = 4096 };
 
 typedef struct StubSource {
@@ -137,8 +137,13 @@ static void NameTemporaryFile(StubLaunch *launch) {
   launch->tempPath[0] = 0;  // the open below then fails and reports access
 }
 
-// Both opens are made before either result is looked at, so a failure of
-// either one is the same failure for the user.
+// The SFX file is opened first and shared for reading only: from here
+// until the stub ends (after the extractor has ended) nobody can write,
+// rename or replace it, so the extractor, which opens it again by its
+// path, reads the file the stub was started from. The handle is never
+// closed: the stub's exit does that. Both opens are made before either
+// result is looked at, so a failure of either one is the same failure for
+// the user; the temporary file is then closed so that it can be deleted.
 static StubError OpenFiles(HINSTANCE module, StubLaunch *launch) {
   DWORD length = GetModuleFileNameW(module, launch->sfxPath, SFX_PATH_BUFFER);
   // A path cut at the buffer's end names another file (or none): refuse it
@@ -149,7 +154,6 @@ static StubError OpenFiles(HINSTANCE module, StubLaunch *launch) {
     bytes = WideCharToMultiByte(CP_UTF8, 0, launch->sfxPath, -1, launch->trailer, sizeof launch->trailer, NULL, NULL);
   if (bytes <= 1) launch->sfxPath[0] = 0;
   launch->pathLength = bytes - 1;
-  NameTemporaryFile(launch);
   // From MAX_PATH on, CreateFileW takes a path only in the "\\?\" form
   // (without the system's long-path opt-in). GetModuleFileNameW gives a full,
   // normalised path, so the prefix in front of a drive path is all it takes;
@@ -161,10 +165,11 @@ static StubError OpenFiles(HINSTANCE module, StubLaunch *launch) {
     open = launch->longPrefix;
   }
   launch->source = launch->sfxPath[0] ? FileOpen(open, "rb") : STUB_FILE_INVALID;
+  NameTemporaryFile(launch);
   launch->target = launch->tempPath[0] ? FileOpen(launch->tempPath, "wb") : STUB_FILE_INVALID;
-  if (launch->source == STUB_FILE_INVALID || launch->target == STUB_FILE_INVALID)
-    return STUB_ACCESS_DENIED;
-  return STUB_OK;
+  if (launch->source != STUB_FILE_INVALID && launch->target != STUB_FILE_INVALID) return STUB_OK;
+  if (launch->target != STUB_FILE_INVALID) FileClose(launch->target);
+  return STUB_ACCESS_DENIED;
 }
 
 // Trailer: the SFX path without terminator, then its length, low byte first.
@@ -176,9 +181,10 @@ static int WriteTrailer(const StubLaunch *launch) {
          FileWrite(launch->target, length, sizeof length) == (int32_t)sizeof length;
 }
 
-// Decodes the stage into the temporary file and appends the trailer. A
-// stage that was refused, ended early or could not be stored completely
-// would start a half-written program: such a file is closed and deleted.
+// Decodes the stage into the temporary file, appends the trailer and
+// closes the file. A stage that was refused, ended early or could not be
+// stored completely would start a half-written program: WinMain deletes
+// the file on every failure.
 static StubError WriteExtractor(StubLaunch *launch) {
   StubError result = STUB_OK;
   StageIo io;
@@ -195,16 +201,8 @@ static StubError WriteExtractor(StubLaunch *launch) {
     result = stage.status == STAGE_WRITE_FAILED ? STUB_WRITE_FAILED : STUB_STAGE_DAMAGED;
   else if (!WriteTrailer(launch))
     result = STUB_WRITE_FAILED;
-  FileClose(launch->source);
   FileClose(launch->target);
-  if (result != STUB_OK) FileDelete(launch->tempPath);
   return result;
-}
-
-static StubError RunExtractor(const StubLaunch *launch) {
-  if (!RunAndWait(launch->tempPath, SW_SHOW)) return STUB_CANNOT_RUN;
-  FileDelete(launch->tempPath);
-  return STUB_OK;
 }
 
 // ---- public operations ----------------------------------------------------
@@ -260,12 +258,16 @@ static_assert(offsetof(StubLaunch, sfxPath) == offsetof(StubLaunch, longPrefix) 
 
 int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
   StubError result = STUB_OK;
+  launch.tempPath[0] = 0;
   EndStartupFeedback(module);
   if (!CreateModels()) result = STUB_NO_MEMORY;
   if (result == STUB_OK) result = OpenFiles(module, &launch);
   if (result == STUB_OK) result = WriteExtractor(&launch);
   ReleaseModels();
-  if (result == STUB_OK) result = RunExtractor(&launch);
+  if (result == STUB_OK && !RunAndWait(launch.tempPath, SW_SHOW)) result = STUB_CANNOT_RUN;
+  // Once named, the temporary file goes on every way out: after the run,
+  // and empty or half-written after a failure.
+  if (launch.tempPath[0]) FileDelete(launch.tempPath);
   if (result != STUB_OK) ShowStartError(result);
   return result == STUB_OK ? 1 : 0;
 }

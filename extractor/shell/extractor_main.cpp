@@ -4,7 +4,7 @@
 //   1. restrict the DLL search to the system folder
 //   2. read the settings from the image's tail (no valid tail: a box, exit 0)
 //   3. the intro box, when there is an intro text and the run is interactive
-//   4. working storage, archive, callbacks
+//   4. working storage, the SFX file held against swapping, archive, callbacks
 //   5. the main dialog, or the silent extraction into the default folder
 //   6. the summary box when the run calls for it; its answer is the exit code
 #include <windows.h>
@@ -32,12 +32,18 @@ SettingsState settings;
 // SHELL32 or COMDLG32 load on demand (themes, version, shell extensions).
 // From here on only the system folder is searched. The imports themselves
 // are known DLLs, which the loader always takes from the system folder.
-// SetDefaultDllDirectories is looked up, so that systems without it start.
+// SetDefaultDllDirectories and SetDllDirectoryA are both looked up, so that
+// systems without them start (an import of either would make the loader
+// refuse the program there).
 static void RestrictDllSearch(void) {
   typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-  SetDefaultDllDirectoriesFn setDefault = (SetDefaultDllDirectoriesFn)(void *)GetProcAddress(
-      GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
-  if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryA("");
+  typedef BOOL(WINAPI * SetDllDirectoryFn)(const char *);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  SetDefaultDllDirectoriesFn setDefault =
+      (SetDefaultDllDirectoriesFn)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories");
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  SetDllDirectoryFn setDirectory = (SetDllDirectoryFn)(void *)GetProcAddress(kernel, "SetDllDirectoryA");
+  if (setDirectory) setDirectory("");
 }
 
 // The summary box (its text is Windows-1252: German texts and the run
@@ -72,7 +78,7 @@ static void InstallCallbacks(void) {
 }
 
 static void RunSilent(void) {
-  SetTargetFolder(settings.defaultFolder);
+  SetAbsoluteTargetFolder(settings.defaultFolder);
   overwriteAll = 1;
   shell.extractionStarted = 1;
   ExtractArchive();
@@ -116,6 +122,10 @@ static int WINAPI ExtractorMain(HINSTANCE instance) {
     ShowSummary();
     return 0;
   }
+  // Held, shared for reading only, until the process ends: the later opens
+  // by path then find the same file, never one put in its place (see "h"
+  // in file_io.h). The stub holds it the same way while it waits.
+  FileOpen(shell.sfxPath, "h");
   OpenArchive(shell.sfxPath);
   InstallCallbacks();
   if (settings.block.silentMode == 0) {

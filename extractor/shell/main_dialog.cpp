@@ -72,15 +72,25 @@ static void DisableMainButtons(HWND dialog) {
   for (int id : kIds) EnableWindow(GetDlgItem(dialog, id), FALSE);
 }
 
+void SetAbsoluteTargetFolder(const char *folder) {
+  static wchar_t wide[WIDE_PATH_BUFFER], full[WIDE_PATH_BUFFER];
+  char core[PATH_BUFFER];
+  // Empty: the current drive's root, as SetTargetFolder reads it.
+  WideFromCore(folder[0] ? folder : "\\", wide, WIDE_PATH_BUFFER);
+  DWORD length = GetFullPathNameW(wide, WIDE_PATH_BUFFER, full, nullptr);
+  if (length > 0 && length < WIDE_PATH_BUFFER && CoreFromWidePath(full, core, PATH_BUFFER)) SetTargetFolder(core);
+  else extraction.targetFolder[0] = 0;  // ExtractArchive refuses to start with it (code 5)
+}
+
 // Starts the run file found directly in the target folder (its own folder
-// part dropped) with the target folder as the current folder. Code 106
-// when the shell refuses or the path does not fit. In UTF-16: the folder is
-// a core path, the run file's name a Windows-1252 settings text, and the
-// ANSI calls would read both in the system's code page.
+// part dropped) by its full path, with the target folder as the program's
+// current folder. Code 106 when the shell refuses or the path does not fit.
+// In UTF-16: the folder is a core path, the run file's name a Windows-1252
+// settings text, and the ANSI calls would read both in the system's code page.
 static void StartRunFile(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_MAIN_RUN), FALSE);
   char name[PATH_BUFFER];
-  wchar_t folder[PATH_BUFFER], program[2 * PATH_BUFFER], kept[PATH_BUFFER];
+  wchar_t folder[PATH_BUFFER], program[2 * PATH_BUFFER];
   NameOfPath(settings.runFile, name, PATH_BUFFER);
   if (strlen(extraction.targetFolder) + strlen(name) >= PATH_BUFFER) {  // as long as a core path may be
     extraction.errorCode = ERR_RUN_FILE;
@@ -89,11 +99,8 @@ static void StartRunFile(HWND dialog) {
   int used = WideFromCore(extraction.targetFolder, folder, PATH_BUFFER);
   lstrcpynW(program, folder, PATH_BUFFER);
   WideFromWindows1252(name, program + used, PATH_BUFFER);
-  if (!GetCurrentDirectoryW(PATH_BUFFER, kept)) kept[0] = 0;
-  SetCurrentDirectoryW(folder);
-  HINSTANCE started = ShellExecuteW(dialog, L"open", program, nullptr, nullptr, SW_SHOW);
+  HINSTANCE started = ShellExecuteW(dialog, L"open", program, nullptr, folder, SW_SHOW);
   if ((INT_PTR)started <= 32) extraction.errorCode = ERR_RUN_FILE;
-  if (kept[0]) SetCurrentDirectoryW(kept);
 }
 
 // The folder field is read in UTF-16 and taken into the core's encoding
@@ -115,7 +122,7 @@ static void RunExtraction(HWND dialog) {
     lstrcpynA(target, drive, PATH_BUFFER);
     lstrcpynA(target + strlen(target), directory, (int)(PATH_BUFFER - strlen(target)));
   }
-  SetTargetFolder(target);
+  SetAbsoluteTargetFolder(target);
   if (!readable) extraction.targetFolder[0] = 0;  // the driver then refuses the run with code 5
   DisableMainButtons(dialog);
   if (settings.block.overwriteMode > 0) {

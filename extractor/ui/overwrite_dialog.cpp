@@ -127,8 +127,9 @@ static int AskReplace(const char *targetPath, const EntryFindData *entry) {
   return OVERWRITE_STOP;
 }
 
+// The target's read-only, hidden and system attributes are cleared only
+// when the finished file replaces it (FileReplace): an entry that fails
+// leaves the old file with its attributes.
 int ConfirmOverwrite(const char *targetPath, const EntryFindData *entry) {
-  int answer = overwriteAll ? OVERWRITE_WRITE : AskReplace(targetPath, entry);
-  if (answer == OVERWRITE_WRITE) MakeWritable(targetPath);
-  return answer;
+  return overwriteAll ? OVERWRITE_WRITE : AskReplace(targetPath, entry);
 }

@@ -27,6 +27,7 @@
 #include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 
 ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}, -1, 0, ENTRIES_UNKNOWN, 0, 0, 0, 0, 0, 0, 0};
@@ -86,6 +87,7 @@ void OpenArchive(const char *path) {
   reader.base = 0;
   reader.entriesClaimed = ENTRIES_UNKNOWN;
   reader.entriesRead = 0;
+  memset(&signedArchive, 0, sizeof signedArchive);
   SpanSetClear(&reader.spans);
 
   if (strlen(path) >= PATH_BUFFER) {
@@ -106,6 +108,20 @@ void OpenArchive(const char *path) {
   extraction.dataFile = FILE_INVALID;
 }
 
+// The end record just found must reach the certificate table's end in a
+// signed image (signed_archive.h). Returns 1 when it does or the image is
+// not signed; 0 with code 5 (read failed) or 9964.
+static int CheckSignedEnd(FileHandle file) {
+  if (signedArchive.tableOffset == 0) return 1;
+  uint8_t length[2] = {0, 0};
+  int32_t at = extraction.endRecordPos - 4 + ZIP_END_SIZE - 2;  // the comment length, the record's last field
+  if (FileSeek(file, at, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
+  if (FileRead(length, 2, file) < 0) return Fail(ERR_ACCESS);
+  if (!SignedArchiveCheckEnd((uint32_t)extraction.endRecordPos - 4, (uint16_t)(length[0] | length[1] << 8)))
+    return Fail(ERR_INVALID_DATA);
+  return 1;
+}
+
 int FindEndRecord(void) {
   FileHandle file = extraction.dataFile;
   if (extraction.endRecordPos != -1) {
@@ -114,6 +130,10 @@ int FindEndRecord(void) {
   }
   int32_t end = FileSize(file);
   if (end < 0) return Fail(ERR_ACCESS);
+  // A signed image: the search stays in front of its certificate table.
+  int32_t signedEnd = SignedArchiveLimit(file, end);
+  if (signedEnd < 0) return Fail(signedArchive.problem ? ERR_INVALID_DATA : ERR_ACCESS);
+  end = signedEnd;
   if (reader.archiveEnd >= 0 && reader.archiveEnd < end) end = reader.archiveEnd;
   int32_t start = end > END_SEARCH_SPAN ? end - END_SEARCH_SPAN : 0;
   int32_t length = end - start;
@@ -128,6 +148,7 @@ int FindEndRecord(void) {
   if (got != length) return Fail(ERR_ACCESS);  // also a file that shrank under us
   if (at < 0) return Fail(ERR_NO_ARCHIVE);
   extraction.endRecordPos = start + at + 4;
+  if (!CheckSignedEnd(file)) return 0;
   if (FileSeek(file, extraction.endRecordPos, FILE_SEEK_BEGIN) < 0) return Fail(ERR_ACCESS);
   return 1;
 }

@@ -74,8 +74,10 @@ void OpenArchive(const char *path);
 // Finds the end record: the "PK\5\6" signature nearest to reader.archiveEnd
 // within the END_SEARCH_SPAN bytes before it, read in one piece. Returns 1
 // with dataFile just past the signature (cached after the first search);
-// 0 with code 5 (seek or read failed), 8 (no memory for the bytes) or
-// 9966 (no signature there).
+// 0 with code 5 (seek or read failed), 8 (no memory for the bytes), 9966
+// (no signature there) or 9964 (a signed image whose archive does not end
+// where its certificate table begins, signed_archive.h: the search then
+// also stays in front of the table; signedArchive.problem says why).
 int FindEndRecord(void);
 // Reads the 22-byte end record at dataFile's position (the caller places it
 // at endRecordPos - 4). Returns 1 when endRecord holds the checked record;

@@ -13,6 +13,7 @@
 #include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/zone_mark.h"
 
 static uint32_t tempSeed;     // ProcessStamp of this process, taken at the first temporary name
 static uint32_t tempCounter;  // temporary names made so far in this process
@@ -341,6 +342,7 @@ static int ExtractEntry(void) {
     FileDelete(writePath);
     return 0;
   }
+  ZoneMarkApply(writePath);
   if (useTemp && FileReplace(temp, target) != 0) {
     // The target could not be replaced (locked by another program): the
     // entry failed as if its file could not be created, so it is not counted.
@@ -386,6 +388,7 @@ void ExtractArchive(void) {
     return;
   }
 
+  ZoneMarkLoad(extraction.archivePath);
   if (PrepareWalk())
     while (ReadNextEntry() && ExtractEntry()) {
     }

@@ -42,7 +42,10 @@ typedef struct FileTime {
 } FileTime;
 
 // Mode "r..." opens an existing file for reading (shared for reading and
-// writing); "w..." creates or empties a file for writing; "n..." creates a
+// writing); "h..." opens it for reading and holds it: shared for reading
+// only, so that while the handle is open nobody can write, rename, delete
+// or replace the file (Win32; POSIX has no such lock and opens as "r");
+// "w..." creates or empties a file for writing; "n..." creates a
 // new file for writing and fails when the path exists already (CREATE_NEW,
 // O_EXCL: no other process can hold the same name). Only the first
 // character is examined; any other makes no call. Returns FILE_INVALID on failure.
@@ -59,9 +62,22 @@ int32_t FileSize(FileHandle handle);
 int32_t FileClose(FileHandle handle);
 // Returns 0, or the platform's error code (2 for a missing file), never -1.
 uint32_t FileDelete(const char *path);
-// Moves from over to, replacing an existing file at to. Returns 0 or -1.
+// Moves from over to. An existing file at to is replaced only now: its
+// read-only, hidden and system attributes are cleared at this moment (not
+// before, so a failed entry leaves the old file as it was), and the new
+// file keeps the old one's protection: Win32 ReplaceFileA keeps its
+// security descriptor, its other attributes and the named streams the new
+// file lacks; POSIX gives from the old mode (write permission back when it
+// had none) and, when running as root, the old owner, before the rename.
+// Returns 0 or -1 (the old file is then unchanged, attributes included).
 // Used to put a completely extracted file in place of the one it replaces.
 int32_t FileReplace(const char *from, const char *to);
+// Named streams ("path:stream" on NTFS; POSIX has none and fails both).
+// FileReadStream returns the bytes read into buffer (at most size), -1
+// when path has no such stream; FileWriteStream creates or empties the
+// stream and returns 0, or -1 when it could not write all size bytes.
+int32_t FileReadStream(const char *path, const char *stream, void *buffer, int32_t size);
+int32_t FileWriteStream(const char *path, const char *stream, const void *data, int32_t size);
 // Returns the attribute bits, or FILE_ATTR_NONE when the path does not exist.
 uint32_t FileGetAttributes(const char *path);
 // Returns 0 or -1.

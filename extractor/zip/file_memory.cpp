@@ -48,6 +48,7 @@ struct Node {
   std::vector<uint8_t> data;  // a file's bytes
   FileTime lastWrite;         // zero until FileSetTime
   uint32_t openCount;         // handles on it; an open node is never erased
+  std::map<std::string, std::vector<uint8_t>> streams;  // named streams by folded name
 };
 
 struct OpenFile {
@@ -235,6 +236,7 @@ void MemoryFilesWalk(void (*visit)(const MemoryFileInfo *info, void *context), v
 
 FileHandle FileOpen(const char *path, const char *mode) {
   Resolved resolved;
+  if (mode[0] == 'h') mode = "r";  // share modes are not modelled
   if ((mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'n') || Resolve(path, &resolved) != 0 || resolved.isRoot)
     return FILE_INVALID;
   Node *node = Find(resolved);
@@ -336,11 +338,50 @@ int32_t FileReplace(const char *from, const char *to) {
   if (!node || node->isFolder || node->openCount || !ParentExists(target)) return -1;
   if (source.key == target.key) return 0;
   Node *old = Find(target);
-  if (old && (old->isFolder || (old->attributes & FILE_ATTR_READONLY) || old->openCount)) return -1;
+  if (old && (old->isFolder || old->openCount)) return -1;
   Node moved = std::move(*node);
   nodes.erase(source.key);
   moved.name = target.name;
+  // As ReplaceFileA: the old file's attributes stay, less the three that
+  // guard it (cleared for the replacement), and so do its named streams
+  // that the new file does not have.
+  if (old) {
+    moved.attributes = old->attributes & ~(uint32_t)(FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_SYSTEM);
+    for (const auto &stream : old->streams) moved.streams.insert(stream);
+  }
   nodes[target.key] = std::move(moved);
+  return 0;
+}
+
+// The file of "path" for a stream call; null when there is none, or when
+// "path:stream" would reach MAX_PATH, as for the Win32 calls.
+static Node *StreamFile(const char *path, const char *stream, std::string *key) {
+  Resolved resolved;
+  if (strlen(path) + 1 + strlen(stream) >= WIN_MAX_PATH || Resolve(path, &resolved) != 0) return nullptr;
+  Node *node = Find(resolved);
+  if (!node || node->isFolder) return nullptr;
+  key->clear();
+  for (const char *c = stream; *c; c++) key->push_back(Fold(*c));
+  return node;
+}
+
+int32_t FileReadStream(const char *path, const char *stream, void *buffer, int32_t size) {
+  std::string key;
+  Node *node = StreamFile(path, stream, &key);
+  if (!node || size < 0 || !node->streams.count(key)) return -1;
+  const std::vector<uint8_t> &data = node->streams[key];
+  int32_t got = data.size() < (size_t)size ? (int32_t)data.size() : size;
+  if (got > 0) memcpy(buffer, data.data(), (size_t)got);
+  return got;
+}
+
+int32_t FileWriteStream(const char *path, const char *stream, const void *data, int32_t size) {
+  std::string key;
+  Node *node = StreamFile(path, stream, &key);
+  // A read-only file refuses a stream opened for writing, as on NTFS.
+  if (!node || size < 0 || (node->attributes & FILE_ATTR_READONLY)) return -1;
+  const uint8_t *bytes = (const uint8_t *)data;
+  node->streams[key].assign(bytes, bytes + size);
   return 0;
 }
 

@@ -173,6 +173,7 @@ static int32_t ReadAheadRead(ReadAhead *r, uint8_t *to, int32_t count) {
 
 FileHandle FileOpen(const char *path, const char *mode) {
   char native[NATIVE_PATH_BUFFER];
+  if (mode[0] == 'h') mode = "r";  // no share modes here: a hold is an ordinary read
   if (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'n') return FILE_INVALID;
   if (!NativePath(path, native)) return FILE_INVALID;
   if (mode[0] == 'w' || mode[0] == 'n') {
@@ -317,14 +318,40 @@ uint32_t FileDelete(const char *path) {
   return unlink(native) == 0 ? 0 : Win32ErrorFromErrno(errno);
 }
 
+// A mode with write permission given back, as clearing read-only does:
+// the owner always, group and others as the umask allows.
+static mode_t WritableMode(mode_t mode) {
+  if ((mode & WRITE_MODE_BITS) != 0) return mode;
+  mode_t mask = umask(0);
+  umask(mask);
+  return mode | S_IWUSR | (WRITE_MODE_BITS & ~mask);
+}
+
+// The rename alone would leave the new inode with the mode the temporary
+// file was created with (0666 less the umask) and the extracting user as
+// owner: a 0600 file would come out readable by everyone. So the new file
+// takes the old one's mode (read-only cleared, as ReplaceFileA needs on
+// Windows) and, for root, its owner first; chown comes before chmod
+// because it may clear set-id bits. Failures of either leave the new
+// file's own mode, as on a file system that stores none.
 int32_t FileReplace(const char *from, const char *to) {
   char nativeFrom[NATIVE_PATH_BUFFER], nativeTo[NATIVE_PATH_BUFFER];
   if (!NativePath(from, nativeFrom) || !NativePath(to, nativeTo)) return -1;
   struct stat info;
-  // MoveFileExA does not replace a read-only file or a folder.
-  if (stat(nativeTo, &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnlyFile(&info))) return -1;
+  if (stat(nativeTo, &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return -1;
+    // A refused chown leaves the extracting user as owner: the old set-id
+    // bits must not come with it.
+    if (geteuid() == 0 && chown(nativeFrom, info.st_uid, info.st_gid) != 0)
+      info.st_mode &= ~(mode_t)(S_ISUID | S_ISGID);
+    chmod(nativeFrom, WritableMode(info.st_mode & 07777));
+  }
   return rename(nativeFrom, nativeTo) == 0 ? 0 : -1;
 }
+
+int32_t FileReadStream(const char *, const char *, void *, int32_t) { return -1; }
+
+int32_t FileWriteStream(const char *, const char *, const void *, int32_t) { return -1; }
 
 uint32_t FileGetAttributes(const char *path) {
   char native[NATIVE_PATH_BUFFER];
@@ -340,14 +367,8 @@ int32_t FileSetAttributes(const char *path, uint32_t attributes) {
   if (!NativePath(path, native) || stat(native, &info) != 0) return -1;
   if (S_ISDIR(info.st_mode)) return 0;  // Windows' read-only bit on a folder changes nothing either
   mode_t mode = info.st_mode & 07777;
-  if (attributes & FILE_ATTR_READONLY) {
-    mode &= ~(mode_t)WRITE_MODE_BITS;
-  } else if ((mode & WRITE_MODE_BITS) == 0) {
-    // Writable again: the owner always, group and others as the umask allows.
-    mode_t mask = umask(0);
-    umask(mask);
-    mode |= S_IWUSR | (WRITE_MODE_BITS & ~mask);
-  }
+  if (attributes & FILE_ATTR_READONLY) mode &= ~(mode_t)WRITE_MODE_BITS;
+  else mode = WritableMode(mode);
   if (mode == (info.st_mode & 07777)) return 0;  // nothing to change: no chmod call per file
   return chmod(native, mode) == 0 ? 0 : -1;
 }

@@ -7,6 +7,8 @@
 // A path with no such form fails as Windows fails a path it cannot take.
 #include <windows.h>
 
+#include <string.h>
+
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/wide_text.h"
 
@@ -16,9 +18,9 @@ FileHandle FileOpen(const char *path, const char *mode) {
   HANDLE handle;
   const wchar_t *wide = WidePath(path, 0);
   if (!wide) return FILE_INVALID;
-  if (mode[0] == 'r') {
-    handle = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
+  if (mode[0] == 'r' || mode[0] == 'h') {
+    DWORD share = mode[0] == 'h' ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    handle = CreateFileW(wide, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   } else if (mode[0] == 'w' || mode[0] == 'n') {
     handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                          mode[0] == 'w' ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -66,9 +68,56 @@ uint32_t FileDelete(const char *path) {
   return error != 0 ? (uint32_t)error : (uint32_t)ERROR_GEN_FAILURE;  // never report a failure as 0
 }
 
+// MoveFileExW would give the new file the folder's inherited permissions
+// and drop the old file's attributes; ReplaceFileW keeps them. ReplaceFileW
+// refuses a read-only file, so the guarding attributes go just before and
+// come back when the replacement failed.
 int32_t FileReplace(const char *from, const char *to) {
   const wchar_t *wideFrom = WidePath(from, 0), *wideTo = WidePath(to, 1);
-  return wideFrom && wideTo && MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+  if (!wideFrom || !wideTo) return -1;
+  DWORD old = GetFileAttributesW(wideTo);
+  if (old == INVALID_FILE_ATTRIBUTES) return MoveFileExW(wideFrom, wideTo, 0) ? 0 : -1;
+  if (old & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  DWORD guards = old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  DWORD cleared = old & ~guards;
+  if (guards && !SetFileAttributesW(wideTo, cleared ? cleared : FILE_ATTRIBUTE_NORMAL)) return -1;
+  if (ReplaceFileW(wideTo, wideFrom, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL)) return 0;
+  if (guards) SetFileAttributesW(wideTo, old);
+  return -1;
+}
+
+// "path:stream" in the core's encoding; 0 when it does not fit.
+static char streamPath[WIDE_PATH_BUFFER];
+
+static int StreamPath(const char *path, const char *stream) {
+  size_t length = strlen(path), streamLength = strlen(stream);
+  if (length + 1 + streamLength >= sizeof streamPath) return 0;
+  memcpy(streamPath, path, length);
+  streamPath[length] = ':';
+  memcpy(streamPath + length + 1, stream, streamLength + 1);
+  return 1;
+}
+
+int32_t FileReadStream(const char *path, const char *stream, void *buffer, int32_t size) {
+  const wchar_t *named = size >= 0 && StreamPath(path, stream) ? WidePath(streamPath, 0) : NULL;
+  if (!named) return -1;
+  HANDLE handle = CreateFileW(named, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  DWORD got = 0;
+  BOOL read = ReadFile(handle, buffer, (DWORD)size, &got, NULL);
+  CloseHandle(handle);
+  return read ? (int32_t)got : -1;
+}
+
+int32_t FileWriteStream(const char *path, const char *stream, const void *data, int32_t size) {
+  const wchar_t *named = size >= 0 && StreamPath(path, stream) ? WidePath(streamPath, 0) : NULL;
+  if (!named) return -1;
+  HANDLE handle = CreateFileW(named, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  DWORD put = 0;
+  BOOL written = WriteFile(handle, data, (DWORD)size, &put, NULL);
+  return CloseHandle(handle) && written && put == (DWORD)size ? 0 : -1;
 }
 
 uint32_t FileGetAttributes(const char *path) {

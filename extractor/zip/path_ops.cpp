@@ -32,10 +32,6 @@ int DirectoryExists(const char *path) {
   return attributes != FILE_ATTR_NONE && (attributes & FILE_ATTR_DIRECTORY);
 }
 
-void MakeWritable(const char *path) {
-  if (FileExists(path)) FileSetAttributes(path, FILE_ATTR_ARCHIVE);
-}
-
 // Copies at most size - 1 characters and terminates; source and destination
 // may be the same buffer. Returns the length copied.
 static uint32_t CopyCut(char *destination, const char *source, uint32_t size) {

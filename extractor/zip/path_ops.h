@@ -23,8 +23,6 @@ void CopyLimited(char *destination, const char *source);
 // 1 when the path exists and is not a folder / is a folder.
 int FileExists(const char *path);
 int DirectoryExists(const char *path);
-// Clears read-only, hidden and system (attributes become archive only) of an existing file.
-void MakeWritable(const char *path);
 
 // destination (size bytes) <- source with "\" appended unless it ends in one;
 // an empty source gives "\". Returns 1; 0 when the result does not fit

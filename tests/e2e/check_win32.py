@@ -57,11 +57,8 @@ def check_extractor(checks, build):
     dlls = {name.upper() for name in image.imported_dlls()}
     checks.check("%s: imports only platform DLLs" % label, dlls <= EXTRACTOR_DLLS and "KERNEL32.DLL" in dlls,
                  "imports %s" % sorted(dlls))
-    # The DLL search guard: SetDefaultDllDirectories looked up by name (older
-    # systems lack it), SetDllDirectoryA imported as the fallback.
-    checks.check("%s: restricts the DLL search" % label,
-                 b"SetDefaultDllDirectories\0" in data and b"SetDllDirectoryA\0" in data,
-                 "names not found in the image")
+    # The DLL search guard: both functions looked up by name, as in the stub.
+    pe_image.check_dll_guard(checks, label, image)
     resources = image.resources()
     german = [(r[0], r[1]) for r in resources if r[2] == pe_image.LANG_GERMAN_GERMANY]
     checks.equal("%s: dialogs" % label, sorted((str(r[1]) for r in german if r[0] == RT_DIALOG)),

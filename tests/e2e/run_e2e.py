@@ -26,9 +26,9 @@ Checked:
   MAX_PATH, the stub finds itself and the trailer carries that path exactly;
 - each failure the tests can provoke shows its German box, both lines byte
   for byte; after the box is dismissed the exit code is 0 and the Windows
-  directory holds what it should: an SFX file the stub cannot open (code 5,
-  an empty ZKR file stays), an image that is no program (code 2, the whole
-  image stays), a refused stage and a truncated stage (no file stays).
+  directory holds no temporary file after any of them: an SFX file the stub
+  cannot open (code 5), an image that is no program (code 2), a refused
+  stage and a truncated stage.
 - under Wine's relay trace (see stub_reads.py): the stub's first call is
   the DLL search guard, and it reads the stage with at most one ReadFile
   per KiB;
@@ -379,24 +379,6 @@ class StubTests:
         return None
 
     def failures(self, artifacts):
-        def empty_file_stays(label, new):
-            # As the product always did: GetTempFileNameW has made the empty
-            # file, and a failed open leaves it where it is.
-            sizes = [os.path.getsize(self.wine.drive_c("windows", name)) for name in new]
-            self.checks.check("%s: one empty ZKR file stays in the Windows directory" % label,
-                              len(new) == 1 and sizes == [0], "new files %r, sizes %r" % (new, sizes))
-
-        def image_stays(path, image):
-            def check(label, new):
-                expected = image + path.encode("utf-8") + struct.pack("<H", len(path.encode("utf-8")))
-                contents = []
-                for name in new:
-                    with open(self.wine.drive_c("windows", name), "rb") as f:
-                        contents.append(f.read())
-                self.checks.check("%s: the unpacked image and trailer stay in the ZKR file" % label,
-                                  contents == [expected], "new files %r" % new)
-            return check
-
         def nothing_stays(label, new):
             self.checks.equal("%s: no ZKR file stays (the half-written file is deleted)" % label, new, [])
 
@@ -404,12 +386,12 @@ class StubTests:
         # share mode that lets the loader start it but not the stub reopen
         # it (see tests/win/filelock.cpp).
         locked = self.sfx("gesperrt.exe", self.payload_stage)
-        self.failure("unreadable SFX file", locked, 5, empty_file_stays, lock="gesperrt.exe")
+        self.failure("unreadable SFX file", locked, 5, nothing_stays, lock="gesperrt.exe")
 
         # Code 2: the stage decodes into 260 zero bytes, which CreateProcessA refuses.
-        zero_stage, zero_image = stages.zero_image_stage()
+        zero_stage, _ = stages.zero_image_stage()
         path = self.sfx("kein-programm.exe", zero_stage)
-        self.failure("image that is no program", path, 2, image_stays(path, zero_image))
+        self.failure("image that is no program", path, 2, nothing_stays)
 
         path = self.sfx("kaputt.exe", stages.corrupt_stage())
         self.failure("refused stage", path, "damaged", nothing_stays,

@@ -2,6 +2,10 @@
 """End-to-end tests of the extractor program under wine64 and Xvfb.
 
 usage: run_extractor_e2e.py --native BUILD_NATIVE --win64 BUILD_WIN64
+       run_extractor_e2e.py --native BUILD_NATIVE --win32 BUILD_WIN32
+
+With --win32 the shipped 32-bit product runs under wine32
+(/usr/lib/wine/wine), on machines whose kernel runs 32-bit code.
 
 SFX files are made by 'ostrel build' (BUILD_NATIVE/builder/ostrel) from the
 win64 stub and extractor. Each scenario is one row of SCENARIOS: the build
@@ -29,7 +33,9 @@ import sys
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import stages  # noqa: E402
 from checks import Checks  # noqa: E402
+import wine_session  # noqa: E402
 from wine_session import WINE, Control, WineSession, wait_for  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -73,8 +79,13 @@ HELP = cp("Klicken Sie auf die Schaltfl\u00e4che 'Entpacken', um alle Dateien di
           "extrahieren.\r\nAlle Dateien werden in den in 'Zielordner' angegebenen Ordner entpackt. "
           "Sofern dieser\r\nOrdner noch nicht existiert, wird er erzeugt.")
 CRC_WARNING = cp("Falscher CRC! Die Datei kaputt.txt ist moeglicherweise beschaedigt!")
-PASSWORD_PROMPT = cp('Der Zugriff auf die Datei "eins.txt" ist nur mit einem Pa\u00dfwort m\u00f6glich.'
-                     '\n\nBitte geben Sie das korrekte Pa\u00dfwort an.')
+PROMPT = ('Der Zugriff auf die Datei "%s" ist nur mit einem Pa\u00dfwort m\u00f6glich.'
+          '\n\nBitte geben Sie das korrekte Pa\u00dfwort an.')
+INVALID_DATA = failure("Das Archiv enth\u00e4lt ung\u00fcltige Daten", 0)
+# The stub's box after CreateProcessA refused the unpacked extractor; its
+# caption is the system's default (Windows "Fehler", Wine "Error").
+CANNOT_RUN = cp("Fehler : Kann SFX-Stub nicht finden\r\nSFX kann nicht gestartet werden")
+AMPERSAND = "Tom & Jerry.txt"
 REPLACE_HEADER = cp("Dieser Ordner enth\u00e4lt bereits eine Datei namens 'eins.txt'.")
 # FormatMessageA turns the template's line feed into CR LF; Wine adds AM/PM
 # to a time asked for in 24-hour format.
@@ -102,7 +113,11 @@ DEEP_FILES = {"a" * 70 + "\\" + "b" * 76 + "\\cc\\tief.txt": b"tief\r\n"}
 #          entry kaputt.txt has a wrong CRC, "big" adds a large entry first,
 #          "payload" adds the test program payload.exe, "cut" removes the archive,
 #          "folder" builds from a folder (the files and UMLAUT_FILES) instead of
-#          a ZIP archive, "signed" signs the SFX file with a fresh certificate
+#          a ZIP archive, "signed" signs the SFX file with a fresh certificate,
+#          "tampered" then puts a second ZIP into its certificate table
+#          (table size and checksum fixed, so the signature still verifies),
+#          "ampersand" adds an entry AMPERSAND first, "no-program" puts a
+#          stage in whose unpacked image CreateProcessA refuses
 # before:  files that exist in the target folder before the run: name -> bytes
 #          (a name ending in "!" is made read-only)
 # steps:   ("intro", caption, text, button)   the intro box
@@ -113,11 +128,15 @@ DEEP_FILES = {"a" * 70 + "\\" + "b" * 76 + "\\cc\\tief.txt": b"tief\r\n"}
 #          ("box", caption, text, button)   any other box, text checked exactly
 # exit:    the extractor's exit code
 # after:   name -> bytes (present) or None (absent), relative to the target
+#          ("swap",)                 rename the SFX file (cmd's ren) while it runs;
+#                                    when Wine allows it, put another file there
 # target:  target folder below the scenario's folder ("" = the folder itself)
 # where:   folder below C:\e2e\<scenario>\ that holds the SFX file ("" = that
 #          folder); a silent run extracts beside the SFX file, into it
 # deep:    extra files of a folder input ("folder" build): name -> bytes
 # marker:  1 when the run file must have been started, 0 when not
+# readonly: names in the target that must still be read-only afterwards
+# no_temp: 1 when no stub temporary file (ZKR*.tmp) may be left in C:\windows
 
 S = lambda **row: row  # noqa: E731
 SCENARIOS = [
@@ -129,6 +148,16 @@ SCENARIOS = [
     S(name="from-folder", build=["folder"], via_stub=1, steps=[], exit=None,
       after=dict(FILES, **UMLAUT_FILES), empty_folders=["leerer Ordner"]),
     S(name="signed", build=["signed"], via_stub=1, steps=[], exit=None, after=dict(FILES)),
+    # A ZIP in the signed file's certificate table, which the signature does
+    # not cover: nothing of it (nor of the signed archive) is extracted.
+    S(name="tampered", build=["signed", "tampered"], steps=[("box", "Hinweis", INVALID_DATA, 1)], exit=1,
+      after={"eins.txt": None, "fremd.txt": None}),
+    # The SFX file cannot be swapped while the main dialog is open.
+    S(name="swap", build=["--interactive"], via_stub=1,
+      steps=[("main", {}), ("swap",), ("press", "1"), ("box", "Hinweis", counter_line(3, 0, 0), 1)],
+      exit=None, after=dict(FILES)),
+    S(name="no-program", build=["no-program"], via_stub=1, steps=[("box", None, CANNOT_RUN, 1)], exit=0,
+      after={}, no_temp=1),
     S(name="unopenable", build=["cut"], steps=[("box", "Hinweis", NO_ARCHIVE, 1)], exit=1, after={}),
     S(name="damaged-silent", build=["damaged"],
       steps=[("box", "Hinweis", CRC_FAILED, 1)], exit=1, after={"kaputt.txt": None}),
@@ -156,6 +185,12 @@ SCENARIOS = [
              ("set", ID["IDC_MAIN_FOLDER"], "C:\\e2e\\typed-folder\\Ziel"), ("press", "1"),
              ("box", "Hinweis", counter_line(4, 0, 0), 1)],
       exit=1, target="Ziel", after=dict(FILES), marker=1),
+    # A relative folder counts from the extractor's current folder (C:\e2e);
+    # the run file is started by its full path, in the target folder.
+    S(name="relative-folder", build=["--interactive", "payload", "--run", "payload.exe"],
+      steps=[("set", ID["IDC_MAIN_FOLDER"], "relative-folder\\Ziel"), ("press", "1"),
+             ("box", "Hinweis", counter_line(4, 0, 0), 1)],
+      exit=1, target="Ziel", after=dict(FILES), marker=1),
     S(name="overwrite", build=["--interactive", "--no-overwrite-option"],
       before={"eins.txt!": b"alt1", "zwei.txt": b"alt2", "Unter\\drei.txt": b"alt3"},
       steps=[("press", "1"), ("replace", ID["IDC_BUTTON_NO"]), ("replace", ID["IDC_REPLACE_ALL"]),
@@ -172,6 +207,14 @@ SCENARIOS = [
       steps=[("press", "1"), ("password", "falsch"), ("password", ""), ("password", "geheim"),
              ("box", "Hinweis", counter_line(3, 0, 0), 1)],
       exit=1, after=dict(FILES)),
+    # "&" in an entry name is no mnemonic in the prompt (SS_NOPREFIX, state "n").
+    S(name="ampersand", build=["--interactive", "--password", "geheim", "ampersand"],
+      steps=[("press", "1"), ("password", "geheim", AMPERSAND), ("box", "Hinweis", counter_line(4, 0, 0), 1)],
+      exit=1, after=dict(FILES, **{AMPERSAND: b"&\r\n"})),
+    # A failed entry leaves the old file with its content and its read-only attribute.
+    S(name="crc-keeps-old", build=["--interactive", "damaged"], before={"kaputt.txt!": b"alt"},
+      steps=[("press", "1"), ("box", "Warnung", CRC_WARNING, 2), ("box", "Hinweis", CRC_FAILED, 1)],
+      exit=1, after={"kaputt.txt": b"alt"}, readonly=["kaputt.txt"]),
     S(name="crc-ok", build=["--interactive", "damaged"],
       steps=[("press", "1"), ("box", "Warnung", CRC_WARNING, 1),
              ("box", "Hinweis", counter_line(1, 0, 1), 1)],
@@ -200,9 +243,48 @@ SCENARIOS = [
 
 # ---- building the test files ------------------------------------------------
 
-def write_input_zip(path, damaged, big, payload):
+def pe_checksum(data):
+    """The PE checksum of data whose checksum field is zero: the 16-bit
+    words summed with the carries folded back in, plus the file length."""
+    total = 0
+    for (word,) in struct.iter_unpack("<H", data + b"\0" * (len(data) & 1)):
+        total += word
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(data)) & 0xFFFFFFFF
+
+
+def tamper(sfx, foreign):
+    """Puts a complete ZIP (entry fremd.txt) at the end of the signed file's
+    certificate table, as CVE-2013-3900 describes: the table's size in the
+    PE header and in its WIN_CERTIFICATE record grow, the PE checksum is
+    fixed, and Authenticode, which hashes neither, still verifies."""
+    with zipfile.ZipFile(foreign, "w") as archive:
+        archive.writestr(zipfile.ZipInfo("fremd.txt", STAMP), b"nicht signiert\r\n")
+    with open(foreign, "rb") as f:
+        extra = f.read()
+    extra += b"\0" * (-len(extra) % 8)
+    with open(sfx, "rb") as f:
+        data = bytearray(f.read())
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    optional = pe + 24
+    entry = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112) + 8 * 4
+    offset, size = struct.unpack_from("<II", data, entry)
+    assert offset + size == len(data), "the certificate table is not the file's end"
+    struct.pack_into("<I", data, entry + 4, size + len(extra))
+    struct.pack_into("<I", data, offset, struct.unpack_from("<I", data, offset)[0] + len(extra))
+    data += extra
+    struct.pack_into("<I", data, optional + 64, 0)
+    struct.pack_into("<I", data, optional + 64, pe_checksum(bytes(data)))
+    with open(sfx, "wb") as f:
+        f.write(data)
+
+
+
+def write_input_zip(path, damaged, big, payload, ampersand=False):
     """The archive every row starts from, written entry by entry."""
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        if ampersand:
+            archive.writestr(zipfile.ZipInfo(AMPERSAND, STAMP), b"&\r\n")
         if big:
             info = zipfile.ZipInfo("gross.bin", STAMP)
             archive.writestr(info, os.urandom(BIG), zipfile.ZIP_STORED)
@@ -257,6 +339,7 @@ class Runner:
         self.ostrel = ostrel
         self.win64 = win64
         self.artifacts = artifacts
+        self.arch = "win64"  # ostrel build --arch: the programs' Windows
         self.payload = os.path.join(win64, "tests", "win", "payload.exe")
         self.shots = set()
 
@@ -275,10 +358,12 @@ class Runner:
     def build(self, row, folder):
         """Writes the row's SFX file into folder; returns its Linux path."""
         options = [option for option in row["build"]
-                   if option not in ("damaged", "big", "payload", "cut", "alone", "folder", "signed")]
+                   if option not in ("damaged", "big", "payload", "cut", "alone", "folder", "signed", "tampered",
+                                     "ampersand", "no-program")]
         source = os.path.join(folder, "..", row["name"] + "-input.zip")
         write_input_zip(source, "damaged" in row["build"], "big" in row["build"],
-                        self.payload if "payload" in row["build"] else None)
+                        self.payload if "payload" in row["build"] else None, "ampersand" in row["build"])
+        extractor = os.path.join(self.win64, "extractor", "extractor.exe")
         if "folder" in row["build"]:
             source = os.path.join(folder, "..", row["name"] + "-input")
             write_input_folder(source, row.get("deep", {}))
@@ -288,10 +373,11 @@ class Runner:
                             "-days", "2", "-subj", "/CN=Ostrel e2e"], check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             options += ["--sign-cert", cert, "--sign-key", key]
+            self.cert = cert
         sfx = os.path.join(folder, row["name"] + ".exe")
-        built = subprocess.run([self.ostrel, "build", "-q", "--arch", "win64",
+        built = subprocess.run([self.ostrel, "build", "-q", "--arch", self.arch,
                                 "--stub", os.path.join(self.win64, "stub", "stub.exe"),
-                                "--extractor", os.path.join(self.win64, "extractor", "extractor.exe"),
+                                "--extractor", extractor,
                                 "-o", sfx] + options + [source],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.checks.check("%s: built" % row["name"], built.returncode == 0, built.stderr.decode())
@@ -302,7 +388,36 @@ class Runner:
                 start = min(info.header_offset for info in archive.infolist())
             with open(sfx, "r+b") as f:
                 f.truncate(start)
+        if "no-program" in row["build"]:
+            # The stage replaced by one that unpacks to 260 zero bytes.
+            with open(sfx, "r+b") as f:
+                f.truncate(8192)
+                f.seek(8192)
+                f.write(stages.zero_image_stage()[0])
+        if "signed" in row["build"]:
+            if "tampered" in row["build"]:
+                tamper(sfx, os.path.join(folder, "..", row["name"] + "-foreign.zip"))
+            self.check_signed(row, sfx, folder)
         return sfx
+
+    def check_signed(self, row, sfx, folder):
+        """The signature verifies, tampered or not; ostrel reads the signed
+        file as the extractor does and refuses the tampered one, naming why."""
+        name, tampered = row["name"], "tampered" in row["build"]
+        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", sfx],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.checks.check("%s: osslsigncode verify succeeds" % name,
+                          verify.returncode == 0 and b"Succeeded" in verify.stdout, verify.stdout.decode()[-400:])
+        out = os.path.join(folder, "..", name + "-native")
+        for command in ("info", "list", "test", "extract"):
+            args = [self.ostrel, command, sfx] + ([out] if command == "extract" else [])
+            run = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+            refused = run.returncode != 0 and b"refused: the archive does not end where" in run.stderr
+            self.checks.check("%s: ostrel %s %s" % (name, command, "refuses" if tampered else "reads it"),
+                              refused if tampered else run.returncode == 0,
+                              "exit %s: %s" % (run.returncode, run.stderr.decode(errors="replace")[-300:]))
+        self.checks.check("%s: ostrel extract wrote %s" % (name, "nothing" if tampered else "the files"),
+                          os.path.exists(os.path.join(out, "eins.txt")) != tampered, "")
 
     def unpack(self, sfx_data):
         stage = os.path.join(self.wine.work_dir, "stage.bin")
@@ -331,10 +446,11 @@ class Runner:
     def box(self, label, caption, text, button, shot):
         """Reads a message box and answers it; the screenshot is taken
         first, for a box not seen yet (which then costs one more driver run)."""
+        window = ["--class", BOX] + (["--title", caption] if caption is not None else [])
         if shot not in self.shots:
-            if self.ui("wait-window", "--class", BOX, "--title", caption)[0] == 0:
+            if self.ui("wait-window", *window)[0] == 0:
                 self.shot(shot)
-        code, controls = self.ui("click", "--dump", "--class", BOX, "--title", caption, "--id", str(button))
+        code, controls = self.ui("click", "--dump", *window, "--id", str(button))
         shown = [c.text for c in controls if c.kind == "control" and c.id == BOX_TEXT_ID]
         if not self.checks.check("%s: box '%s' shown" % (label, caption), code == 0 and shown, "no box"):
             return False
@@ -386,8 +502,12 @@ class Runner:
             code, controls = self.ui("dump", "--class", BOX, "--title", caption)
             prompt = [c.text for c in controls if c.kind == "control" and c.id == ID["IDC_PASSWORD_PROMPT"]]
             field = [c.text for c in controls if c.kind == "control" and c.id == ID["IDC_PASSWORD_FIELD"]]
+            entry = step[2] if len(step) > 2 else "eins.txt"
             self.checks.equal("%s: password prompt before '%s'" % (label, step[1]),
-                              (prompt, field), ([PASSWORD_PROMPT], [b""]))
+                              (prompt, field), ([cp(PROMPT % entry)], [b""]))
+            states = [c.state for c in controls if c.kind == "control" and c.id == ID["IDC_PASSWORD_PROMPT"]]
+            self.checks.check("%s: prompt shows '&' as it is (SS_NOPREFIX)" % label,
+                              states and "n" in states[0], "state %r" % states)
             self.shot("password")
             self.ui("set-text", "--class", BOX, "--title", caption, "--id", str(ID["IDC_PASSWORD_FIELD"]),
                     "--text", step[1])
@@ -414,6 +534,8 @@ class Runner:
             self.ui("command", "--class", BOX, "--title", caption, "--id", str(step[1]))
             self.wait_replaced(caption)
             return True
+        if kind == "swap":
+            return self.swap(row)
         if kind == "chooser":
             caption = "Verzeichnis w\u00e4hlen"
             self.ui("command", "--class", BOX, "--title", title, "--id", str(ID["IDC_MAIN_BROWSE"]))
@@ -428,6 +550,21 @@ class Runner:
             # Started in C:\e2e, the chooser opens there; Ok gives that folder.
             return self.checks.equal("%s: chosen folder" % label, folder and folder.text, b"C:\\e2e\\")
         raise ValueError("unknown step %r" % (step,))
+
+    def swap(self, row):
+        """Renames the running SFX file as another Windows program would;
+        Windows (and Wine) refuse while the stub and the extractor hold it.
+        Where the rename goes through, a file of other content takes the
+        name, and the row's file checks show whether it was read."""
+        name = row["name"]
+        windows_sfx = "C:\\%s\\%s\\%s.exe" % (ROOT, name, name)
+        wine_run(self.wine, ["cmd", "/c", "ren", windows_sfx, name + "-old.exe"], 30)
+        kept = os.path.exists(self.wine.drive_c(ROOT, name, name + ".exe"))
+        self.checks.check("%s: renaming the running SFX file fails" % name, kept, "renamed")
+        if not kept:
+            with open(self.wine.drive_c(ROOT, name, name + ".exe"), "wb") as f:
+                f.write(b"MZ" + b"\0" * 1000)
+        return True
 
     def wait_replaced(self, caption):
         """After an answer: the dialog goes, or the next question of the
@@ -473,6 +610,14 @@ class Runner:
         elif row.get("via_stub"):
             self.checks.equal("%s: stub exit code" % name, code, 1)
         self.check_files(row, target)
+        for entry in row.get("readonly", []):
+            path = os.path.join(target, *entry.split("\\"))
+            self.checks.check("%s: %s still read-only" % (name, entry),
+                              os.path.exists(path) and not os.stat(path).st_mode & 0o222, "writable or gone")
+        if row.get("no_temp"):
+            windows = self.wine.drive_c("windows")
+            left = [f for f in os.listdir(windows) if f.upper().startswith("ZKR") and f.upper().endswith(".TMP")]
+            self.checks.equal("%s: no temporary file left in C:\\windows" % name, left, [])
         if "marker" in row:
             started = wait_for(lambda: os.path.exists(marker), 10 if row["marker"] else 1)
             self.checks.equal("%s: run file started" % name, bool(started), bool(row["marker"]))
@@ -509,12 +654,17 @@ class Runner:
 def main():
     parser = argparse.ArgumentParser(description="End-to-end tests of the extractor under wine64.")
     parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
-    parser.add_argument("--win64", required=True, help="win64 build folder")
+    builds = parser.add_mutually_exclusive_group(required=True)
+    builds.add_argument("--win64", help="win64 build folder")
+    builds.add_argument("--win32", help="win32 build folder: the product under wine32")
     parser.add_argument("--only", help="run only the scenarios whose name contains this text")
     args = parser.parse_args()
     checks = Checks()
+    global WINE
+    if args.win32:
+        WINE = wine_session.WINE = "/usr/lib/wine/wine"
     ostrel = os.path.abspath(os.path.join(args.native, "builder", "ostrel"))
-    win64 = os.path.abspath(args.win64)
+    win64 = os.path.abspath(args.win64 or args.win32)
     needed = [ostrel] + [os.path.join(win64, *p) for p in
                          (("stub", "stub.exe"), ("extractor", "extractor.exe"),
                           ("tests", "win", "uidriver.exe"), ("tests", "win", "payload.exe"))]
@@ -527,6 +677,7 @@ def main():
     os.makedirs(artifacts, exist_ok=True)
     with WineSession(work, os.path.join(win64, "tests", "win", "uidriver.exe")) as wine:
         runner = Runner(checks, wine, ostrel, win64, artifacts)
+        runner.arch = "win32" if args.win32 else "win64"
         for row in SCENARIOS:
             if not args.only or args.only in row["name"]:
                 runner.run(row)

@@ -87,10 +87,21 @@ TEST(MemoryFiles, FileRulesTheDriverMeetsOnWindows) {
   EXPECT_EQ(FileOpen("C:\\t\\f", "w"), FILE_INVALID) << "read-only";
   EXPECT_EQ(FileDelete("C:\\t\\f"), 5u) << "read-only";
   ASSERT_TRUE(MemoryFilesPut("C:\\t\\new", (const uint8_t *)"xy", 2));
-  EXPECT_EQ(FileReplace("C:\\t\\new", "C:\\t\\F"), -1) << "over a read-only file";
-  EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_HIDDEN), 0);
+  EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
   EXPECT_EQ(FileOpen("C:\\t\\f", "w"), FILE_INVALID) << "hidden";
-  EXPECT_EQ(FileReplace("C:\\t\\new", "C:\\t\\F"), 0) << "over a hidden file";
+  // Streams: the replaced file's stream stays unless the new file has its own (ReplaceFileA).
+  EXPECT_EQ(FileWriteStream("C:\\t\\f", "Zone.Identifier", "z", 1), -1) << "read-only";
+  EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
+  EXPECT_EQ(FileWriteStream("C:\\t\\f", "Zone.Identifier", "z", 1), 0);
+  EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
+  std::string longName = "C:\\t\\" + std::string(240, 'n');
+  ASSERT_TRUE(MemoryFilesPut(longName.c_str(), (const uint8_t *)"x", 1));
+  EXPECT_EQ(FileWriteStream(longName.c_str(), "Zone.Identifier", "z", 1), -1) << "path:stream reaches MAX_PATH";
+  EXPECT_EQ(FileDelete(longName.c_str()), 0u);
+  EXPECT_EQ(FileReplace("C:\\t\\new", "C:\\t\\F"), 0) << "over a read-only hidden file: cleared only now";
+  EXPECT_EQ(FileGetAttributes("C:\\t\\f"), (uint32_t)FILE_ATTR_ARCHIVE) << "its other attributes stay";
+  EXPECT_EQ(FileReadStream("C:\\t\\F", "zone.identifier", buffer, 4), 1);
+  EXPECT_EQ(FileReadStream("C:\\t\\F", "other", buffer, 4), -1);
   EXPECT_EQ(Files(), std::vector<std::string>{"C:\\t\\F"});
 
   FileHandle in = FileOpen("C:\\t\\f", "r");

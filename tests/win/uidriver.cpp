@@ -23,7 +23,8 @@
 // Output, one line per window, fields separated by tabs:
 //   window  <hwnd> <process id> <class> <text hex> <text escaped>
 //   control <id>   <hwnd>       <class> <text hex> <text escaped> <state>
-// state: "v" visible, "e" enabled, "c" a checked button ("-" when none).
+// state: "v" visible, "e" enabled, "c" a checked button, "n" a static that
+// shows "&" as it is (SS_NOPREFIX) ("-" when none).
 // Texts are given in hex so that a test can compare them byte for byte
 // (Windows-1252), and escaped (\r, \n, \xNN) for people reading the log.
 // Exit code: 0 success, 1 window or control not found in time, 2 usage.
@@ -90,6 +91,8 @@ static void PrintLine(const char *kind, long long number, HWND window) {
   if (!lstrcmpiA(ClassName(window).c_str(), "Button") &&
       SendMessageTimeoutA(window, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &check) && check == BST_CHECKED)
     state += 'c';
+  if (!lstrcmpiA(ClassName(window).c_str(), "Static") && (GetWindowLongA(window, GWL_STYLE) & SS_NOPREFIX))
+    state += 'n';
   if (state.empty()) state = "-";
   printf("%s\t%lld\t%lld\t%s\t%s\t%s\t%s\n", kind, number,
          !strcmp(kind, "window") ? (long long)pid : (long long)(INT_PTR)window,

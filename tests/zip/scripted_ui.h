@@ -1,8 +1,8 @@
 // A scripted stand-in for the extractor's dialogs: the overwrite question
 // answered from a list of button IDs, the CRC warning answered OK or
 // Cancel (or its slot left empty, as in a silent run), the progress
-// callback with an optional stop, as the Windows callbacks behave
-// (MakeWritable before replacing). Used by the driver tests.
+// callback with an optional stop, as the Windows callbacks behave.
+// Used by the driver tests.
 #ifndef OSTREL_TESTS_ZIP_SCRIPTED_UI_H
 #define OSTREL_TESTS_ZIP_SCRIPTED_UI_H
 
@@ -51,7 +51,6 @@ inline int ScriptedConfirm(const char *targetPath, const EntryFindData *) {
     if (button == BUTTON_CANCEL) return OVERWRITE_STOP;
     if (button == BUTTON_REPLACE_ALL) ui.overwriteAll = 1;
   }
-  MakeWritable(targetPath);
   return OVERWRITE_WRITE;
 }
 

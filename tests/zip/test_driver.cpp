@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -129,6 +130,46 @@ TEST_F(DriverTest, ExistingFilesOkOkNein) {
   EXPECT_EQ(TextBytes("old"), Target("three.txt"));
   EXPECT_EQ(TextBytes("new 4"), Target("fresh.txt"));
   EXPECT_EQ(3u, counters.filesExtracted);
+}
+
+// A replaced file keeps its mode (and, for root, its owner); a failed
+// entry leaves content and mode alone, read-only included.
+TEST_F(DriverTest, ReplacedFileKeepsItsProtection) {
+  ZipEntrySpec bad = Entry("kept.txt", TextBytes("new"));
+  bad.crcOverride = 1;
+  struct Row {
+    const char *label;
+    ZipEntrySpec entry;
+    mode_t before, after;
+    const char *content;
+  } rows[] = {
+      {"0600 stays 0600, not the umask's 0644", Entry("kept.txt", TextBytes("new")), 0600, 0600, "new"},
+      {"0640 stays 0640", Entry("kept.txt", TextBytes("new")), 0640, 0640, "new"},
+      {"CRC failure: read-only content and mode stay", bad, 0400, 0400, "old"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.label);
+    SetUp();
+    std::string path = target_ + "/kept.txt";
+    WriteFileBytes(path, TextBytes("old"));
+    ASSERT_EQ(0, chmod(path.c_str(), row.before));
+    bool root = geteuid() == 0;
+    if (root) {
+      ASSERT_EQ(0, chown(path.c_str(), 1234, 1235));
+    }
+    ui.overwriteButtons = {BUTTON_OK};
+    ui.crcButton = BUTTON_CANCEL;
+    Extract({row.entry});
+    EXPECT_EQ(TextBytes(row.content), Target("kept.txt"));
+    struct stat info;
+    ASSERT_EQ(0, stat(path.c_str(), &info));
+    EXPECT_EQ(row.after, info.st_mode & 07777);
+    if (root) {
+      EXPECT_EQ(1234u, info.st_uid) << "root keeps the old owner";
+    }
+    EXPECT_TRUE(LeftoverTempFiles().empty());
+    chmod(path.c_str(), 0600);
+  }
 }
 
 TEST_F(DriverTest, ExistingFilesAlleErsetzenAsksOnce) {

@@ -167,14 +167,6 @@ TEST(PathDisk, DirectoryChainsAndExistenceTests) {
   std::string tooLong = temp.Core() + "\\" + std::string(300, 'l');
   EXPECT_EQ(0, MakeDirectoryChain(tooLong.c_str()));
 
-  // MakeWritable leaves archive only: read-only goes.
-  std::string file = temp.File("ro.txt");
-  WriteFileBytes(file, TextBytes("ro"));
-  chmod(file.c_str(), 0444);
-  MakeWritable(CorePath(file).c_str());
-  struct stat info;
-  ASSERT_EQ(0, stat(file.c_str(), &info));
-  EXPECT_TRUE(info.st_mode & S_IWUSR);
 }
 
 }  // namespace

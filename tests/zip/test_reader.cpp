@@ -10,6 +10,7 @@
 
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/error_codes.h"
+#include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 #include "tests/zip/zip_test_support.h"
 
@@ -120,6 +121,58 @@ TEST(OpenArchive, OutcomesOfTheStartUp) {
   EXPECT_EQ(0u, counters.filesExtracted);
   EXPECT_EQ(nullptr, callbacks.reportProgress);  // slots are emptied
   EXPECT_EQ(FILE_INVALID, extraction.dataFile);  // closed again
+}
+
+// An SFX file whose stub carries a certificate table: the archive's end
+// record must lie in front of the table and its comment reach the table's
+// end, as the builder's signing step leaves it. A ZIP put into the table,
+// which the signature does not cover, must never be read.
+TEST(OpenArchive, SignedImageArchiveEndsWhereItsCertificateTableBegins) {
+  ZipEntrySpec entry;
+  entry.name = "publisher.txt";
+  entry.data = TextBytes("signed");
+  ZipEntrySpec foreign = entry;
+  foreign.name = "attacker.txt";
+  const Bytes zip = BuildZip({entry}), intruder = BuildZip({foreign});
+  // table: its bytes after the padding; declared: the size the PE header gives
+  // (0 = unsigned); comment: the end record's comment length.
+  auto Sfx = [&](size_t padding, const Bytes &table, uint32_t declared, uint32_t comment) {
+    Bytes file = PrefixArchive(zip, 8192);
+    const size_t pe = 0x80, optional = pe + 24;
+    file[0] = 'M', file[1] = 'Z';
+    PutLe32(file, 0x3C, pe);
+    memcpy(&file[pe], "PE\0\0", 4);
+    PutLe16(file, optional, 0x10B);                  // PE32
+    PutLe32(file, optional + 92, 16);                // data directories
+    PutLe16(file, file.size() - 2, (uint16_t)comment);
+    file.resize(file.size() + padding, 0);
+    PutLe32(file, optional + 96 + 8 * 4, declared ? (uint32_t)file.size() : 0);
+    PutLe32(file, optional + 96 + 8 * 4 + 4, declared);
+    file.insert(file.end(), table.begin(), table.end());
+    return file;
+  };
+  Bytes table(72, 0x30), grown = table;
+  grown.insert(grown.end(), intruder.begin(), intruder.end());
+  const uint32_t covered = 4 + 72, total = (uint32_t)grown.size();
+  struct Row {
+    const char *label;
+    Bytes file;
+    int32_t code;
+  } rows[] = {
+      {"as signed", Sfx(4, table, 72, covered), ERR_NONE},
+      {"a ZIP appended inside the table, size fixed", Sfx(4, grown, total, covered), ERR_INVALID_DATA},
+      {"the table declared past the end of the file", Sfx(4, table, 80, covered), ERR_INVALID_DATA},
+      {"unsigned: the last archive counts, as for any ZIP", Sfx(4, grown, 0, covered), ERR_NONE},
+  };
+  TempFolder temp;
+  std::string path = temp.File("signed.exe");
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.label);
+    WriteFileBytes(path, row.file);
+    OpenArchive(CorePath(path).c_str());
+    EXPECT_EQ(row.code, extraction.errorCode);
+    EXPECT_EQ(row.code != ERR_NONE, signedArchive.problem != nullptr);
+  }
 }
 
 // ReadNextEntry on an archive file: working storage, the end record loaded
