@@ -1,7 +1,7 @@
-// Turning a file's bytes into an entry's stored bytes: Deflate at the best
-// level of two independent compressors (zlib level 9 and libdeflate level
-// 12; the smaller stream wins, stored when neither is smaller than the
-// data), then the traditional ZIP cipher when a password is given.
+// Turning a file's bytes into an entry's stored bytes: Deflate by
+// libdeflate at level 9 (zlib level 9 when asked to be fast; stored when
+// the stream is not smaller than the data), then the traditional ZIP
+// cipher when a password is given.
 #ifndef OSTREL_BUILDER_ENTRY_ENCODE_H
 #define OSTREL_BUILDER_ENTRY_ENCODE_H
 
@@ -14,9 +14,9 @@
 #include "builder/zip_writer.h"
 
 // Compresses data into out and sets method, CRC and both sizes of record
-// (the encryption header is not counted yet). fast: zlib alone, which
-// costs about a fifth of the CPU time for 2-5% more bytes. Returns 1; 0
-// when a compressor ran out of memory.
+// (the encryption header is not counted yet). fast: zlib level 9 instead
+// of libdeflate, which costs a little less CPU time for 2-5% more bytes.
+// Returns 1; 0 when a compressor ran out of memory.
 int DeflateBest(const uint8_t *data, size_t size, int fast, ZipEntryRecord *record, std::vector<uint8_t> *out);
 
 // Fills size bytes from the system's random source. Returns 1; 0 when it failed.

@@ -1,5 +1,5 @@
-// Compression of a folder input ahead of the writer: worker threads read,
-// deflate (both compressors) and encrypt files in parallel, and the writer
+// Compression of a folder input ahead of the writer: worker threads, one
+// per core, read, deflate and encrypt files in parallel, and the writer
 // takes the results in archive order, so the output stays the same bytes
 // whatever the number of threads.
 //

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """The Windows half of scripts/demo: runs SFX files made by 'ostrel build'
-under wine64 and Xvfb, through the end-to-end tests' Wine session.
+under Wine and Xvfb, through the end-to-end tests' Wine session.
 
-usage: demo_wine.py --work DIR --uidriver EXE --silent SFX --interactive SFX --examples DIR
+usage: demo_wine.py --arch win32|win64 --work DIR --uidriver EXE --silent SFX
+                    --interactive SFX --examples DIR
+
+The SFX files and the UI driver are programs of ARCH: win32 runs under
+wine32, win64 under wine64.
 
 1. The silent SFX file is started from C:\\Demo; it extracts into its
    default folder C:\\Beispiel without a window. The extracted files are
@@ -71,10 +75,12 @@ def interactive_run(wine, sfx, shot):
 
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--arch", choices=("win32", "win64"), required=True)
     for option in ("--work", "--uidriver", "--silent", "--interactive", "--examples"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
-    with WineSession(args.work, os.path.abspath(args.uidriver)) as wine:
+    with WineSession(args.work, os.path.abspath(args.uidriver), arch=args.arch) as wine:
+        print("  running %s programs with %s" % (args.arch, wine.loader))
         ok = silent_run(wine, args.silent, os.path.abspath(args.examples))
         ok = interactive_run(wine, args.interactive, os.path.join(os.path.abspath(args.work), "hauptdialog.png")) and ok
     return 0 if ok else 1

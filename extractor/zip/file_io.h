@@ -1,6 +1,6 @@
 // The file, folder and memory layer of the extractor. This is the only code
 // that differs between Windows and the native build: file_win32.cpp wraps
-// exactly one Win32 call per operation, file_posix.cpp gives the same results
+// Win32 calls (reads through a read-ahead), file_posix.cpp gives the same results
 // over POSIX. Everything above it (reader, driver, decoders) is shared.
 //
 // Result convention: a count, a position or a handle on success, -1 on

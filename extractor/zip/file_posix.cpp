@@ -26,6 +26,7 @@
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/file_posix_testing.h"
 #include "extractor/zip/host_posix.h"
+#include "extractor/zip/read_ahead.h"
 
 enum {
   WIN_MAX_PATH = 260,            // ANSI Win32 calls refuse paths this long or longer
@@ -91,40 +92,28 @@ static int IsReadOnlyFile(const struct stat *info) {
   return S_ISREG(info->st_mode) && (info->st_mode & WRITE_MODE_BITS) == 0;
 }
 
-// Read-ahead for files opened for reading. The archive is read in small
-// records (a 46-byte central record, its name, a 30-byte local header, an
-// entry's few KiB of data), each with a seek before it: without a buffer
-// that is seven system calls per entry where the data need one. A handle
-// that gets a slot reads through pread into READ_AHEAD bytes and keeps its
-// position here instead of in the kernel; FileSeek only computes. Files
-// read here are not written while open (the archive, tests' data files).
-enum { READ_AHEAD = 65536, READ_AHEAD_SLOTS = 4 };
+// Read handles get a read-ahead slot (read_ahead.h) while one is free; a
+// slot reads through pread, so the descriptor's own offset is never used.
+typedef struct ReadSlot {
+  int fd;            // the handle's descriptor; -1: slot free
+  ReadAhead buffer;  // its position and buffered bytes
+} ReadSlot;
 
-typedef struct ReadAhead {
-  int fd;              // the handle's descriptor; -1: slot free
-  int64_t position;    // the handle's file position
-  int64_t bufferStart; // file offset of data[0]
-  int32_t bufferBytes; // valid bytes in data, 0..READ_AHEAD
-  uint8_t data[READ_AHEAD];
-} ReadAhead;
+static ReadSlot readSlots[READ_AHEAD_SLOTS] = {{-1, {0, 0, 0, {0}}}, {-1, {0, 0, 0, {0}}}, {-1, {0, 0, 0, {0}}},
+                                               {-1, {0, 0, 0, {0}}}};
 
-static ReadAhead readAhead[READ_AHEAD_SLOTS] = {{-1, 0, 0, 0, {0}}, {-1, 0, 0, 0, {0}}, {-1, 0, 0, 0, {0}},
-                                                {-1, 0, 0, 0, {0}}};
-
-static ReadAhead *ReadAheadOf(FileHandle handle) {
+static ReadSlot *ReadSlotOf(FileHandle handle) {
   for (int i = 0; i < READ_AHEAD_SLOTS; i++)
-    if (readAhead[i].fd >= 0 && readAhead[i].fd == (int)handle) return &readAhead[i];
+    if (readSlots[i].fd >= 0 && readSlots[i].fd == (int)handle) return &readSlots[i];
   return 0;
 }
 
 // Gives a fresh read handle a slot when one is free (else it reads unbuffered).
-static void ReadAheadAttach(int fd) {
+static void ReadSlotAttach(int fd) {
   for (int i = 0; i < READ_AHEAD_SLOTS; i++) {
-    if (readAhead[i].fd >= 0) continue;
-    readAhead[i].fd = fd;
-    readAhead[i].position = 0;
-    readAhead[i].bufferStart = 0;
-    readAhead[i].bufferBytes = 0;
+    if (readSlots[i].fd >= 0) continue;
+    readSlots[i].fd = fd;
+    ReadAheadReset(&readSlots[i].buffer);
     return;
   }
 }
@@ -142,33 +131,8 @@ static int32_t PreadFully(int fd, uint8_t *to, int32_t count, int64_t at) {
   return done;
 }
 
-static int32_t ReadAheadRead(ReadAhead *r, uint8_t *to, int32_t count) {
-  int32_t done = 0;
-  while (done < count) {
-    int64_t offset = r->position - r->bufferStart;
-    if (offset >= 0 && offset < r->bufferBytes) {
-      int32_t n = r->bufferBytes - (int32_t)offset;
-      if (n > count - done) n = count - done;
-      memcpy(to + done, r->data + offset, (size_t)n);
-      done += n;
-      r->position += n;
-      continue;
-    }
-    if (count - done >= READ_AHEAD) {
-      // A large read goes straight to the caller's buffer.
-      int32_t got = PreadFully(r->fd, to + done, count - done, r->position);
-      if (got < 0) return -1;
-      done += got;
-      r->position += got;
-      break;
-    }
-    int32_t got = PreadFully(r->fd, r->data, READ_AHEAD, r->position);
-    if (got < 0) return -1;
-    r->bufferStart = r->position;
-    r->bufferBytes = got;
-    if (got == 0) break;  // end of file
-  }
-  return done;
+static int32_t ReadSlotFetch(void *slot, uint8_t *to, int32_t count, int64_t at) {
+  return PreadFully(((ReadSlot *)slot)->fd, to, count, at);
 }
 
 FileHandle FileOpen(const char *path, const char *mode) {
@@ -194,14 +158,14 @@ FileHandle FileOpen(const char *path, const char *mode) {
            : mode[0] == 'w' ? open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
                             : open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // also refuses any link
   if (fd < 0) return FILE_INVALID;
-  if (mode[0] == 'r') ReadAheadAttach(fd);
+  if (mode[0] == 'r') ReadSlotAttach(fd);
   return (FileHandle)fd;
 }
 
 int32_t FileRead(void *buffer, int32_t count, FileHandle handle) {
   if (count < 0) return -1;
-  ReadAhead *r = ReadAheadOf(handle);
-  if (r) return ReadAheadRead(r, (uint8_t *)buffer, count);
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) return ReadAheadRead(&slot->buffer, (uint8_t *)buffer, count, ReadSlotFetch, slot);
   // ReadFile on a disk file returns everything asked for unless the file
   // ends; read() may return less, so gather until then.
   int32_t done = 0;
@@ -249,19 +213,19 @@ int32_t FileSeek(FileHandle handle, int32_t distance, int method) {
     case FILE_SEEK_END: whence = SEEK_END; break;
     default: return -1;
   }
-  ReadAhead *r = ReadAheadOf(handle);
-  if (r) {
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) {
     // As lseek would: before the start is refused, past the end allowed.
     int64_t base = 0;
-    if (whence == SEEK_CUR) base = r->position;
+    if (whence == SEEK_CUR) base = slot->buffer.position;
     if (whence == SEEK_END) {
       struct stat info;
-      if (fstat(r->fd, &info) != 0) return -1;
+      if (fstat(slot->fd, &info) != 0) return -1;
       base = info.st_size;
     }
     int64_t position = base + distance;
     if (position < 0 || position > INT32_MAX) return -1;
-    r->position = position;
+    slot->buffer.position = position;
     return (int32_t)position;
   }
   off_t position = lseek((int)handle, (off_t)distance, whence);
@@ -277,8 +241,8 @@ int32_t FileSize(FileHandle handle) {
 
 int32_t FileClose(FileHandle handle) {
   if (handle < 0 || handle > INT32_MAX) return -1;
-  ReadAhead *r = ReadAheadOf(handle);
-  if (r) r->fd = -1;
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) slot->fd = -1;
   return close((int)handle) == 0 ? 0 : -1;
 }
 

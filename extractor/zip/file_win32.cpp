@@ -1,18 +1,71 @@
 // The file, folder and memory layer over Win32: one platform call per
 // operation (FileSetTime needs its three), results mapped to the layer's
-// convention. The only file of the extraction core that includes windows.h.
-// Handles are pointer-sized, so the same code serves i686 and x86_64.
-// Paths go to the W functions through WidePath (wide_text.h): converted
-// from the core's encoding, in the "\\?\" form from 248 characters on.
-// A path with no such form fails as Windows fails a path it cannot take.
+// convention, except for reading, which goes through a read-ahead
+// (read_ahead.h). The only file of the extraction core that includes
+// windows.h. Handles are pointer-sized, so the same code serves i686 and
+// x86_64. Paths go to the W functions through WidePath (wide_text.h):
+// converted from the core's encoding, in the "\\?\" form from 248
+// characters on. A path with no such form fails as Windows fails a path it
+// cannot take.
 #include <windows.h>
 
 #include <string.h>
 
 #include "extractor/zip/file_io.h"
+#include "extractor/zip/read_ahead.h"
 #include "extractor/zip/wide_text.h"
 
 static HANDLE AsHandle(FileHandle handle) { return (HANDLE)handle; }
+
+// Read handles get a read-ahead slot (read_ahead.h) while one is free.
+// The system's file pointer is moved only when a fill does not continue
+// where the last one ended, so a walk through the archive costs one
+// ReadFile per 64 KiB and a SetFilePointer per jump out of the buffer.
+// The slots are zero-initialised statics (a free slot has a null handle,
+// which CreateFileW never returns), so they cost the image no file bytes.
+typedef struct ReadSlot {
+  HANDLE handle;           // null: slot free
+  int64_t systemPosition;  // where the system's file pointer stands; -1: not known
+  ReadAhead buffer;        // the position callers see and the buffered bytes
+} ReadSlot;
+
+static ReadSlot readSlots[READ_AHEAD_SLOTS];
+
+static ReadSlot *ReadSlotOf(FileHandle handle) {
+  for (int i = 0; i < READ_AHEAD_SLOTS; i++)
+    if (readSlots[i].handle && readSlots[i].handle == AsHandle(handle)) return &readSlots[i];
+  return NULL;
+}
+
+// Gives a fresh read handle a slot when one is free (else it reads unbuffered).
+static void ReadSlotAttach(HANDLE handle) {
+  for (int i = 0; i < READ_AHEAD_SLOTS; i++) {
+    if (readSlots[i].handle) continue;
+    readSlots[i].handle = handle;
+    readSlots[i].systemPosition = 0;
+    ReadAheadReset(&readSlots[i].buffer);
+    return;
+  }
+}
+
+static int32_t ReadSlotFetch(void *context, uint8_t *to, int32_t count, int64_t at) {
+  ReadSlot *slot = (ReadSlot *)context;
+  if (slot->systemPosition != at) {
+    // at is at most 0x7FFFFFFF (FileSeek's limit), so the low part alone holds it.
+    if (SetFilePointer(slot->handle, (LONG)at, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+      slot->systemPosition = -1;
+      return -1;
+    }
+    slot->systemPosition = at;
+  }
+  DWORD got = 0;
+  if (!ReadFile(slot->handle, to, (DWORD)count, &got, NULL)) {
+    slot->systemPosition = -1;
+    return -1;
+  }
+  slot->systemPosition += got;
+  return (int32_t)got;
+}
 
 FileHandle FileOpen(const char *path, const char *mode) {
   HANDLE handle;
@@ -27,12 +80,17 @@ FileHandle FileOpen(const char *path, const char *mode) {
   } else {
     return FILE_INVALID;
   }
-  return handle == INVALID_HANDLE_VALUE ? FILE_INVALID : (FileHandle)handle;
+  if (handle == INVALID_HANDLE_VALUE) return FILE_INVALID;
+  if (mode[0] == 'r') ReadSlotAttach(handle);
+  return (FileHandle)handle;
 }
 
 int32_t FileRead(void *buffer, int32_t count, FileHandle handle) {
+  if (count < 0) return -1;
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) return ReadAheadRead(&slot->buffer, (uint8_t *)buffer, count, ReadSlotFetch, slot);
   DWORD got = 0;
-  if (count < 0 || !ReadFile(AsHandle(handle), buffer, (DWORD)count, &got, NULL)) return -1;
+  if (!ReadFile(AsHandle(handle), buffer, (DWORD)count, &got, NULL)) return -1;
   return (int32_t)got;
 }
 
@@ -45,6 +103,20 @@ int32_t FileWrite(const void *buffer, int32_t count, FileHandle handle) {
 int32_t FileSeek(FileHandle handle, int32_t distance, int method) {
   // FILE_SEEK_* have the values of FILE_BEGIN, FILE_CURRENT, FILE_END.
   if (method < FILE_SEEK_BEGIN || method > FILE_SEEK_END) return -1;
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) {
+    // As SetFilePointer would: before the start is refused, past the end allowed.
+    int64_t base = method == FILE_SEEK_CURRENT ? slot->buffer.position : 0;
+    if (method == FILE_SEEK_END) {
+      DWORD size = GetFileSize(slot->handle, NULL);
+      if (size == INVALID_FILE_SIZE) return -1;
+      base = size;
+    }
+    int64_t position = base + distance;
+    if (position < 0 || position > 0x7FFFFFFF) return -1;
+    slot->buffer.position = position;
+    return (int32_t)position;
+  }
   DWORD position = SetFilePointer(AsHandle(handle), distance, NULL, (DWORD)method);
   // Without the high part, INVALID_SET_FILE_POINTER is always a failure; a
   // position of 2 GiB or more cannot be told as a signed result.
@@ -58,7 +130,11 @@ int32_t FileSize(FileHandle handle) {
   return (int32_t)size;
 }
 
-int32_t FileClose(FileHandle handle) { return CloseHandle(AsHandle(handle)) ? 0 : -1; }
+int32_t FileClose(FileHandle handle) {
+  ReadSlot *slot = ReadSlotOf(handle);
+  if (slot) slot->handle = NULL;
+  return CloseHandle(AsHandle(handle)) ? 0 : -1;
+}
 
 uint32_t FileDelete(const char *path) {
   const wchar_t *wide = WidePath(path, 0);

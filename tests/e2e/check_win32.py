@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Structural checks of the shipped 32-bit stub (this machine cannot run
-32-bit code, so the i686 build is checked by its file alone).
+"""Structural checks of the shipped 32-bit stub, by its file alone, so that
+they hold also where the kernel cannot run 32-bit code (where it can,
+scripts/test-win32 runs the build end to end under wine32 as well).
 
 usage: check_win32.py BUILD_DIR     e.g. build/win32
 

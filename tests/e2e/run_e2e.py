@@ -1,21 +1,24 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the stub under wine64 and Xvfb.
+"""End-to-end tests of the stub under Wine and Xvfb, for one architecture.
 
-usage: run_e2e.py --native BUILD_NATIVE --win64 BUILD_WIN64
+usage: run_e2e.py --native BUILD_NATIVE (--win64 BUILD_WIN64 | --win32 BUILD_WIN32)
 
-Needs BUILD_NATIVE/builder/ostrel (packs the test payload) and, in
-BUILD_WIN64, stub/stub.exe and the helpers of tests/win (payload, uidriver,
-filelock). Work files, the Wine prefix included, go to BUILD_WIN64/e2e (made
-afresh); screenshots to BUILD_WIN64/e2e-artifacts.
+Needs BUILD_NATIVE/builder/ostrel (packs the test payload) and, in the
+Windows build folder BUILD, stub/stub.exe and the helpers of tests/win
+(payload, uidriver, filelock), all built for the architecture named by the
+option: win64 runs under wine64, win32 (the shipped product) under wine32.
+Work files, the Wine prefix included, go to BUILD/e2e (made afresh);
+screenshots to BUILD/e2e-artifacts.
 
-The test SFX files hold the x86_64 stub, a stage and a small ZIP archive.
+The test SFX files hold the stub (x86_64 or i686), a stage and a small ZIP archive.
 The payload of the good stage stands in for the extractor and reports what
 it was given. They lie in "C:\\ostrel-e2e\\Prüfung 1\\": a blank and a
 non-ASCII letter in the path, so that the trailer is seen to carry the path
 exactly, in UTF-8.
 
 Checked:
-- the x86_64 stub's structure (as check_win32.py does for i686);
+- the stub's structure: machine type and optional header of the
+  architecture (as check_win32.py does for i686);
 - a normal run: the extractor's command line is the temporary path alone,
   with and without arguments to the SFX file; the temporary file is named
   ZKR*.tmp in the Windows directory, holds the unpacked image byte for byte,
@@ -50,7 +53,8 @@ from checks import Checks  # noqa: E402
 import pe_image  # noqa: E402
 import stages  # noqa: E402
 import stub_reads  # noqa: E402
-from wine_session import WineSession, wait_for  # noqa: E402
+from wine_session import (WineSession, add_windows_build_arguments, wait_for,  # noqa: E402
+                          windows_build)
 
 SFX_FOLDER = ("ostrel-e2e", "Pr\u00fcfung 1")
 # Folders the stub must find itself in: outside the ANSI code page, and a
@@ -416,16 +420,19 @@ class StubTests:
 
 
 def main():
-    parser = argparse.ArgumentParser(description="End-to-end tests of the stub under wine64.")
+    parser = argparse.ArgumentParser(description="End-to-end tests of the stub under Wine.")
     parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
-    parser.add_argument("--win64", required=True, help="win64 build folder")
+    add_windows_build_arguments(parser)
     args = parser.parse_args()
+    arch, build = windows_build(args)
+    machine = pe_image.MACHINE_I386 if arch == "win32" else pe_image.MACHINE_AMD64
+    cpu = "i686" if arch == "win32" else "x86_64"
     checks = Checks()
 
-    stub_path = os.path.join(args.win64, "stub", "stub.exe")
-    image = pe_image.check_stub_image(checks, stub_path, pe_image.MACHINE_AMD64)
-    artifacts = os.path.abspath(os.path.join(args.win64, "e2e-artifacts"))
-    work = os.path.abspath(os.path.join(args.win64, "e2e"))
+    stub_path = os.path.join(build, "stub", "stub.exe")
+    image = pe_image.check_stub_image(checks, stub_path, machine)
+    artifacts = os.path.abspath(os.path.join(build, "e2e-artifacts"))
+    work = os.path.abspath(os.path.join(build, "e2e"))
     if os.path.exists(work):
         windows = os.path.join(work, "prefix", "drive_c", "windows")
         if os.path.isdir(windows):
@@ -435,18 +442,23 @@ def main():
     os.makedirs(artifacts, exist_ok=True)
     if image:
         zero_stage, _ = stages.zero_image_stage()
-        pe_image.check_assembled_sfx(checks, "x86_64 stub", image.data, zero_stage,
-                                     os.path.join(artifacts, "assembled-x86_64.exe"))
+        pe_image.check_assembled_sfx(checks, cpu + " stub", image.data, zero_stage,
+                                     os.path.join(artifacts, "assembled-%s.exe" % cpu))
         source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-        pe_image.check_fit_step(checks, "x86_64 stub", image.data,
+        pe_image.check_fit_step(checks, cpu + " stub", image.data,
                                 os.path.join(source, "stub", "fit_image.py"), work)
 
     ostrel = os.path.abspath(os.path.join(args.native, "builder", "ostrel"))
-    tools = {name: os.path.abspath(os.path.join(args.win64, "tests", "win", name + ".exe"))
+    tools = {name: os.path.abspath(os.path.join(build, "tests", "win", name + ".exe"))
              for name in ("payload", "uidriver", "filelock")}
     missing = [path for path in [ostrel] + list(tools.values()) if not os.path.exists(path)]
     if not checks.check("test tools built", image and not missing, "missing: %s" % missing):
         checks.finish()
+    # The helpers run in the same process model as the stub (the payload is
+    # what the stub starts): all of them built for the same machine.
+    for name, path in sorted(tools.items()):
+        with open(path, "rb") as f:
+            checks.equal("%s.exe: machine" % name, hex(pe_image.PeImage(f.read()).machine), hex(machine))
 
     payload_stage_path = os.path.join(work, "payload.stage")
     packed = subprocess.run([ostrel, "pack", tools["payload"], payload_stage_path],
@@ -480,7 +492,7 @@ def main():
                  "ostrel unpack exit code %d" % refused.returncode)
 
     try:
-        with WineSession(work, tools["uidriver"]) as wine:
+        with WineSession(work, tools["uidriver"], arch=arch) as wine:
             tests = StubTests(checks, wine, image.data, payload, payload_stage, tools)
             tests.normal_run()
             tests.run_with_arguments()

@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the extractor program under wine64 and Xvfb.
+"""End-to-end tests of the extractor program under Wine and Xvfb, for one
+architecture.
 
-usage: run_extractor_e2e.py --native BUILD_NATIVE --win64 BUILD_WIN64
-       run_extractor_e2e.py --native BUILD_NATIVE --win32 BUILD_WIN32
+usage: run_extractor_e2e.py --native BUILD_NATIVE (--win64 BUILD_WIN64 | --win32 BUILD_WIN32)
 
-With --win32 the shipped 32-bit product runs under wine32
-(/usr/lib/wine/wine), on machines whose kernel runs 32-bit code.
-
-SFX files are made by 'ostrel build' (BUILD_NATIVE/builder/ostrel) from the
-win64 stub and extractor. Each scenario is one row of SCENARIOS: the build
+SFX files are made by 'ostrel build --arch ARCH' (BUILD_NATIVE/builder/ostrel)
+from the stub and extractor of the Windows build folder BUILD, and run with
+the helpers of the same build: win64 under wine64, win32 (the shipped
+product) under wine32. The first SFX file's stub and unpacked extractor are
+checked to be programs for that machine. Each scenario is one row of SCENARIOS: the build
 options, the files that exist before the run, the steps a user takes (boxes
 and dialogs found, read and answered through the UI driver), then the exit
 code, the files and the run file's marker that must follow.
@@ -18,7 +18,7 @@ the stub starts it (the stub's own code is 1 after any completed run), so
 most rows run the unpacked image with its launch trailer directly; the
 delivered-settings row runs the SFX file through the stub as a user would.
 
-Screenshots of every dialog and box go to BUILD_WIN64/e2e-artifacts; the
+Screenshots of every dialog and box go to BUILD/e2e-artifacts; the
 whole run shares one Wine prefix with a 1024x768 virtual desktop, so the
 captions are drawn. One line per check; exit code 1 when any check failed.
 """
@@ -35,8 +35,9 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import stages  # noqa: E402
 from checks import Checks  # noqa: E402
-import wine_session  # noqa: E402
-from wine_session import WINE, Control, WineSession, wait_for  # noqa: E402
+import pe_image  # noqa: E402
+from wine_session import (Control, WineSession, add_windows_build_arguments,  # noqa: E402
+                          wait_for, windows_build)
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOX = "#32770"
@@ -324,7 +325,7 @@ def wine_run(wine, args, timeout, env=None):
     desktop would never report its end."""
     with open(os.path.join(wine.work_dir, "output.txt"), "w+b") as output:
         try:
-            code = subprocess.run([WINE] + list(args), env=wine.env(env), stdin=subprocess.DEVNULL,
+            code = subprocess.run([wine.loader] + list(args), env=wine.env(env), stdin=subprocess.DEVNULL,
                                   stdout=output, stderr=subprocess.DEVNULL, timeout=timeout).returncode
         except subprocess.TimeoutExpired:
             code = "timeout"
@@ -333,14 +334,15 @@ def wine_run(wine, args, timeout, env=None):
 
 
 class Runner:
-    def __init__(self, checks, wine, ostrel, win64, artifacts):
+    def __init__(self, checks, wine, ostrel, arch, build, artifacts):
         self.checks = checks
         self.wine = wine
         self.ostrel = ostrel
-        self.win64 = win64
+        self.arch = arch
+        self.build_folder = build
         self.artifacts = artifacts
-        self.arch = "win64"  # ostrel build --arch: the programs' Windows
-        self.payload = os.path.join(win64, "tests", "win", "payload.exe")
+        self.payload = os.path.join(build, "tests", "win", "payload.exe")
+        self.machine_checked = False
         self.shots = set()
 
     def ui(self, *args, timeout=20000):
@@ -363,7 +365,6 @@ class Runner:
         source = os.path.join(folder, "..", row["name"] + "-input.zip")
         write_input_zip(source, "damaged" in row["build"], "big" in row["build"],
                         self.payload if "payload" in row["build"] else None, "ampersand" in row["build"])
-        extractor = os.path.join(self.win64, "extractor", "extractor.exe")
         if "folder" in row["build"]:
             source = os.path.join(folder, "..", row["name"] + "-input")
             write_input_folder(source, row.get("deep", {}))
@@ -376,11 +377,14 @@ class Runner:
             self.cert = cert
         sfx = os.path.join(folder, row["name"] + ".exe")
         built = subprocess.run([self.ostrel, "build", "-q", "--arch", self.arch,
-                                "--stub", os.path.join(self.win64, "stub", "stub.exe"),
-                                "--extractor", extractor,
+                                "--stub", os.path.join(self.build_folder, "stub", "stub.exe"),
+                                "--extractor", os.path.join(self.build_folder, "extractor", "extractor.exe"),
                                 "-o", sfx] + options + [source],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.checks.check("%s: built" % row["name"], built.returncode == 0, built.stderr.decode())
+        if self.checks.check("%s: built" % row["name"], built.returncode == 0, built.stderr.decode()) \
+                and not self.machine_checked:
+            self.machine_checked = True
+            self.check_machine(sfx)
         if "cut" in row["build"]:
             # Stub and stage only: the archive starts at its first local header
             # (the builder's offsets count from the start of the file).
@@ -418,6 +422,22 @@ class Runner:
                               "exit %s: %s" % (run.returncode, run.stderr.decode(errors="replace")[-300:]))
         self.checks.check("%s: ostrel extract wrote %s" % (name, "nothing" if tampered else "the files"),
                           os.path.exists(os.path.join(out, "eins.txt")) != tampered, "")
+
+    def check_machine(self, sfx):
+        """The SFX file's stub and the extractor in its stage are programs
+        for the architecture under test: machine type and optional header
+        (PE32 for i386, PE32+ for x86_64)."""
+        wanted = ((hex(pe_image.MACHINE_I386), hex(0x10B)) if self.arch == "win32"
+                  else (hex(pe_image.MACHINE_AMD64), hex(0x20B)))
+        with open(sfx, "rb") as f:
+            data = f.read()
+        for part, image in (("stub", data[:8192]), ("extractor", self.unpack(data))):
+            try:
+                pe = pe_image.PeImage(image)
+                found = (hex(pe.machine), hex(pe.magic))
+            except ValueError as problem:
+                found = str(problem)
+            self.checks.equal("%s %s: machine and optional header" % (self.arch, part), found, wanted)
 
     def unpack(self, sfx_data):
         stage = os.path.join(self.wine.work_dir, "stage.bin")
@@ -594,7 +614,7 @@ class Runner:
         marker = self.wine.drive_c(ROOT, name + "-marker.txt")
         env = {"OSTREL_PAYLOAD_REPORT": "C:\\%s\\%s-marker.txt" % (ROOT, name)}
         program = windows_sfx if row.get("via_stub") else self.launch_image(row, sfx, windows_sfx)
-        process = subprocess.Popen([WINE, program], env=self.wine.env(env), cwd=self.wine.drive_c(ROOT),
+        process = subprocess.Popen([self.wine.loader, program], env=self.wine.env(env), cwd=self.wine.drive_c(ROOT),
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         title = "Ostrel Self Extractor - %s.exe" % name
         for step in row["steps"]:
@@ -652,32 +672,26 @@ class Runner:
 
 
 def main():
-    parser = argparse.ArgumentParser(description="End-to-end tests of the extractor under wine64.")
+    parser = argparse.ArgumentParser(description="End-to-end tests of the extractor under Wine.")
     parser.add_argument("--native", required=True, help="native build folder (for ostrel)")
-    builds = parser.add_mutually_exclusive_group(required=True)
-    builds.add_argument("--win64", help="win64 build folder")
-    builds.add_argument("--win32", help="win32 build folder: the product under wine32")
+    add_windows_build_arguments(parser)
     parser.add_argument("--only", help="run only the scenarios whose name contains this text")
     args = parser.parse_args()
     checks = Checks()
-    global WINE
-    if args.win32:
-        WINE = wine_session.WINE = "/usr/lib/wine/wine"
     ostrel = os.path.abspath(os.path.join(args.native, "builder", "ostrel"))
-    win64 = os.path.abspath(args.win64 or args.win32)
-    needed = [ostrel] + [os.path.join(win64, *p) for p in
+    arch, build = windows_build(args)
+    needed = [ostrel] + [os.path.join(build, *p) for p in
                          (("stub", "stub.exe"), ("extractor", "extractor.exe"),
                           ("tests", "win", "uidriver.exe"), ("tests", "win", "payload.exe"))]
     missing = [path for path in needed if not os.path.exists(path)]
     if not checks.check("programs built", not missing, "missing: %s" % missing):
         checks.finish()
-    work = os.path.join(win64, "e2e-extractor")
-    artifacts = os.path.join(win64, "e2e-artifacts")
+    work = os.path.join(build, "e2e-extractor")
+    artifacts = os.path.join(build, "e2e-artifacts")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(artifacts, exist_ok=True)
-    with WineSession(work, os.path.join(win64, "tests", "win", "uidriver.exe")) as wine:
-        runner = Runner(checks, wine, ostrel, win64, artifacts)
-        runner.arch = "win32" if args.win32 else "win64"
+    with WineSession(work, os.path.join(build, "tests", "win", "uidriver.exe"), arch=arch) as wine:
+        runner = Runner(checks, wine, ostrel, arch, build, artifacts)
         for row in SCENARIOS:
             if not args.only or args.only in row["name"]:
                 runner.run(row)

@@ -12,8 +12,10 @@ virtual desktop, for one test run.
   frames and captions drawn (there is no window manager) and screenshots
   show what a user would see. All programs of the session share it, which
   is also what lets the UI driver find the windows of the program under test.
-- Programs run under /usr/lib/wine/wine64 (this kernel runs no 32-bit code)
-  with WINEDEBUG=-all and LC_ALL=C.UTF-8, which makes Wine's ANSI code page
+- Programs run under the loader of the session's architecture: win64
+  programs under /usr/lib/wine/wine64, win32 ones under /usr/lib/wine/wine
+  (Debian's wine32:i386, which needs a kernel that runs 32-bit programs;
+  see scripts/runs-32bit). Both with WINEDEBUG=-all and LC_ALL=C.UTF-8, which makes Wine's ANSI code page
   Windows-1252 as on a German or English Windows.
 - At the end "wineserver -k" ends every process of the prefix.
 """
@@ -23,7 +25,8 @@ import subprocess
 import tempfile
 import time
 
-WINE = "/usr/lib/wine/wine64"
+# The Wine loader for the programs of each Windows architecture.
+LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 WINESERVER = "/usr/lib/wine/wineserver"
 
 
@@ -47,7 +50,8 @@ class Control:
 
 
 class WineSession:
-    def __init__(self, work_dir, ui_driver, desktop="1024x768"):
+    def __init__(self, work_dir, ui_driver, desktop="1024x768", arch="win64"):
+        self.loader = LOADERS[arch]
         self.work_dir = os.path.abspath(work_dir)
         self.prefix = os.path.join(self.work_dir, "prefix")
         # Debian's wineserver makes its socket folder with mkdtemp in TMPDIR
@@ -136,7 +140,7 @@ class WineSession:
         # end and the run would wait for the timeout.
         with tempfile.TemporaryFile(dir=self.unix_tmp) as out, \
                 tempfile.TemporaryFile(dir=self.unix_tmp) as err:
-            done = subprocess.run([WINE] + list(args), env=self.env(env), stdout=out, stderr=err,
+            done = subprocess.run([self.loader] + list(args), env=self.env(env), stdout=out, stderr=err,
                                   timeout=timeout)
             out.seek(0)
             err.seek(0)
@@ -144,7 +148,7 @@ class WineSession:
 
     def start(self, args, env=None, cwd=None):
         """Starts a program; a cwd inside the prefix becomes its current folder."""
-        return subprocess.Popen([WINE] + list(args), env=self.env(env), stdout=subprocess.PIPE,
+        return subprocess.Popen([self.loader] + list(args), env=self.env(env), stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, cwd=cwd)
 
     def ui(self, *args, timeout=60):
@@ -192,6 +196,19 @@ class WineSession:
             names = {name.lower(): name for name in os.listdir(current)} if os.path.isdir(current) else {}
             current = os.path.join(current, names.get(part.lower(), part))
         return current
+
+
+def add_windows_build_arguments(parser):
+    """--win64 BUILD or --win32 BUILD (one of them): the Windows build
+    folder whose programs a script runs, and with it the architecture."""
+    group = parser.add_mutually_exclusive_group(required=True)
+    group.add_argument("--win64", help="win64 build folder: run under wine64")
+    group.add_argument("--win32", help="win32 build folder: run under wine32")
+
+
+def windows_build(args):
+    """Returns (architecture, absolute build folder) from those arguments."""
+    return ("win32", os.path.abspath(args.win32)) if args.win32 else ("win64", os.path.abspath(args.win64))
 
 
 def wait_for(predicate, timeout, interval=0.1):
