@@ -15,8 +15,10 @@
 //   stage_decoder.h); a well-made stage ends exactly on it.
 // - Offsets stored inside the ZIP archive count from the start of the SFX
 //   file, not from the start of the archive.
-// - The trailer path has no terminator; its length L is at most
-//   SFX_PATH_MAX because the stub fetches it into a 260-byte buffer.
+// - The trailer path is UTF-8 (the stub takes its own path from
+//   GetModuleFileNameW) and has no terminator; its length L is 1 to
+//   SFX_PATH_MAX, the system's path limit of 32,767 UTF-16 units taken as
+//   bytes (a longer UTF-8 form is refused by the stub).
 #ifndef OSTREL_PACKED_SFX_LAYOUT_H
 #define OSTREL_PACKED_SFX_LAYOUT_H
 
@@ -27,8 +29,8 @@ enum {
   SFX_STAGE_HEADER_SIZE = 4,    // signed 32-bit unpacked length
   SFX_SETTINGS_SIZE = 21,       // sizeof(SettingsBlock)
   SFX_TRAILER_LENGTH_SIZE = 2,  // unsigned 16-bit path length, low byte first
-  SFX_PATH_MAX = 259,           // longest path the trailer can carry
-  SFX_PATH_BUFFER = 260         // buffer of the stub for the module path
+  SFX_PATH_MAX = 32767,         // longest path the trailer can carry, in bytes
+  SFX_PATH_BUFFER = 32768       // UTF-16 units of the stub's buffer for its own path
 };
 
 // "ZVTKQ": identifies the settings block. The extractor's reader may use it

@@ -1,7 +1,7 @@
 // Win32 file wrappers of the stub: one system call each.
 #include "stub/stub_file.h"
 
-HANDLE FileOpen(const char *path, const char *mode) {
+HANDLE FileOpen(const wchar_t *path, const char *mode) {
   DWORD access;
   DWORD disposition;
   if (mode[0] == 'r') {
@@ -13,7 +13,7 @@ HANDLE FileOpen(const char *path, const char *mode) {
   } else {
     return STUB_FILE_INVALID;
   }
-  return CreateFileA(path, access, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+  return CreateFileW(path, access, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 int32_t FileRead(HANDLE file, void *buffer, int32_t count) {
@@ -39,6 +39,6 @@ int32_t FileClose(HANDLE file) {
   return CloseHandle(file) ? 0 : -1;
 }
 
-uint32_t FileDelete(const char *path) {
-  return DeleteFileA(path) ? 0 : GetLastError();
+uint32_t FileDelete(const wchar_t *path) {
+  return DeleteFileW(path) ? 0 : GetLastError();
 }

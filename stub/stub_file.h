@@ -25,7 +25,7 @@ enum {
 // shared the same way. Only the first character of the mode is examined; any
 // other character makes no call.
 // Returns the handle; STUB_FILE_INVALID when the open failed or the mode is unknown.
-HANDLE FileOpen(const char *path, const char *mode);
+HANDLE FileOpen(const wchar_t *path, const char *mode);
 // Reads up to count bytes with one ReadFile call.
 // Returns the bytes read (0 at the end of the file); -1 when ReadFile failed.
 int32_t FileRead(HANDLE file, void *buffer, int32_t count);
@@ -38,6 +38,6 @@ int32_t FileSeek(HANDLE file, int32_t distance, int method);
 // Returns 0 when the handle was closed; -1 otherwise.
 int32_t FileClose(HANDLE file);
 // Returns 0 when the file was deleted; the system's error code otherwise.
-uint32_t FileDelete(const char *path);
+uint32_t FileDelete(const wchar_t *path);
 
 #endif

@@ -14,8 +14,10 @@
 //   4. Name the temporary file: "ZKR" in the Windows directory, or in the
 //      user's temporary folder where the Windows directory refuses new
 //      files; open it for writing.
-//   5. Decode the stage found at SFX_STUB_SIZE, append the trailer, close
-//      the temporary file; ReleaseModels.
+//   5. Decode the stage found at SFX_STUB_SIZE, append the trailer (the
+//      SFX path in UTF-8, so that a folder outside the ANSI code page
+//      reaches the extractor as it is), close the temporary file;
+//      ReleaseModels.
 //   6. RunAndWait on the temporary file; delete it, also after any failure
 //      once it had a name.
 // Exit code: 1 after a completed run, whatever the extractor's own code;
@@ -31,20 +33,24 @@
 // shown; the last two guard against running a half-written extractor.
 typedef enum StubError {
   STUB_OK = 0,
-  STUB_CANNOT_RUN = 2,       // CreateProcessA refused the unpacked extractor
+  STUB_CANNOT_RUN = 2,       // CreateProcessW refused the unpacked extractor
   STUB_ACCESS_DENIED = 5,    // the SFX file or the temporary file cannot be opened
   STUB_NO_MEMORY = 8,        // CreateModels failed
   STUB_STAGE_DAMAGED = 13,   // the stage was refused or ended before its declared length
   STUB_WRITE_FAILED = 29     // the temporary file took fewer bytes than given
 } StubError;
 
-// State of one launch, on WinMain's stack.
+// State of one launch: module-level, in .bss (96 KiB of paths would be far
+// too much for a stack without probes). The paths are UTF-16, so the SFX
+// file is found in any folder, of any length the system takes.
 typedef struct StubLaunch {
-  char sfxPath[SFX_PATH_BUFFER];   // this module's file, as GetModuleFileNameA reports it
-  char tempPath[SFX_PATH_BUFFER];  // the temporary file, "" until it has a name
-  HANDLE source;                   // the SFX file, read from SFX_STUB_SIZE on; held until the exit
-  HANDLE target;                   // the temporary file being written
-  short pathLength;                // bytes of sfxPath, at most SFX_PATH_MAX
+  wchar_t longPrefix[4];             // "\\?\" right in front of sfxPath, for a path of MAX_PATH or more
+  wchar_t sfxPath[SFX_PATH_BUFFER];  // this module's file, as GetModuleFileNameW reports it
+  wchar_t tempPath[MAX_PATH];        // the temporary file, "" until it has a name
+  char trailer[SFX_PATH_MAX + 1];    // sfxPath in UTF-8, as the trailer carries it
+  HANDLE source;                     // the SFX file, read from SFX_STUB_SIZE on; held until the exit
+  HANDLE target;                     // the temporary file being written
+  int32_t pathLength;                // bytes of trailer without terminator, 1 … SFX_PATH_MAX; 0 on failure
 } StubLaunch;
 
 // Runs commandLine (a program path, no arguments) with the stub's environment
@@ -52,7 +58,7 @@ typedef struct StubLaunch {
 // The path is also passed as the program's name, so a path with blanks can
 // never be read as a shorter program path followed by arguments.
 // Returns 1 when the process was created and has ended; 0 when it could not be created.
-int RunAndWait(const char *commandLine, int showState);
+int RunAndWait(const wchar_t *commandLine, int showState);
 
 // Shows "Fehler : <text of code>\r\nSFX kann nicht gestartet werden" in a
 // message box with the system's default caption and the error icon.

@@ -3,6 +3,8 @@
 // everything below uses KERNEL32 and USER32 only.
 #include <windows.h>
 
+#include <stddef.h>
+
 #include "packed/sfx_layout.h"
 #include "packed/stage_decoder.h"
 #include "stub/stub_file.h"
@@ -111,25 +113,27 @@ static void EndStartupFeedback(HINSTANCE module) {
   DestroyWindow(window);
 }
 
-// GetTempFileNameA creates the empty file with a new unique name, so the
+// GetTempFileNameW creates the empty file with a new unique name, so the
 // name cannot be taken by another process before the stub opens it.
-// Trap: Wine's GetTempFileNameA returns a name also when it could not create
+// Trap: Wine's GetTempFileNameW returns a name also when it could not create
 // the file (a folder the user may not write to); Windows returns 0. The
 // file's existence is the answer both systems give alike.
-static int MakeTemporaryFile(const char *folder, char *path) {
-  return GetTempFileNameA(folder, "ZKR", 0, path) != 0 &&
-         GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+static int MakeTemporaryFile(const wchar_t *folder, wchar_t *path) {
+  return GetTempFileNameW(folder, L"ZKR", 0, path) != 0 &&
+         GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The Windows directory comes first, where the product has always put the
 // file; an ordinary user on current Windows may not create files there, and
-// then the user's temporary folder takes its place.
+// then the user's temporary folder takes its place (in W form: the user's
+// name may lie outside the ANSI code page). GetTempFileNameW takes folders
+// of at most MAX_PATH - 14 units.
 static void NameTemporaryFile(StubLaunch *launch) {
-  char folder[SFX_PATH_BUFFER];
-  UINT length = GetWindowsDirectoryA(folder, sizeof folder);
-  if (length > 0 && length < sizeof folder && MakeTemporaryFile(folder, launch->tempPath)) return;
-  length = GetTempPathA(sizeof folder, folder);
-  if (length > 0 && length < sizeof folder && MakeTemporaryFile(folder, launch->tempPath)) return;
+  wchar_t folder[MAX_PATH];
+  UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+  if (length > 0 && length < MAX_PATH && MakeTemporaryFile(folder, launch->tempPath)) return;
+  length = GetTempPathW(MAX_PATH, folder);
+  if (length > 0 && length < MAX_PATH && MakeTemporaryFile(folder, launch->tempPath)) return;
   launch->tempPath[0] = 0;  // the open below then fails and reports access
 }
 
@@ -141,12 +145,26 @@ static void NameTemporaryFile(StubLaunch *launch) {
 // result is looked at, so a failure of either one is the same failure for
 // the user; the temporary file is then closed so that it can be deleted.
 static StubError OpenFiles(HINSTANCE module, StubLaunch *launch) {
-  DWORD length = GetModuleFileNameA(module, launch->sfxPath, sizeof launch->sfxPath);
+  DWORD length = GetModuleFileNameW(module, launch->sfxPath, SFX_PATH_BUFFER);
   // A path cut at the buffer's end names another file (or none): refuse it
-  // rather than unpack from it. The trailer's length field relies on this bound.
-  if (length == 0 || length > SFX_PATH_MAX) launch->sfxPath[0] = 0;
-  launch->pathLength = (short)lstrlenA(launch->sfxPath);
-  launch->source = launch->sfxPath[0] ? FileOpen(launch->sfxPath, "rb") : STUB_FILE_INVALID;
+  // rather than unpack from it; so is one whose UTF-8 form passes the
+  // trailer's bound (the conversion then fails for want of room).
+  int bytes = 0;
+  if (length > 0 && length < SFX_PATH_BUFFER)
+    bytes = WideCharToMultiByte(CP_UTF8, 0, launch->sfxPath, -1, launch->trailer, sizeof launch->trailer, NULL, NULL);
+  if (bytes <= 1) launch->sfxPath[0] = 0;
+  launch->pathLength = bytes - 1;
+  // From MAX_PATH on, CreateFileW takes a path only in the "\\?\" form
+  // (without the system's long-path opt-in). GetModuleFileNameW gives a full,
+  // normalised path, so the prefix in front of a drive path is all it takes;
+  // a network path that long (it would need "\\?\UNC\") is opened as it is.
+  const wchar_t *open = launch->sfxPath;
+  if (length >= MAX_PATH && launch->sfxPath[1] == L':') {
+    launch->longPrefix[0] = launch->longPrefix[1] = launch->longPrefix[3] = L'\\';
+    launch->longPrefix[2] = L'?';
+    open = launch->longPrefix;
+  }
+  launch->source = launch->sfxPath[0] ? FileOpen(open, "rb") : STUB_FILE_INVALID;
   NameTemporaryFile(launch);
   launch->target = launch->tempPath[0] ? FileOpen(launch->tempPath, "wb") : STUB_FILE_INVALID;
   if (launch->source != STUB_FILE_INVALID && launch->target != STUB_FILE_INVALID) return STUB_OK;
@@ -159,7 +177,7 @@ static int WriteTrailer(const StubLaunch *launch) {
   uint8_t length[SFX_TRAILER_LENGTH_SIZE];
   length[0] = (uint8_t)(launch->pathLength & 0xFF);
   length[1] = (uint8_t)((launch->pathLength >> 8) & 0xFF);
-  return FileWrite(launch->target, launch->sfxPath, launch->pathLength) == launch->pathLength &&
+  return FileWrite(launch->target, launch->trailer, launch->pathLength) == launch->pathLength &&
          FileWrite(launch->target, length, sizeof length) == (int32_t)sizeof length;
 }
 
@@ -189,18 +207,18 @@ static StubError WriteExtractor(StubLaunch *launch) {
 
 // ---- public operations ----------------------------------------------------
 
-int RunAndWait(const char *commandLine, int showState) {
-  // CreateProcessA may write into its command line, so it gets a copy.
-  char buffer[512];
-  lstrcpynA(buffer, commandLine, sizeof buffer);
-  STARTUPINFOA startup;
+int RunAndWait(const wchar_t *commandLine, int showState) {
+  // CreateProcessW may write into its command line, so it gets a copy.
+  wchar_t buffer[MAX_PATH];
+  lstrcpynW(buffer, commandLine, MAX_PATH);
+  STARTUPINFOW startup;
   PROCESS_INFORMATION process;
   memset(&startup, 0, sizeof startup);
   memset(&process, 0, sizeof process);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK;
   startup.wShowWindow = (WORD)showState;
-  if (!CreateProcessA(commandLine, buffer, NULL, NULL, FALSE,
+  if (!CreateProcessW(commandLine, buffer, NULL, NULL, FALSE,
                       CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, NULL, NULL, &startup, &process))
     return 0;
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -233,8 +251,12 @@ void ShowStartError(StubError code) {
   MessageBoxA(NULL, text, NULL, MB_ICONERROR);
 }
 
+static StubLaunch launch;
+// The prefixed path is read across the two fields: they must touch.
+static_assert(offsetof(StubLaunch, sfxPath) == offsetof(StubLaunch, longPrefix) + sizeof launch.longPrefix,
+              "longPrefix lies right in front of sfxPath");
+
 int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
-  StubLaunch launch;
   StubError result = STUB_OK;
   launch.tempPath[0] = 0;
   EndStartupFeedback(module);

@@ -17,10 +17,12 @@
 #include "extractor/ui/password_dialog.h"
 #include "extractor/ui/progress.h"
 #include "extractor/ui/texts.h"
+#include "extractor/ui/window_util.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/extract_driver.h"
 #include "extractor/zip/summary.h"
+#include "extractor/zip/wide_text.h"
 
 ShellState shell;
 SettingsState settings;
@@ -44,12 +46,13 @@ static void RestrictDllSearch(void) {
   if (setDirectory) setDirectory("");
 }
 
-// The summary box: no owner, caption "Hinweis", the information icon also
+// The summary box (its text is Windows-1252: German texts and the run
+// file's name): no owner, caption "Hinweis", the information icon also
 // for failures. Returns the box's answer.
 static int ShowSummary(void) {
   char message[SUMMARY_TEXT_BUFFER];
   ComposeSummary(message, settings.runFile);
-  return MessageBoxA(nullptr, message, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
+  return MessageBox1252(nullptr, message, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 // Returns 1 when the user answered OK or Yes. Styles other than 0, 1 and 2
@@ -60,7 +63,7 @@ static int ShowIntro(void) {
   int16_t style = settings.block.introStyle;
   UINT flags = style >= 0 && style <= 2 ? kStyles[style] : kStyles[0];
   const char *caption = settings.introCaption[0] ? settings.introCaption : kNoticeCaption;
-  int answer = MessageBoxA(nullptr, settings.introText, caption, flags);
+  int answer = MessageBox1252(nullptr, settings.introText, caption, flags);
   return answer == IDOK || answer == IDYES;
 }
 
@@ -89,17 +92,29 @@ static int FinishRun(void) {
   return ShowSummary();
 }
 
+// The extractor's own image, wherever the stub put it: a temporary folder
+// under a user name outside the ANSI code page, or a long one, is reached
+// through GetModuleFileNameW and the core's form of that path (the short
+// form where needed). A path cut at the buffer's end names another file:
+// left empty, the open fails and the summary says so.
+static void FindOwnImage(HINSTANCE instance) {
+  static wchar_t own[WIDE_PATH_BUFFER];
+  DWORD units = GetModuleFileNameW(instance, own, WIDE_PATH_BUFFER);
+  if (units == 0 || units >= WIDE_PATH_BUFFER || !CoreFromWidePath(own, shell.sfxPath, PATH_BUFFER))
+    shell.sfxPath[0] = 0;
+}
+
 static int WINAPI ExtractorMain(HINSTANCE instance) {
   RestrictDllSearch();
   shell.appInstance = instance;
-  GetModuleFileNameA(instance, shell.sfxPath, PATH_BUFFER);
+  FindOwnImage(instance);
   int tail = ReadSettings();
   if (tail == SETTINGS_NO_FILE) {
     ShowSummary();
     return 0;
   }
   if (tail == SETTINGS_NO_TAIL) {
-    MessageBoxA(nullptr, kNoTailText, kProgramCaption, MB_OK | MB_ICONEXCLAMATION);
+    MessageBox1252(nullptr, kNoTailText, kProgramCaption, MB_OK | MB_ICONEXCLAMATION);
     return 0;
   }
   if (settings.block.introTextLength > 0 && settings.block.silentMode == 0 && !ShowIntro()) return 0;

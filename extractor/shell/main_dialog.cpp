@@ -13,6 +13,7 @@
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/extract_driver.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/wide_text.h"
 
 enum {
   TITLE_BUFFER = 260,      // title: at most 259 characters
@@ -29,23 +30,35 @@ static void NameOfPath(const char *path, char *out, int size) {
   lstrcpynA(out + used, extension, size - used);
 }
 
+// Title, folder and run option in UTF-16: the SFX file's name and the
+// folder (core paths) appear as themselves whatever the system's ANSI code
+// page; the German format texts and the run file are Windows-1252.
 static void InitMainDialog(HWND dialog) {
-  char name[TITLE_BUFFER], title[TITLE_BUFFER + 32];
-  NameOfPath(shell.sfxPath, name, TITLE_BUFFER - lstrlenA(kTitleFormat));
-  wsprintfA(title, kTitleFormat, name);
-  SetWindowTextA(dialog, title);
+  static wchar_t path[WIDE_PATH_BUFFER];
+  wchar_t name[TITLE_BUFFER], format[TITLE_BUFFER], title[TITLE_BUFFER + 32];
+  WideFromWindows1252(kTitleFormat, format, TITLE_BUFFER);
+  WideFromCorePath(shell.sfxPath, path, WIDE_PATH_BUFFER);
+  const wchar_t *fileName = path;
+  for (const wchar_t *c = path; *c; c++)
+    if (*c == L'\\') fileName = c + 1;
+  lstrcpynW(name, fileName, TITLE_BUFFER - lstrlenW(format));
+  wsprintfW(title, format, name);
+  SetWindowTextW(dialog, title);
   CenterWindow(dialog);
   dialogOwner = dialog;
   InstallProgressField(dialog);
-  if (settings.defaultFolder[0]) SetDlgItemTextA(dialog, IDC_MAIN_FOLDER, settings.defaultFolder);
+  if (settings.defaultFolder[0] && WideFromCorePath(settings.defaultFolder, path, WIDE_PATH_BUFFER))
+    SetDlgItemTextW(dialog, IDC_MAIN_FOLDER, path);
 
   if (settings.runFile[0]) {
     // The template's text is the format: "&Nach dem Entpacken %s starten."
-    char format[RUN_OPTION_BUFFER], text[RUN_OPTION_BUFFER + SPLIT_FIELD];
-    NameOfPath(settings.runFile, name, RUN_OPTION_BUFFER - 40);
-    GetDlgItemTextA(dialog, IDC_MAIN_RUN, format, RUN_OPTION_BUFFER - 2);
-    wsprintfA(text, format, name);
-    SetDlgItemTextA(dialog, IDC_MAIN_RUN, text);
+    char runName[RUN_OPTION_BUFFER];
+    wchar_t runFormat[RUN_OPTION_BUFFER], text[RUN_OPTION_BUFFER + SPLIT_FIELD];
+    NameOfPath(settings.runFile, runName, RUN_OPTION_BUFFER - 40);
+    WideFromWindows1252(runName, name, TITLE_BUFFER);
+    GetDlgItemTextW(dialog, IDC_MAIN_RUN, runFormat, RUN_OPTION_BUFFER - 2);
+    wsprintfW(text, runFormat, name);
+    SetDlgItemTextW(dialog, IDC_MAIN_RUN, text);
     CheckDlgButton(dialog, IDC_MAIN_RUN, BST_CHECKED);
   } else {
     ShowWindow(GetDlgItem(dialog, IDC_MAIN_RUN), SW_HIDE);
@@ -60,40 +73,57 @@ static void DisableMainButtons(HWND dialog) {
 }
 
 void SetAbsoluteTargetFolder(const char *folder) {
-  char full[PATH_BUFFER];
+  static wchar_t wide[WIDE_PATH_BUFFER], full[WIDE_PATH_BUFFER];
+  char core[PATH_BUFFER];
   // Empty: the current drive's root, as SetTargetFolder reads it.
-  DWORD length = GetFullPathNameA(folder[0] ? folder : "\\", sizeof full, full, nullptr);
-  if (length > 0 && length < sizeof full) SetTargetFolder(full);
+  WideFromCore(folder[0] ? folder : "\\", wide, WIDE_PATH_BUFFER);
+  DWORD length = GetFullPathNameW(wide, WIDE_PATH_BUFFER, full, nullptr);
+  if (length > 0 && length < WIDE_PATH_BUFFER && CoreFromWidePath(full, core, PATH_BUFFER)) SetTargetFolder(core);
   else extraction.targetFolder[0] = 0;  // ExtractArchive refuses to start with it (code 5)
 }
 
 // Starts the run file found directly in the target folder (its own folder
 // part dropped) by its full path, with the target folder as the program's
 // current folder. Code 106 when the shell refuses or the path does not fit.
+// In UTF-16: the folder is a core path, the run file's name a Windows-1252
+// settings text, and the ANSI calls would read both in the system's code page.
 static void StartRunFile(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_MAIN_RUN), FALSE);
-  char name[PATH_BUFFER], program[PATH_BUFFER];
+  char name[PATH_BUFFER];
+  wchar_t folder[PATH_BUFFER], program[2 * PATH_BUFFER];
   NameOfPath(settings.runFile, name, PATH_BUFFER);
-  if (strlen(extraction.targetFolder) + strlen(name) > SFX_PATH_MAX) {
+  if (strlen(extraction.targetFolder) + strlen(name) >= PATH_BUFFER) {  // as long as a core path may be
     extraction.errorCode = ERR_RUN_FILE;
     return;
   }
-  strcpy(program, extraction.targetFolder);
-  lstrcatA(program, name);
-  HINSTANCE started = ShellExecuteA(dialog, "open", program, nullptr, extraction.targetFolder, SW_SHOW);
+  int used = WideFromCore(extraction.targetFolder, folder, PATH_BUFFER);
+  lstrcpynW(program, folder, PATH_BUFFER);
+  WideFromWindows1252(name, program + used, PATH_BUFFER);
+  HINSTANCE started = ShellExecuteW(dialog, L"open", program, nullptr, folder, SW_SHOW);
   if ((INT_PTR)started <= 32) extraction.errorCode = ERR_RUN_FILE;
+}
+
+// The folder field is read in UTF-16 and taken into the core's encoding
+// (the short form of an existing folder where the long one has none). A
+// folder that has neither is refused (code 5), never replaced by another.
+static int ReadTargetField(HWND dialog, char *target) {
+  static wchar_t typed[WIDE_PATH_BUFFER];
+  target[0] = 0;
+  if (!GetDlgItemTextW(dialog, IDC_MAIN_FOLDER, typed, WIDE_PATH_BUFFER) || !typed[0]) return 1;
+  return CoreFromWidePath(typed, target, PATH_BUFFER);
 }
 
 static void RunExtraction(HWND dialog) {
   char target[PATH_BUFFER];
-  GetDlgItemTextA(dialog, IDC_MAIN_FOLDER, target, PATH_BUFFER);
-  if (!target[0]) {
+  int readable = ReadTargetField(dialog, target);
+  if (readable && !target[0]) {
     char drive[SPLIT_FIELD], directory[SPLIT_FIELD];
     SplitPath(shell.sfxPath, drive, directory, nullptr, nullptr);
     lstrcpynA(target, drive, PATH_BUFFER);
     lstrcpynA(target + strlen(target), directory, (int)(PATH_BUFFER - strlen(target)));
   }
   SetAbsoluteTargetFolder(target);
+  if (!readable) extraction.targetFolder[0] = 0;  // the driver then refuses the run with code 5
   DisableMainButtons(dialog);
   if (settings.block.overwriteMode > 0) {
     if (IsDlgButtonChecked(dialog, IDC_MAIN_OVERWRITE) == BST_CHECKED) overwriteAll = 1;
@@ -133,12 +163,12 @@ static INT_PTR OnInfo(HWND dialog) {
     lstrcatA(text, "\r\n\r\n");
   }
   lstrcpynA(text + strlen(text), kInfoText, (int)(INFO_BUFFER - strlen(text)));
-  MessageBoxA(dialog, text, kInfoCaption, MB_ICONINFORMATION);
+  MessageBox1252(dialog, text, kInfoCaption, MB_ICONINFORMATION);
   return TRUE;
 }
 
 static INT_PTR OnHelp(HWND dialog) {
-  MessageBoxA(dialog, kHelpText, kHelpCaption, MB_ICONINFORMATION);
+  MessageBox1252(dialog, kHelpText, kHelpCaption, MB_ICONINFORMATION);
   return TRUE;
 }
 

@@ -13,7 +13,8 @@
 
 #include <windows.h>
 
-// Sets the target folder to the full form of folder (GetFullPathNameA), so
+// Sets the target folder to the full form of folder (GetFullPathNameW on
+// its UTF-16 form, back in the core's encoding), so
 // that neither the extraction nor the run file started afterwards depends
 // on the current folder: a relative "rel" would otherwise start the run
 // file from "rel\rel". A folder whose full form does not fit leaves the

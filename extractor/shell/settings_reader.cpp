@@ -7,6 +7,29 @@
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/path_ops.h"
+#ifdef _WIN32
+#include "extractor/zip/wide_text.h"
+#endif
+
+// The trailer's path is UTF-8 (the stub writes what GetModuleFileNameW
+// gave it); the core takes paths in its own encoding. Returns 1 with core
+// filled; 0 when the path has no form there that fits (core is then empty).
+// Natively only the tests read tails, with paths in ASCII, which every
+// encoding spells alike.
+static int TrailerPathToCore(const char *trailer, char *core, uint32_t size) {
+#ifdef _WIN32
+  return CoreFromUtf8Path(trailer, core, (int)size);
+#else
+  size_t length = strlen(trailer);
+  core[0] = 0;
+  if (length >= size) return 0;
+  memcpy(core, trailer, length + 1);
+  return 1;
+#endif
+}
+
+// The trailer path, up to SFX_PATH_MAX bytes: static, too large for the stack.
+static char trailerPath[SFX_PATH_MAX + 1];
 
 // Reads count bytes at position. Returns 1 when all arrived.
 static int ReadAt(FileHandle file, int32_t position, void *buffer, int32_t count) {
@@ -70,26 +93,28 @@ int ReadSettings(void) {
     extraction.errorCode = ERR_ACCESS;
     return SETTINGS_NO_FILE;
   }
-  char path[PATH_BUFFER];
-  memset(path, 0, sizeof path);
-  int valid = ReadTail(file, path);
+  memset(trailerPath, 0, sizeof trailerPath);
+  int valid = ReadTail(file, trailerPath);
   FileClose(file);
   if (!valid) {
     memset(&settings, 0, sizeof settings);
     return SETTINGS_NO_TAIL;
   }
+  // A path the core cannot carry leaves sfxPath empty: the archive then
+  // fails to open and the summary says so.
+  TrailerPathToCore(trailerPath, shell.sfxPath, PATH_BUFFER);
   if (settings.block.defaultFolderLength > 0) {
     // Stored in Windows-1252 like every settings text, used as a path in
-    // the core's encoding: converted here, once. Always fits (3 bytes per character).
+    // the core's encoding (UTF-8): converted here, once. Always fits (3
+    // bytes per character).
     char stored[SETTINGS_TEXT_BUFFER];
     memcpy(stored, settings.defaultFolder, sizeof stored);
     AnsiToUtf8(stored, settings.defaultFolder, sizeof settings.defaultFolder);
   } else {
     char drive[SPLIT_FIELD], directory[SPLIT_FIELD];
-    SplitPath(path, drive, directory, nullptr, nullptr);
+    SplitPath(shell.sfxPath, drive, directory, nullptr, nullptr);
     strcpy(settings.defaultFolder, drive);
     strcpy(settings.defaultFolder + strlen(drive), directory);
   }
-  strcpy(shell.sfxPath, path);
   return SETTINGS_OK;
 }

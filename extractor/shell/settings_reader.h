@@ -16,12 +16,15 @@ enum SettingsResult {
 
 // Fills settings (block and five texts, zero-filled first) and, on
 // success, shell.sfxPath from the file named by shell.sfxPath (the
-// extractor's own image). The default folder is a core path: the stored
-// Windows-1252 text as UTF-8, or, when the block gives none, the folder of
-// the SFX path, with its backslash.
+// extractor's own image): the trailer's UTF-8 path in the core's encoding
+// (on Windows its short form where the long one has no such form or does
+// not fit; empty when neither fits, so that the archive fails to open).
+// The default folder is a core path too: the stored Windows-1252 text
+// converted, or, when the block gives none, the folder of that path, with
+// its backslash.
 //
 // The tail is checked before anything of it is used: the path length L is
-// 1..259 and the path holds no zero byte; the block lies inside the file
+// 1..SFX_PATH_MAX and the path holds no zero byte; the block lies inside the file
 // and starts with the magic; the texts fit in front of it and into their
 // buffers (intro and info text 511, caption 263 bytes).
 // Returns SETTINGS_OK; SETTINGS_NO_FILE with errorCode 5; SETTINGS_NO_TAIL

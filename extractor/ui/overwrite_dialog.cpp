@@ -8,6 +8,7 @@
 #include "extractor/ui/texts.h"
 #include "extractor/ui/window_util.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/wide_text.h"
 
 enum {
   DESCRIPTION_BUFFER = 256,  // every composed text of the dialog
@@ -16,7 +17,7 @@ enum {
 };
 
 typedef struct ReplaceQuestion {
-  WIN32_FIND_DATAA existing;  // the file on disk, as the directory lookup gives it
+  WIN32_FIND_DATAW existing;  // the file on disk, as the directory lookup gives it
   WIN32_FIND_DATAA incoming;  // the archive's entry (EntryFindData has this layout)
   HICON typeIcon;             // shell icon of the existing name's type, or null
 } ReplaceQuestion;
@@ -27,51 +28,60 @@ int32_t overwriteAll;
 
 static ReplaceQuestion question;
 
-// Composes template with FormatMessageA (%1, %2 strings, %3!d! a number)
-// into the control. A text that does not fit leaves the control empty.
+// Composes template (a Windows-1252 text) with FormatMessageW (%1, %2
+// UTF-16 strings, %3!d! a number) into the control. A text that does not
+// fit leaves the control empty.
 static void SetFormatted(HWND dialog, int id, const char *format, DWORD_PTR *arguments) {
-  char text[DESCRIPTION_BUFFER];
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY, format, 0, 0, text,
-                      sizeof text, (va_list *)arguments))
+  wchar_t wideFormat[DESCRIPTION_BUFFER], text[DESCRIPTION_BUFFER];
+  WideFromWindows1252(format, wideFormat, DESCRIPTION_BUFFER);
+  if (!FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY, wideFormat, 0, 0, text,
+                      DESCRIPTION_BUFFER, (va_list *)arguments))
     text[0] = 0;
-  SetDlgItemTextA(dialog, id, text);
+  SetDlgItemTextW(dialog, id, text);
+}
+
+// A Windows-1252 text of the program into the control, in UTF-16, so that
+// it reads the same whatever the system's ANSI code page.
+static void SetText1252(HWND dialog, int id, const char *text) {
+  wchar_t wide[DESCRIPTION_BUFFER];
+  WideFromWindows1252(text, wide, DESCRIPTION_BUFFER);
+  SetDlgItemTextW(dialog, id, wide);
 }
 
 // "N KB" or "N Bytes" (low 32 bits of the size), then "geändert am" the
 // long date and the 24-hour time of the last change in local time. A time
 // that cannot be converted (an entry with an invalid DOS date) shows empty.
-static void DescribeFile(HWND dialog, int id, const WIN32_FIND_DATAA *file) {
-  char date[DATE_TIME_BUFFER] = "", time[DATE_TIME_BUFFER] = "";
+static void DescribeFile(HWND dialog, int id, const FILETIME *written, DWORD size) {
+  wchar_t date[DATE_TIME_BUFFER] = L"", time[DATE_TIME_BUFFER] = L"";
   FILETIME local;
   SYSTEMTIME fields;
-  if (FileTimeToLocalFileTime(&file->ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &fields)) {
-    if (!GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_FORCE24HOURFORMAT, &fields, nullptr, time, sizeof time)) time[0] = 0;
-    if (!GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &fields, nullptr, date, sizeof date)) date[0] = 0;
+  if (FileTimeToLocalFileTime(written, &local) && FileTimeToSystemTime(&local, &fields)) {
+    if (!GetTimeFormatW(LOCALE_USER_DEFAULT, TIME_FORCE24HOURFORMAT, &fields, nullptr, time, DATE_TIME_BUFFER)) time[0] = 0;
+    if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_LONGDATE, &fields, nullptr, date, DATE_TIME_BUFFER)) date[0] = 0;
   }
-  DWORD size = file->nFileSizeLow;
   int kilobytes = size >= 1024;
   DWORD_PTR arguments[3] = {(DWORD_PTR)date, (DWORD_PTR)time, (DWORD_PTR)(kilobytes ? size >> 10 : size)};
   SetFormatted(dialog, id, kilobytes ? kDescribeKb : kDescribeBytes, arguments);
 }
 
 static void InitConfirmReplace(HWND dialog) {
-  SHFILEINFOA info;
+  SHFILEINFOW info;
   memset(&info, 0, sizeof info);
   question.typeIcon = nullptr;
-  if (SHGetFileInfoA(question.existing.cFileName, 0, &info, sizeof info, SHGFI_ICON | SHGFI_USEFILEATTRIBUTES))
+  if (SHGetFileInfoW(question.existing.cFileName, 0, &info, sizeof info, SHGFI_ICON | SHGFI_USEFILEATTRIBUTES))
     question.typeIcon = info.hIcon;
   if (question.typeIcon) {
     SendDlgItemMessageA(dialog, IDC_REPLACE_OLD_ICON, STM_SETIMAGE, IMAGE_ICON, (LPARAM)question.typeIcon);
     SendDlgItemMessageA(dialog, IDC_REPLACE_NEW_ICON, STM_SETIMAGE, IMAGE_ICON, (LPARAM)question.typeIcon);
   }
-  SetDlgItemTextA(dialog, IDC_REPLACE_QUESTION, kReplaceQuestion);
-  SetDlgItemTextA(dialog, IDC_REPLACE_WITH, kReplaceWith);
-  char name[HEADER_NAME_MAX + 1];
-  lstrcpynA(name, question.existing.cFileName, sizeof name);
+  SetText1252(dialog, IDC_REPLACE_QUESTION, kReplaceQuestion);
+  SetText1252(dialog, IDC_REPLACE_WITH, kReplaceWith);
+  wchar_t name[HEADER_NAME_MAX + 1];
+  lstrcpynW(name, question.existing.cFileName, HEADER_NAME_MAX + 1);
   DWORD_PTR arguments[1] = {(DWORD_PTR)name};
   SetFormatted(dialog, IDC_REPLACE_HEADER, kReplaceHeader, arguments);
-  DescribeFile(dialog, IDC_REPLACE_OLD_TEXT, &question.existing);
-  DescribeFile(dialog, IDC_REPLACE_NEW_TEXT, &question.incoming);
+  DescribeFile(dialog, IDC_REPLACE_OLD_TEXT, &question.existing.ftLastWriteTime, question.existing.nFileSizeLow);
+  DescribeFile(dialog, IDC_REPLACE_NEW_TEXT, &question.incoming.ftLastWriteTime, question.incoming.nFileSizeLow);
 }
 
 static INT_PTR OnInitDialog(HWND dialog) {
@@ -100,7 +110,8 @@ static INT_PTR CALLBACK ConfirmReplaceDlgProc(HWND dialog, UINT message, WPARAM 
 static int AskReplace(const char *targetPath, const EntryFindData *entry) {
   // A wildcard in the path would make the lookup describe another file.
   if (strchr(targetPath, '*') || strchr(targetPath, '?')) return OVERWRITE_WRITE;
-  HANDLE search = FindFirstFileA(targetPath, &question.existing);
+  const wchar_t *wide = WidePath(targetPath, 0);
+  HANDLE search = wide ? FindFirstFileW(wide, &question.existing) : INVALID_HANDLE_VALUE;
   if (search == INVALID_HANDLE_VALUE) return OVERWRITE_WRITE;
   FindClose(search);
   memcpy(&question.incoming, entry, sizeof question.incoming);

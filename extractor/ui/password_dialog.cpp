@@ -7,6 +7,7 @@
 #include "extractor/ui/window_util.h"
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
+#include "extractor/zip/wide_text.h"
 
 enum {
   PROMPT_BUFFER = 256,
@@ -14,18 +15,20 @@ enum {
 };
 
 typedef struct PasswordPrompt {
-  char name[PROMPT_NAME_MAX + 1];  // entry's name and extension, cut to fit the prompt
+  wchar_t name[PROMPT_NAME_MAX + 1];  // entry's name and extension in UTF-16, cut to fit the prompt
   char *buffer;                    // receives the password on "Ok"
 } PasswordPrompt;
 
 static PasswordPrompt prompt;
 
-// The prompt's wording lives only in the template: its text is the format.
+// The prompt's wording lives only in the template: its text is the format,
+// read and written in UTF-16 so that the name appears as itself. The
+// password stays 8-bit: the cipher's keys are made from its bytes.
 static void InitPasswordDialog(HWND dialog) {
-  char format[PROMPT_BUFFER], text[PROMPT_BUFFER + PROMPT_NAME_MAX];
-  GetDlgItemTextA(dialog, IDC_PASSWORD_PROMPT, format, PROMPT_BUFFER - 1);
-  wsprintfA(text, format, prompt.name);
-  SetDlgItemTextA(dialog, IDC_PASSWORD_PROMPT, text);
+  wchar_t format[PROMPT_BUFFER], text[PROMPT_BUFFER + PROMPT_NAME_MAX];
+  GetDlgItemTextW(dialog, IDC_PASSWORD_PROMPT, format, PROMPT_BUFFER - 1);
+  wsprintfW(text, format, prompt.name);
+  SetDlgItemTextW(dialog, IDC_PASSWORD_PROMPT, text);
   SetDlgItemTextA(dialog, IDC_PASSWORD_FIELD, "");
 }
 
@@ -53,11 +56,7 @@ static INT_PTR CALLBACK PasswordDlgProc(HWND dialog, UINT message, WPARAM wParam
 }
 
 int AskPassword(int, char *buffer, const char *entryName) {
-  char name[SPLIT_FIELD], extension[SPLIT_FIELD];
-  SplitPath(entryName, nullptr, nullptr, name, extension);
-  lstrcpynA(prompt.name, name, sizeof prompt.name);
-  size_t used = strlen(prompt.name);
-  lstrcpynA(prompt.name + used, extension, (int)(sizeof prompt.name - used));
+  WideNameOfPath(entryName, prompt.name, PROMPT_NAME_MAX + 1);
   prompt.buffer = buffer;
   INT_PTR result =
       DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(IDD_PASSWORD), dialogOwner, PasswordDlgProc, 0);

@@ -9,34 +9,26 @@
 #include "extractor/ui/window_util.h"
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
+#include "extractor/zip/wide_text.h"
 
 typedef struct ProgressField {
   int32_t percent;                     // last reported, 0 at first; shown clamped to 0..100
-  char text[PROGRESS_TEXT_BUFFER];     // "name.ext (42 %)", empty at first
+  wchar_t text[PROGRESS_TEXT_BUFFER];  // "name.ext (42 %)", empty at first
   WNDPROC previous;                    // the static control's own procedure
 } ProgressField;
 
 int32_t cancelRequested;
 
 static ProgressField field;
-static char label[PROGRESS_TEXT_BUFFER];  // current entry's name and extension
+static wchar_t label[PROGRESS_TEXT_BUFFER];  // current entry's name and extension
 
-// out (PROGRESS_TEXT_BUFFER bytes) <- name and extension of path, cut to fit.
-static void NameOfPath(const char *path, char *out) {
-  char name[SPLIT_FIELD], extension[SPLIT_FIELD];
-  SplitPath(path, nullptr, nullptr, name, extension);
-  lstrcpynA(out, name, PROGRESS_TEXT_BUFFER);
-  size_t used = strlen(out);
-  lstrcpynA(out + used, extension, (int)(PROGRESS_TEXT_BUFFER - used));
-}
-
-// WM_SETTEXT: wParam the percent, lParam the label or null. The control's
-// own text stays empty; the field repaints at once, because during an
-// extraction the dialog's message loop does not run.
+// WM_SETTEXT (sent as Unicode): wParam the percent, lParam the label
+// (wchar_t) or null. The control's own text stays empty; the field repaints
+// at once, because during an extraction the dialog's message loop does not run.
 static LRESULT OnSetText(HWND window, WPARAM wParam, LPARAM lParam) {
   field.percent = (int32_t)wParam;
-  if (lParam) wsprintfA(field.text, "%.200s (%ld %%)", (const char *)lParam, (long)field.percent);
-  else wsprintfA(field.text, "%ld %%", (long)field.percent);
+  if (lParam) wsprintfW(field.text, L"%.200s (%ld %%)", (const wchar_t *)lParam, (long)field.percent);
+  else wsprintfW(field.text, L"%ld %%", (long)field.percent);
   InvalidateRect(window, nullptr, FALSE);
   UpdateWindow(window);
   return 1;
@@ -59,7 +51,7 @@ static void PaintField(HWND window, HDC target) {
   DrawEdge(memory, &inside, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
   FillRect(memory, &inside, (HBRUSH)GetStockObject(WHITE_BRUSH));
   SetTextColor(memory, RGB(0, 0, 0));
-  DrawTextA(memory, field.text, -1, &inside, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  DrawTextW(memory, field.text, -1, &inside, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   // The band covers the interior's share; inverting turns the black text
   // inside it white. Outside 0..100 the band stays within the interior.
   int32_t percent = field.percent < 0 ? 0 : field.percent > 100 ? 100 : field.percent;
@@ -88,29 +80,33 @@ static LRESULT CALLBACK ProgressFieldProc(HWND window, UINT message, WPARAM wPar
     case WM_ERASEBKGND: return 1;  // the paint covers the whole client area
     case WM_PAINT: return OnPaint(window);
   }
-  return CallWindowProcA(field.previous, window, message, wParam, lParam);
+  return CallWindowProcW(field.previous, window, message, wParam, lParam);
 }
 
 void InstallProgressField(HWND dialog) {
   HWND control = GetDlgItem(dialog, IDC_MAIN_PROGRESS);
-  field.previous = (WNDPROC)SetWindowLongPtrA(control, GWLP_WNDPROC, (LONG_PTR)ProgressFieldProc);
+  // A Unicode procedure: WM_SETTEXT then carries the wchar_t label unconverted.
+  field.previous = (WNDPROC)SetWindowLongPtrW(control, GWLP_WNDPROC, (LONG_PTR)ProgressFieldProc);
   ShowWindow(control, SW_HIDE);
 }
 
 int ReportProgress(int, int32_t percent) {
-  NameOfPath(storage.entry->entryName, label);
+  // UTF-16: the name appears as itself whatever the system's ANSI code page.
+  WideNameOfPath(storage.entry->entryName, label, PROGRESS_TEXT_BUFFER);
   PumpMessages();
   if (dialogOwner)
-    SendDlgItemMessageA(dialogOwner, IDC_MAIN_PROGRESS, WM_SETTEXT, (WPARAM)percent, (LPARAM)label);
+    SendDlgItemMessageW(dialogOwner, IDC_MAIN_PROGRESS, WM_SETTEXT, (WPARAM)percent, (LPARAM)label);
   PumpMessages();
   return cancelRequested ? 0 : 1;
 }
 
 int AskCrcMismatch(const char *entryName) {
   if (cancelRequested) return CRC_MISMATCH_STOP;
-  char name[PROGRESS_TEXT_BUFFER], text[PROGRESS_TEXT_BUFFER + 64];
-  NameOfPath(entryName, name);
-  wsprintfA(text, kCrcWarningFormat, name);
-  int answer = MessageBoxA(dialogOwner, text, kWarningCaption, MB_OKCANCEL | MB_ICONEXCLAMATION);
+  wchar_t name[PROGRESS_TEXT_BUFFER], format[PROGRESS_TEXT_BUFFER], caption[32], text[2 * PROGRESS_TEXT_BUFFER];
+  WideNameOfPath(entryName, name, PROGRESS_TEXT_BUFFER);
+  WideFromWindows1252(kCrcWarningFormat, format, PROGRESS_TEXT_BUFFER);
+  WideFromWindows1252(kWarningCaption, caption, 32);
+  wsprintfW(text, format, name);
+  int answer = MessageBoxW(dialogOwner, text, caption, MB_OKCANCEL | MB_ICONEXCLAMATION);
   return answer == IDOK ? CRC_MISMATCH_KEEP : CRC_MISMATCH_STOP;
 }

@@ -1,5 +1,7 @@
 #include "extractor/ui/window_util.h"
 
+#include "extractor/zip/wide_text.h"
+
 HWND dialogOwner;
 
 HINSTANCE ResourceModule(void) { return GetModuleHandleA(nullptr); }
@@ -27,4 +29,14 @@ void CenterWindow(HWND window) {
   x = Clamp(x, GetSystemMetrics(SM_CXSCREEN) - width);
   y = Clamp(y, GetSystemMetrics(SM_CYSCREEN) - height);
   SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int MessageBox1252(HWND owner, const char *text, const char *caption, UINT flags) {
+  static wchar_t wideText[MESSAGE_TEXT_MAX + 1], wideCaption[MESSAGE_TEXT_MAX + 1];
+  static char cut[MESSAGE_TEXT_MAX + 1];
+  lstrcpynA(cut, text, MESSAGE_TEXT_MAX + 1);
+  WideFromWindows1252(cut, wideText, MESSAGE_TEXT_MAX + 1);
+  lstrcpynA(cut, caption, MESSAGE_TEXT_MAX + 1);
+  WideFromWindows1252(cut, wideCaption, MESSAGE_TEXT_MAX + 1);
+  return MessageBoxW(owner, wideText, wideCaption, flags);
 }

@@ -25,4 +25,11 @@ void PumpMessages(void);
 // each dialog's WM_INITDIALOG.
 void CenterWindow(HWND window);
 
+// MessageBoxW with a Windows-1252 text and caption (the German texts, the
+// settings texts), so that they read the same whatever the system's ANSI
+// code page. Texts longer than MESSAGE_TEXT_MAX bytes are cut. Returns the
+// box's answer.
+enum { MESSAGE_TEXT_MAX = 2047 };
+int MessageBox1252(HWND owner, const char *text, const char *caption, UINT flags);
+
 #endif

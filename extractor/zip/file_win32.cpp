@@ -1,15 +1,19 @@
 // The file, folder and memory layer over Win32: one platform call per
 // operation (FileSetTime needs its three), results mapped to the layer's
 // convention, except for reading, which goes through a read-ahead
-// (read_ahead.h). The only
-// file of the extraction core that includes windows.h. Handles are
-// pointer-sized, so the same code serves i686 and x86_64.
+// (read_ahead.h). The only file of the extraction core that includes
+// windows.h. Handles are pointer-sized, so the same code serves i686 and
+// x86_64. Paths go to the W functions through WidePath (wide_text.h):
+// converted from the core's encoding, in the "\\?\" form from 248
+// characters on. A path with no such form fails as Windows fails a path it
+// cannot take.
 #include <windows.h>
 
 #include <string.h>
 
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/read_ahead.h"
+#include "extractor/zip/wide_text.h"
 
 static HANDLE AsHandle(FileHandle handle) { return (HANDLE)handle; }
 
@@ -18,7 +22,7 @@ static HANDLE AsHandle(FileHandle handle) { return (HANDLE)handle; }
 // where the last one ended, so a walk through the archive costs one
 // ReadFile per 64 KiB and a SetFilePointer per jump out of the buffer.
 // The slots are zero-initialised statics (a free slot has a null handle,
-// which CreateFileA never returns), so they cost the image no file bytes.
+// which CreateFileW never returns), so they cost the image no file bytes.
 typedef struct ReadSlot {
   HANDLE handle;           // null: slot free
   int64_t systemPosition;  // where the system's file pointer stands; -1: not known
@@ -65,11 +69,13 @@ static int32_t ReadSlotFetch(void *context, uint8_t *to, int32_t count, int64_t 
 
 FileHandle FileOpen(const char *path, const char *mode) {
   HANDLE handle;
+  const wchar_t *wide = WidePath(path, 0);
+  if (!wide) return FILE_INVALID;
   if (mode[0] == 'r' || mode[0] == 'h') {
     DWORD share = mode[0] == 'h' ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
-    handle = CreateFileA(path, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    handle = CreateFileW(wide, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   } else if (mode[0] == 'w' || mode[0] == 'n') {
-    handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                          mode[0] == 'w' ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
   } else {
     return FILE_INVALID;
@@ -131,41 +137,47 @@ int32_t FileClose(FileHandle handle) {
 }
 
 uint32_t FileDelete(const char *path) {
-  if (DeleteFileA(path)) return 0;
+  const wchar_t *wide = WidePath(path, 0);
+  if (!wide) return ERROR_FILENAME_EXCED_RANGE;
+  if (DeleteFileW(wide)) return 0;
   DWORD error = GetLastError();
   return error != 0 ? (uint32_t)error : (uint32_t)ERROR_GEN_FAILURE;  // never report a failure as 0
 }
 
-// MoveFileExA would give the new file the folder's inherited permissions
-// and drop the old file's attributes; ReplaceFileA keeps them. ReplaceFileA
+// MoveFileExW would give the new file the folder's inherited permissions
+// and drop the old file's attributes; ReplaceFileW keeps them. ReplaceFileW
 // refuses a read-only file, so the guarding attributes go just before and
 // come back when the replacement failed.
 int32_t FileReplace(const char *from, const char *to) {
-  DWORD old = GetFileAttributesA(to);
-  if (old == INVALID_FILE_ATTRIBUTES) return MoveFileExA(from, to, 0) ? 0 : -1;
+  const wchar_t *wideFrom = WidePath(from, 0), *wideTo = WidePath(to, 1);
+  if (!wideFrom || !wideTo) return -1;
+  DWORD old = GetFileAttributesW(wideTo);
+  if (old == INVALID_FILE_ATTRIBUTES) return MoveFileExW(wideFrom, wideTo, 0) ? 0 : -1;
   if (old & FILE_ATTRIBUTE_DIRECTORY) return -1;
   DWORD guards = old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   DWORD cleared = old & ~guards;
-  if (guards && !SetFileAttributesA(to, cleared ? cleared : FILE_ATTRIBUTE_NORMAL)) return -1;
-  if (ReplaceFileA(to, from, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL)) return 0;
-  if (guards) SetFileAttributesA(to, old);
+  if (guards && !SetFileAttributesW(wideTo, cleared ? cleared : FILE_ATTRIBUTE_NORMAL)) return -1;
+  if (ReplaceFileW(wideTo, wideFrom, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL)) return 0;
+  if (guards) SetFileAttributesW(wideTo, old);
   return -1;
 }
 
-// "path:stream", or 0 when it does not fit the ANSI calls' MAX_PATH.
-static int StreamPath(const char *path, const char *stream, char *out) {
+// "path:stream" in the core's encoding; 0 when it does not fit.
+static char streamPath[WIDE_PATH_BUFFER];
+
+static int StreamPath(const char *path, const char *stream) {
   size_t length = strlen(path), streamLength = strlen(stream);
-  if (length + 1 + streamLength >= MAX_PATH) return 0;
-  memcpy(out, path, length);
-  out[length] = ':';
-  memcpy(out + length + 1, stream, streamLength + 1);
+  if (length + 1 + streamLength >= sizeof streamPath) return 0;
+  memcpy(streamPath, path, length);
+  streamPath[length] = ':';
+  memcpy(streamPath + length + 1, stream, streamLength + 1);
   return 1;
 }
 
 int32_t FileReadStream(const char *path, const char *stream, void *buffer, int32_t size) {
-  char named[MAX_PATH];
-  if (size < 0 || !StreamPath(path, stream, named)) return -1;
-  HANDLE handle = CreateFileA(named, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+  const wchar_t *named = size >= 0 && StreamPath(path, stream) ? WidePath(streamPath, 0) : NULL;
+  if (!named) return -1;
+  HANDLE handle = CreateFileW(named, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
   if (handle == INVALID_HANDLE_VALUE) return -1;
   DWORD got = 0;
@@ -175,22 +187,29 @@ int32_t FileReadStream(const char *path, const char *stream, void *buffer, int32
 }
 
 int32_t FileWriteStream(const char *path, const char *stream, const void *data, int32_t size) {
-  char named[MAX_PATH];
-  if (size < 0 || !StreamPath(path, stream, named)) return -1;
-  HANDLE handle = CreateFileA(named, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  const wchar_t *named = size >= 0 && StreamPath(path, stream) ? WidePath(streamPath, 0) : NULL;
+  if (!named) return -1;
+  HANDLE handle = CreateFileW(named, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (handle == INVALID_HANDLE_VALUE) return -1;
   DWORD put = 0;
   BOOL written = WriteFile(handle, data, (DWORD)size, &put, NULL);
   return CloseHandle(handle) && written && put == (DWORD)size ? 0 : -1;
 }
 
-uint32_t FileGetAttributes(const char *path) { return (uint32_t)GetFileAttributesA(path); }
-
-int32_t FileSetAttributes(const char *path, uint32_t attributes) {
-  return SetFileAttributesA(path, (DWORD)attributes) ? 0 : -1;
+uint32_t FileGetAttributes(const char *path) {
+  const wchar_t *wide = WidePath(path, 0);
+  return wide ? (uint32_t)GetFileAttributesW(wide) : FILE_ATTR_NONE;
 }
 
-int32_t CreateFolder(const char *path) { return CreateDirectoryA(path, NULL) ? 0 : -1; }
+int32_t FileSetAttributes(const char *path, uint32_t attributes) {
+  const wchar_t *wide = WidePath(path, 0);
+  return wide && SetFileAttributesW(wide, (DWORD)attributes) ? 0 : -1;
+}
+
+int32_t CreateFolder(const char *path) {
+  const wchar_t *wide = WidePath(path, 0);
+  return wide && CreateDirectoryW(wide, NULL) ? 0 : -1;
+}
 
 int32_t FileSetTime(FileHandle handle, uint16_t dosDate, uint16_t dosTime) {
   FILETIME local, utc;

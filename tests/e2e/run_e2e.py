@@ -13,8 +13,8 @@ screenshots to BUILD/e2e-artifacts.
 The test SFX files hold the stub (x86_64 or i686), a stage and a small ZIP archive.
 The payload of the good stage stands in for the extractor and reports what
 it was given. They lie in "C:\\ostrel-e2e\\Prüfung 1\\": a blank and a
-non-ASCII letter in the path, so that the trailer is seen to carry the ANSI
-(Windows-1252) path exactly.
+non-ASCII letter in the path, so that the trailer is seen to carry the path
+exactly, in UTF-8.
 
 Checked:
 - the stub's structure: machine type and optional header of the
@@ -25,6 +25,8 @@ Checked:
   then the SFX path and its length (low byte first), and is
   header length + path length + 2 bytes long while the extractor runs; it is
   gone afterwards; the stub's exit code is 1 whatever the extractor's code;
+- started from a folder named in Cyrillic and from a folder path past
+  MAX_PATH, the stub finds itself and the trailer carries that path exactly;
 - each failure the tests can provoke shows its German box, both lines byte
   for byte; after the box is dismissed the exit code is 0 and the Windows
   directory holds no temporary file after any of them: an SFX file the stub
@@ -55,6 +57,10 @@ from wine_session import (WineSession, add_windows_build_arguments, wait_for,  #
                           windows_build)
 
 SFX_FOLDER = ("ostrel-e2e", "Pr\u00fcfung 1")
+# Folders the stub must find itself in: outside the ANSI code page, and a
+# path past MAX_PATH (C:\ostrel-e2e\ + 3 x 96 characters).
+FAR_FOLDERS = [("unicode folder", ("ostrel-e2e", "\u00dcbergabe", "\u041f\u0430\u043a\u0435\u0442")),
+               ("long folder", ("ostrel-e2e",) + tuple("Ordner-%d-" % i + "l" * 86 for i in range(3)))]
 BOX_CLASS = "#32770"
 USER_ENVIRONMENT = "HKCU\\Environment"
 BOX_SECOND_LINE = b"\r\nSFX kann nicht gestartet werden"
@@ -149,7 +155,7 @@ class StubTests:
         """Holds the payload while it runs to look at the temporary file."""
         label = "run"
         sfx_path = self.sfx("gut.exe", self.payload_stage)
-        expected_path = sfx_path.encode("cp1252")
+        expected_path = sfx_path.encode("utf-8")
         declared = struct.unpack_from("<i", self.payload_stage)[0]
         before = temp_files(self.wine)
         self.clear_report()
@@ -211,6 +217,21 @@ class StubTests:
                           "command line %r, module %r" % (report.get("commandLineHex"), module))
         self.checks.equal("%s: stub exit code is 1 when the extractor returned 0" % label, code, 1)
         self.checks.equal("%s: temporary file is gone afterwards" % label, temp_files(self.wine), before)
+
+    def far_folders(self):
+        """The stub started from FAR_FOLDERS hands the extractor its path,
+        exactly, as UTF-8 in the trailer."""
+        for label, folder in FAR_FOLDERS:
+            os.makedirs(self.wine.drive_c(*folder), exist_ok=True)
+            make_sfx(self.wine.drive_c(*folder, "gut.exe"), self.stub, self.payload_stage, True)
+            sfx_path = self.wine.windows_path(*folder, "gut.exe")
+            self.clear_report()
+            process = self.wine.start([sfx_path], env=dict(self.payload_env, OSTREL_PAYLOAD_EXIT="0"))
+            self.checks.equal("%s: stub exit code is 1" % label, self.wait_exit(process, label), 1)
+            reported = os.path.exists(self.report_unix)
+            self.checks.equal("%s: trailer path is the SFX path in UTF-8" % label,
+                              parse_report(self.report_unix).get("tailPathHex") if reported else None,
+                              sfx_path.encode("utf-8"))
 
     def traced_run(self):
         """Under Wine's relay trace: the stub's first traced call is the DLL
@@ -293,7 +314,7 @@ class StubTests:
                           "name %r" % name)
         self.checks.equal("%s: command line is the temporary path alone" % label,
                           report.get("commandLineHex"), module)
-        sfx_path = self.wine.windows_path(*SFX_FOLDER, "gut.exe").encode("cp1252")
+        sfx_path = self.wine.windows_path(*SFX_FOLDER, "gut.exe").encode("utf-8")
         self.checks.equal("%s: trailer path" % label, report.get("tailPathHex"), sfx_path)
         self.checks.equal("%s: stub exit code is 1" % label, code, 1)
         self.checks.check("%s: temporary file is gone afterwards" % label,
@@ -475,6 +496,7 @@ def main():
             tests = StubTests(checks, wine, image.data, payload, payload_stage, tools)
             tests.normal_run()
             tests.run_with_arguments()
+            tests.far_folders()
             tests.traced_run()
             tests.failures(artifacts)
             tests.windows_directory_closed()

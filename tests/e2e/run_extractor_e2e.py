@@ -100,6 +100,13 @@ BIG = 2 << 20  # bytes of the large entry
 UMLAUT_FILES = {"Gr\u00fc\u00dfe\\\u00dcbersicht.txt": "\u00e4\u00f6\u00fc\r\n".encode("cp1252"),
                 "leer.txt": b""}
 
+UNICODE_FOLDER = "\u00dcbergabe\\\u041f\u0430\u043a\u0435\u0442"  # Übergabe\Пакет
+LONG_FOLDER = "\\".join(["Ordner-%d-" % i + "l" * 86 for i in range(3)])  # C:\e2e\long-folder\ + 291
+DEEP_TARGET = "Ziel-" + "t" * 78  # C:\e2e\deep-tree\ + 83: a target folder of 100 characters
+# Folders of 248 and 251 characters, a file path of 260: the most the core
+# carries today, past what the ANSI calls take.
+DEEP_FILES = {"a" * 70 + "\\" + "b" * 76 + "\\cc\\tief.txt": b"tief\r\n"}
+
 
 # ---- scenario table ---------------------------------------------------------
 #
@@ -125,6 +132,9 @@ UMLAUT_FILES = {"Gr\u00fc\u00dfe\\\u00dcbersicht.txt": "\u00e4\u00f6\u00fc\r\n".
 #          ("swap",)                 rename the SFX file (cmd's ren) while it runs;
 #                                    when Wine allows it, put another file there
 # target:  target folder below the scenario's folder ("" = the folder itself)
+# where:   folder below C:\e2e\<scenario>\ that holds the SFX file ("" = that
+#          folder); a silent run extracts beside the SFX file, into it
+# deep:    extra files of a folder input ("folder" build): name -> bytes
 # marker:  1 when the run file must have been started, 0 when not
 # readonly: names in the target that must still be read-only afterwards
 # no_temp: 1 when no stub temporary file (ZKR*.tmp) may be left in C:\windows
@@ -210,6 +220,22 @@ SCENARIOS = [
       steps=[("press", "1"), ("box", "Warnung", CRC_WARNING, 1),
              ("box", "Hinweis", counter_line(1, 0, 1), 1)],
       exit=1, after={"kaputt.txt": b"Dies ist nicht der Inhalt, den die CRC beschreibt."}),
+    # The programs find themselves in any folder: outside the ANSI code page
+    # (the SFX path reaches the core in its short form there until the core
+    # carries UTF-8) and longer than MAX_PATH; the W file layer's "\\?\"
+    # form takes a folder chain of 248 to 259 characters, which the ANSI
+    # CreateDirectoryA refused.
+    S(name="unicode-silent", where=UNICODE_FOLDER, build=[], via_stub=1, steps=[], exit=None, after=dict(FILES)),
+    # The folder field shows the real folder, not the core's short form; the
+    # UI driver reads it through the ANSI code page, where Cyrillic is "?".
+    S(name="unicode-dialog", where=UNICODE_FOLDER, build=["--interactive"], via_stub=1,
+      steps=[("main", {ID["IDC_MAIN_FOLDER"]: ("C:\\e2e\\unicode-dialog\\\u00dcbergabe\\?????\\", "ve")}),
+             ("press", "1"), ("box", "Hinweis", counter_line(3, 0, 0), 1)], exit=None, after=dict(FILES)),
+    S(name="long-folder", where=LONG_FOLDER, build=[], via_stub=1, steps=[], exit=None, after=dict(FILES)),
+    S(name="deep-tree", build=["--interactive", "folder"], deep=DEEP_FILES,
+      steps=[("set", ID["IDC_MAIN_FOLDER"], "C:\\e2e\\deep-tree\\" + DEEP_TARGET), ("press", "1"),
+             ("box", "Hinweis", counter_line(len(FILES) + len(UMLAUT_FILES) + len(DEEP_FILES), 0, 0), 1)],
+      exit=1, target=DEEP_TARGET, after=dict(FILES, **DEEP_FILES)),
     S(name="crc-cancel", build=["--interactive", "damaged", "payload", "--run", "payload.exe"],
       steps=[("press", "1"), ("box", "Warnung", CRC_WARNING, 2), ("box", "Hinweis", CRC_FAILED, 1)],
       exit=1, after={"kaputt.txt": None}, marker=0),
@@ -279,10 +305,10 @@ def write_input_zip(path, damaged, big, payload, ampersand=False):
             f.write(b"Dies ist nicht der Inhalt, den die CRC beschreibt.")
 
 
-def write_input_folder(root):
-    """The files of FILES and UMLAUT_FILES as a folder, stamped like the
-    archive's entries, and an empty folder."""
-    for name, data in dict(FILES, **UMLAUT_FILES).items():
+def write_input_folder(root, extra):
+    """The files of FILES, UMLAUT_FILES and extra as a folder, stamped like
+    the archive's entries, and an empty folder."""
+    for name, data in dict(FILES, **UMLAUT_FILES, **extra).items():
         path = os.path.join(root, *name.split("\\"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
@@ -341,7 +367,7 @@ class Runner:
                         self.payload if "payload" in row["build"] else None, "ampersand" in row["build"])
         if "folder" in row["build"]:
             source = os.path.join(folder, "..", row["name"] + "-input")
-            write_input_folder(source)
+            write_input_folder(source, row.get("deep", {}))
         if "signed" in row["build"]:
             key, cert = (os.path.join(folder, "..", row["name"] + suffix) for suffix in ("-key.pem", "-cert.pem"))
             subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
@@ -428,7 +454,7 @@ class Runner:
         with open(sfx, "rb") as f:
             image = self.unpack(f.read())
         if "alone" not in row["build"]:
-            path = cp(windows_sfx)
+            path = windows_sfx.encode("utf-8")  # the trailer carries UTF-8
             image += path + struct.pack("<H", len(path))
         launched = os.path.join(os.path.dirname(sfx), "..", row["name"] + "-extractor.exe")
         with open(launched, "wb") as f:
@@ -569,10 +595,14 @@ class Runner:
 
     def run(self, row):
         name = row["name"]
-        folder = self.wine.drive_c(ROOT, name)
+        where = row.get("where", "")
+        folder = self.wine.drive_c(ROOT, name, *where.split("\\")) if where else self.wine.drive_c(ROOT, name)
         os.makedirs(folder, exist_ok=True)
-        sfx = self.build(row, folder)
-        windows_sfx = "C:\\%s\\%s\\%s.exe" % (ROOT, name, name)
+        sfx = self.build(row, self.wine.drive_c(ROOT, name))
+        if where:
+            shutil.move(sfx, os.path.join(folder, name + ".exe"))
+            sfx = os.path.join(folder, name + ".exe")
+        windows_sfx = "C:\\%s\\%s\\%s%s.exe" % (ROOT, name, where + "\\" if where else "", name)
         target = os.path.join(folder, *row.get("target", "").split("\\")) if row.get("target") else folder
         for entry, data in row.get("before", {}).items():
             path = os.path.join(target, *entry.rstrip("!").split("\\"))

@@ -98,7 +98,7 @@ struct RefusedRow {
 const RefusedRow kRefused[] = {
     {"other magic", [](Tail *t) { t->magic = "ZVTKX"; }},
     {"path length 0", [](Tail *t) { t->pathLength = 0; }},
-    {"path length 260", [](Tail *t) { t->path = std::string(260, 'p'); }},
+    {"path longer than the trailer takes", [](Tail *t) { t->path = std::string(SFX_PATH_MAX + 1, 'p'); }},
     {"path length beyond the file", [](Tail *t) { t->pathLength = 4000; }},
     {"zero byte in the path", [](Tail *t) { t->path = std::string("C:\\a\0b.exe", 10); }},
     {"texts longer than what precedes the block", [](Tail *t) { t->introLengthExtra = 60000; }},

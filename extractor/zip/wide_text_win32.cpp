@@ -1,0 +1,80 @@
+#include "extractor/zip/wide_text.h"
+
+#include <windows.h>
+
+#include "extractor/zip/long_path.h"
+#include "extractor/zip/path_ops.h"
+
+// The long form and the UTF-16 form of up to two paths at once: 64 KiB each
+// for UTF-16, so static, never on the stack (the extractor has no stack
+// probes, and a frame of that size would step over the guard page).
+static char longForm[WIDE_PATH_BUFFER];
+static wchar_t widePaths[WIDE_PATH_SLOTS][WIDE_PATH_BUFFER];
+static wchar_t shortPath[WIDE_PATH_BUFFER];
+
+static int WideFrom(UINT codePage, const char *text, wchar_t *out, int capacity) {
+  // Without MB_ERR_INVALID_CHARS: every Windows-1252 byte has a UTF-16
+  // form; after the switch to UTF-8 the reader has refused invalid names.
+  int units = MultiByteToWideChar(codePage, 0, text, -1, out, capacity);
+  if (units <= 0) {
+    if (capacity > 0) out[0] = 0;
+    return 0;
+  }
+  return units - 1;
+}
+
+int WideFromCore(const char *text, wchar_t *out, int capacity) {
+  return WideFrom(CORE_CODE_PAGE, text, out, capacity);
+}
+
+int WideFromCorePath(const char *path, wchar_t *out, int capacity) {
+  int units = WideFromCore(path, out, capacity);
+  DWORD longUnits = units ? GetLongPathNameW(out, shortPath, WIDE_PATH_BUFFER) : 0;
+  if (longUnits == 0 || longUnits >= (DWORD)capacity) return units;
+  lstrcpynW(out, shortPath, capacity);
+  return (int)longUnits;
+}
+
+int WideFromWindows1252(const char *text, wchar_t *out, int capacity) {
+  return WideFrom(1252, text, out, capacity);
+}
+
+void WideNameOfPath(const char *path, wchar_t *out, int capacity) {
+  char name[2 * SPLIT_FIELD], extension[SPLIT_FIELD];
+  SplitPath(path, nullptr, nullptr, name, extension);
+  lstrcpynA(name + lstrlenA(name), extension, SPLIT_FIELD);
+  static wchar_t wide[2 * SPLIT_FIELD];
+  WideFromCore(name, wide, 2 * SPLIT_FIELD);
+  lstrcpynW(out, wide, capacity);
+}
+
+int CoreFromWide(const wchar_t *text, char *out, int capacity) {
+  // UTF-8 has a form for every character and takes neither the flag nor the
+  // used-default question (both would make the call fail).
+  BOOL lossy = FALSE;
+  int utf8 = CORE_CODE_PAGE == CP_UTF8;
+  int bytes = WideCharToMultiByte(CORE_CODE_PAGE, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, out, capacity,
+                                  NULL, utf8 ? NULL : &lossy);
+  if (bytes > 0 && !lossy) return 1;
+  if (capacity > 0) out[0] = 0;
+  return 0;
+}
+
+int CoreFromWidePath(const wchar_t *path, char *out, int capacity) {
+  if (CoreFromWide(path, out, capacity)) return 1;
+  DWORD units = GetShortPathNameW(path, shortPath, WIDE_PATH_BUFFER);
+  return units > 0 && units < WIDE_PATH_BUFFER && CoreFromWide(shortPath, out, capacity);
+}
+
+int CoreFromUtf8Path(const char *path, char *out, int capacity) {
+  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, widePaths[0], WIDE_PATH_BUFFER);
+  if (units > 0) return CoreFromWidePath(widePaths[0], out, capacity);
+  if (capacity > 0) out[0] = 0;
+  return 0;
+}
+
+const wchar_t *WidePath(const char *path, int slot) {
+  if (!LongPathForm(path, longForm, sizeof longForm)) return NULL;
+  if (!WideFromCore(longForm, widePaths[slot], WIDE_PATH_BUFFER) && longForm[0]) return NULL;
+  return widePaths[slot];
+}
