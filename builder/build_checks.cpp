@@ -49,9 +49,9 @@ static const char *VerdictText(NameVerdict verdict) {
 }
 
 // The name for a message: as the extractor writes it, in UTF-8 with '/'.
-static std::string ShownName(const std::string &ansi) {
-  std::vector<char> utf8(ansi.size() * 4 * 4 + 1);
-  EntryNameUtf8(ansi.c_str(), utf8.data(), (uint32_t)utf8.size());
+static std::string ShownName(const std::string &name) {
+  std::vector<char> utf8(name.size() * 4 + 1);
+  EntryNameUtf8(name.c_str(), utf8.data(), (uint32_t)utf8.size());
   return utf8.data();
 }
 
@@ -59,10 +59,9 @@ static std::string ShownName(const std::string &ansi) {
 static void ConvertFolderName(SourceEntry *entry) {
   if (!entry->targetName.empty()) return;
   const ZipEntryRecord &r = entry->record;
-  char out[ENTRY_NAME_LIMIT + 1];
-  if (EntryNameConvert(r.name.data(), (uint32_t)r.name.size(), r.flags, r.versionMadeBy, nullptr, out,
-                       &entry->nameReplaced))
-    entry->targetName = out;
+  std::vector<char> out(ENTRY_NAME_LIMIT + 1);
+  if (EntryNameConvert(r.name.data(), (uint32_t)r.name.size(), r.flags, r.versionMadeBy, nullptr, out.data()))
+    entry->targetName = out.data();
 }
 
 std::vector<std::string> EntryProblems(std::vector<SourceEntry> *entries) {
@@ -73,24 +72,31 @@ std::vector<std::string> EntryProblems(std::vector<SourceEntry> *entries) {
     ConvertFolderName(&entry);
     const std::string &name = entry.record.name;
     if (entry.targetName.empty()) {
-      problems[i] = name.size() > ENTRY_NAME_LIMIT
-                        ? "the name takes " + std::to_string(name.size()) + " bytes as stored, at most " +
-                              std::to_string((int)ENTRY_NAME_LIMIT) + " fit"
-                        : "the name is empty or holds a zero byte";
+      if (name.empty() || memchr(name.data(), 0, name.size()))
+        problems[i] = "the name is empty or holds a zero byte";
+      else if (name.size() > ENTRY_NAME_LIMIT)
+        problems[i] = "the name takes " + std::to_string(name.size()) + " bytes, at most " +
+                      std::to_string((int)ENTRY_NAME_LIMIT) + " fit";
+      else
+        problems[i] = "the name is not valid UTF-8 (byte offset " + std::to_string(Utf8InvalidAt(name.data(), (uint32_t)name.size())) + ")";
       continue;
     }
-    if (entry.nameReplaced) {
-      problems[i] = "the name has characters with no Windows-1252 form (the extractor would write '_')";
+    if (entry.targetName.size() > 0xFFFF) {
+      problems[i] = "the name takes " + std::to_string(entry.targetName.size()) +
+                    " bytes in UTF-8; a ZIP record holds at most 65535";
       continue;
     }
-    char target[PATH_BUFFER];
+    uint32_t units = Utf16Length(entry.targetName.c_str());
+    if (units > ENTRY_PATH_MAX) {
+      problems[i] = "the path is " + std::to_string(units) + " characters (UTF-16 units) long, at most " +
+                    std::to_string((int)ENTRY_PATH_MAX) + " fit";
+      continue;
+    }
+    static char target[LONG_PATH_BUFFER];
     extraction.errorCode = 0;
     if (CheckEntryTarget(entry.targetName.c_str(), target)) continue;
     NameVerdict verdict = EntryNameCheck(entry.targetName.c_str());
     if (verdict != NAME_OK) problems[i] = VerdictText(verdict);
-    else if (extraction.errorCode == ERR_ACCESS)
-      problems[i] = "the name is " + std::to_string(entry.targetName.size()) + " bytes long, at most " +
-                    std::to_string((int)ENTRY_NAME_MAX) + " fit";
     else
       problems[i] = "the same file or folder on Windows as an earlier entry (names that differ only in case, "
                     "trailing dots or blanks, '.' or empty components), or a file where a folder must be";

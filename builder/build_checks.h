@@ -11,7 +11,8 @@
 #include "builder/build_input.h"
 
 enum {
-  ENTRY_NAME_MAX = 259,                    // bytes of a converted name (the extractor keeps 260 with the terminator)
+  ENTRY_PATH_MAX = 32000,                  // UTF-16 units of a name: room below the system's 32,767
+                                           // for the target folder the user picks
   ENTRY_SIZE_LIMIT = 0x7FFFFFFF,           // largest entry in bytes; the extractor counts in signed 32 bits
   CHECK_MESSAGES_MAX = 20                  // refusals listed before "... and N more"
 };

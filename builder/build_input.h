@@ -24,7 +24,6 @@ typedef struct SourceEntry {
   int isFolder;           // a folder entry (name ends in '/')
   std::string targetName; // ZIP input: the name the extractor writes (Windows-1252, '\\');
                           // empty for a folder input until the checks convert it
-  uint32_t nameReplaced = 0;  // characters of it without a Windows-1252 form (written as '_')
 } SourceEntry;
 
 // What ReadZipInput tells about the archive as a whole.

@@ -3,7 +3,7 @@
 // product gets from its dialogs come from the command line and the
 // terminal here: the overwrite question, the password, the CRC check.
 //
-// Paths: the core works on Windows-1252 texts with backslashes; arguments
+// Paths: the core works on UTF-8 texts with backslashes; arguments
 // arrive as UTF-8 and are made absolute first, because a folder chain is
 // created from its second separator on (the first one follows a drive).
 #include <errno.h>
@@ -53,7 +53,7 @@ static void OnInterrupt(int) { interrupted = 1; }
 
 static int ToolProgress(int, int32_t) {
   if (storage.entry->entryComplete && extraction.errorCode == ERR_NONE && options.progressLines) {
-    char name[4 * PATH_BUFFER];
+    static char name[4 * LONG_PATH_BUFFER];
     EntryNameUtf8(storage.entry->entryName, name, sizeof name);
     printf("  %s\n", name);
   }
@@ -66,7 +66,8 @@ static int overwriteAll;  // 1 after "alle ersetzen", or from the start without 
 // file (a warning), a[b]brechen discards it and ends the run. Without a
 // terminal nobody can answer: discarded, as an empty slot would.
 static int ToolConfirmCrcMismatch(const char *) {
-  char name[4 * PATH_BUFFER], answer[64];
+  static char name[4 * LONG_PATH_BUFFER];
+  char answer[64];
   EntryNameUtf8(storage.entry->entryName, name, sizeof name);
   if (!interrupted && isatty(STDIN_FILENO)) {
     for (;;) {
@@ -84,10 +85,9 @@ static int ToolConfirmCrcMismatch(const char *) {
 static int ToolConfirmOverwrite(const char *targetPath, const EntryFindData *) {
   if (FileGetAttributes(targetPath) == FILE_ATTR_NONE) return OVERWRITE_WRITE;
   if (!overwriteAll) {
-    char shown[4 * PATH_BUFFER], answer[64];
-    AnsiToUtf8(targetPath, shown, sizeof shown);
-    for (char *c = shown; *c; c++)
-      if (*c == '\\') *c = '/';
+    static char shown[4 * LONG_PATH_BUFFER];
+    char answer[64];
+    EntryNameUtf8(targetPath, shown, sizeof shown);
     for (;;) {
       fprintf(stderr, "Datei '%s' ersetzen? [o]k, [a]lle ersetzen, [n]ein, a[b]brechen: ", shown);
       fflush(stderr);
@@ -141,7 +141,7 @@ int RunExtract(int argc, char **argv) {
     fprintf(stderr, "ostrel extract: needs ARCHIVE and DIR\n\n%s", kUsage);
     return EXIT_USAGE;
   }
-  char archive[PATH_BUFFER], folder[PATH_BUFFER];
+  static char archive[LONG_PATH_BUFFER], folder[LONG_PATH_BUFFER];
   if (!ToCorePath(positional[0], archive) || !ToCorePath(positional[1], folder)) return EXIT_FAILED;
   options.progressLines = isatty(STDOUT_FILENO);
 

@@ -133,12 +133,10 @@ int RunList(int argc, char **argv) {
   return EXIT_OK;
 }
 
-// Text as a JSON string (from Windows-1252).
-static std::string JsonText(const std::string &ansi) {
-  std::vector<char> utf8(ansi.size() * 3 + 1);
-  AnsiToUtf8(ansi.c_str(), utf8.data(), (uint32_t)utf8.size());
+// A UTF-8 text as a JSON string.
+static std::string JsonString(const char *utf8) {
   std::string out = "\"";
-  for (const char *c = utf8.data(); *c; c++) {
+  for (const char *c = utf8; *c; c++) {
     if (*c == '"' || *c == '\\') out += '\\', out += *c;
     else if ((unsigned char)*c < 0x20) {
       char escape[8];
@@ -147,6 +145,13 @@ static std::string JsonText(const std::string &ansi) {
     } else out += *c;
   }
   return out + "\"";
+}
+
+// A settings text (Windows-1252) as a JSON string.
+static std::string JsonText(const std::string &ansi) {
+  std::vector<char> utf8(ansi.size() * 3 + 1);
+  AnsiToUtf8(ansi.c_str(), utf8.data(), (uint32_t)utf8.size());
+  return JsonString(utf8.data());
 }
 
 // Text for people: UTF-8 in quotes, line ends and tabs spelled \r \n \t,
@@ -247,7 +252,7 @@ int RunInfo(int argc, char **argv) {
   long long stageLength = layout.archiveOffset > SFX_STUB_SIZE ? (long long)layout.archiveOffset - SFX_STUB_SIZE
                                                                : (long long)layout.stageConsumed;
   if (json) {
-    printf("{\"file\": %s, \"size\": %llu,\n", JsonText(path).c_str(), (unsigned long long)layout.fileSize);
+    printf("{\"file\": %s, \"size\": %llu,\n", JsonString(path).c_str(), (unsigned long long)layout.fileSize);
     printf(" \"stub\": {\"size\": %d, \"machine\": \"%s\", \"manifest\": %s},\n", (int)SFX_STUB_SIZE,
            layout.stub.machine == PE_MACHINE_AMD64 ? "win64" : layout.stub.machine == PE_MACHINE_I386 ? "win32" : "unknown",
            layout.stub.hasManifest ? "true" : "false");
@@ -322,7 +327,7 @@ static uint32_t testWarnings;  // counters.warningCount as last seen
 static int TestCrcMismatch(const char *) { return CRC_MISMATCH_KEEP; }
 
 static void TestReportEntry(const char *entryName, int32_t code) {
-  char name[4 * 4 * PATH_BUFFER];
+  static char name[4 * LONG_PATH_BUFFER];
   EntryNameUtf8(entryName, name, sizeof name);
   const char *verdict = "OK";
   std::string failed;
@@ -337,7 +342,7 @@ int RunTest(int argc, char **argv) {
   const char *password = nullptr, *path;
   int usage = ParseInspect(argc, argv, kTestUsage, 0, 1, &json, &password, &path);
   if (usage >= 0) return usage;
-  char archive[PATH_BUFFER];
+  static char archive[LONG_PATH_BUFFER];
   if (!ToCorePath(path, archive)) return EXIT_FAILED;
   if (!AllocWorkingStorage()) {
     fprintf(stderr, "ostrel test: out of memory\n");

@@ -7,19 +7,19 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "extractor/zip/codepage.h"
+#include "extractor/zip/entry_names.h"
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 
-// out <- ansi as UTF-8 with control characters escaped; slashes: '\\' becomes '/'.
-static void Printable(const char *ansi, char *out, uint32_t size, int slashes) {
-  std::vector<char> utf8(strlen(ansi) * 3 + 1);
-  AnsiToUtf8(ansi, utf8.data(), (uint32_t)utf8.size());
+// out <- the UTF-8 text with control characters escaped; slashes: '\\' becomes '/'.
+static void Printable(const char *utf8, char *out, uint32_t size, int slashes) {
   uint32_t used = 0;
-  for (const uint8_t *c = (const uint8_t *)utf8.data(); *c && size > 0; c++) {
+  for (const uint8_t *c = (const uint8_t *)utf8; *c && size > 0; c++) {
     // Control characters (C0, DEL and the C1 range U+0080..U+009F) would
     // reach the terminal raw and could drive it: they are shown as \xNN.
     char piece[8] = {(char)(slashes && *c == '\\' ? '/' : *c), 0};
@@ -33,9 +33,13 @@ static void Printable(const char *ansi, char *out, uint32_t size, int slashes) {
   if (size > 0) out[used] = 0;
 }
 
-void EntryNameUtf8(const char *ansi, char *out, uint32_t size) { Printable(ansi, out, size, 1); }
+void EntryNameUtf8(const char *name, char *out, uint32_t size) { Printable(name, out, size, 1); }
 
-void PrintableUtf8(const char *ansi, char *out, uint32_t size) { Printable(ansi, out, size, 0); }
+void PrintableUtf8(const char *ansi, char *out, uint32_t size) {
+  std::vector<char> utf8(strlen(ansi) * 3 + 1);
+  AnsiToUtf8(ansi, utf8.data(), (uint32_t)utf8.size());
+  Printable(utf8.data(), out, size, 0);
+}
 
 // Reads one line from the terminal (stdin), without its line end. Returns 0 at the end of input.
 int ReadAnswer(char *buffer, int size, int hidden) {
@@ -69,33 +73,25 @@ static void StorePassword(char *buffer, const char *typed) {
   strcpy(buffer, converted);
 }
 
-// core (PATH_BUFFER bytes) <- the absolute form of a UTF-8 path as a core
-// path. Returns 0 (with a message) when it has no Windows-1252 form or is
-// too long for the core.
 int ToCorePath(const char *argument, char *core) {
-  char absolute[4 * PATH_BUFFER + 8];
-  if (argument[0] == '/') {
-    snprintf(absolute, sizeof absolute, "%s", argument);
-  } else {
-    char cwd[4 * PATH_BUFFER];
-    if (!getcwd(cwd, sizeof cwd)) {
+  std::string absolute = argument;
+  if (argument[0] != '/') {
+    std::vector<char> cwd(LONG_PATH_BUFFER);
+    if (!getcwd(cwd.data(), cwd.size())) {
       fprintf(stderr, "ostrel: cannot determine the current folder: %s\n", strerror(errno));
       return 0;
     }
-    snprintf(absolute, sizeof absolute, "%s/%s", cwd, argument);
+    absolute = std::string(cwd.data()) + "/" + argument;
   }
-  char converted[sizeof absolute], back[sizeof absolute * 2];
-  snprintf(converted, sizeof converted, "%s", absolute);
-  Utf8ToAnsiInPlace(converted);
-  if (!AnsiToUtf8(converted, back, sizeof back) || strcmp(back, absolute) != 0) {
-    fprintf(stderr, "ostrel: %s: the path has characters outside Windows-1252\n", argument);
+  if (!Utf8IsValid(absolute.c_str(), (uint32_t)absolute.size())) {
+    fprintf(stderr, "ostrel: %s: the path is not valid UTF-8\n", argument);
     return 0;
   }
-  if (strlen(converted) >= PATH_BUFFER - 1) {
-    fprintf(stderr, "ostrel: %s: the path is longer than 259 characters\n", argument);
+  if (!PathFits(absolute.c_str())) {
+    fprintf(stderr, "ostrel: %s: the path is longer than %d UTF-16 units\n", argument, (int)PATH_LIMIT - 1);
     return 0;
   }
-  strcpy(core, converted);
+  strcpy(core, absolute.c_str());
   SlashesToBackslashes(core);
   return 1;
 }
@@ -117,7 +113,8 @@ int ToolAskPassword(int, char *buffer, const char *entryName) {
   // The given password did not fit this entry, or none was given: only a
   // person at the terminal can answer now.
   if (!isatty(STDIN_FILENO)) return 0;
-  char shown[4 * PATH_BUFFER], typed[PASSWORD_BUFFER * 4];
+  static char shown[4 * LONG_PATH_BUFFER];
+  char typed[PASSWORD_BUFFER * 4];
   EntryNameUtf8(entryName, shown, sizeof shown);
   fprintf(stderr, "Passwort f\xC3\xBCr %s: ", shown);
   fflush(stderr);

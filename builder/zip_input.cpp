@@ -11,6 +11,7 @@
 #include "builder/tool_support.h"
 #include "extractor/zip/archive_reader.h"
 #include "extractor/zip/codepage.h"
+#include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
@@ -23,16 +24,17 @@ static int ReadAt(FILE *file, uint64_t offset, std::string *out, size_t size) {
   return fread(&(*out)[0], 1, size, file) == size;
 }
 
-// Extra field without its ZIP64 records (the copy needs none); an
-// ill-formed field is dropped whole (its records cannot be told apart).
-static std::string StripZip64(const std::string &extra) {
+// Extra field without its ZIP64 records (the copy needs none) and its
+// Unicode path field (the copy's name is that name, in UTF-8 with bit 11);
+// an ill-formed field is dropped whole (its records cannot be told apart).
+static std::string StripReplacedFields(const std::string &extra) {
   std::string kept;
   const uint8_t *p = (const uint8_t *)extra.data();
   size_t at = 0;
   while (at + 4 <= extra.size()) {
     uint16_t id = GetLe16(p + at), size = GetLe16(p + at + 2);
     if (at + 4 + size > extra.size()) return "";
-    if (id != ZIP_EXTRA_ZIP64) kept.append(extra, at, 4 + size);
+    if (id != ZIP_EXTRA_ZIP64 && id != ZIP_EXTRA_UNICODE_PATH) kept.append(extra, at, 4 + size);
     at += 4 + size;
   }
   return at == extra.size() ? kept : "";
@@ -52,9 +54,13 @@ static std::string WalkFailure(int32_t code, uint64_t index) {
     case ERR_AES: return where + "compressed with " + MethodName(c.method) + "; only stored and Deflate are supported";
     case ERR_TOO_LARGE: return where + "2 GiB or more; entries must stay below 2 GiB";
     case ERR_INVALID_DATA:
-      if (c.signature == ZIP_SIG_CENTRAL && c.nameLength > NAME_MAX_LENGTH)
-        return where + "the name takes " + std::to_string(c.nameLength) + " bytes as stored, at most " +
-               std::to_string((int)NAME_MAX_LENGTH) + " fit";
+      if (c.signature == ZIP_SIG_CENTRAL && (c.flags & ZIP_FLAG_UTF8) &&
+          strlen(storage.entry->entryName) == c.nameLength) {
+        // The walk leaves a name it refused as stored (read whole, no zero byte in it).
+        uint32_t bad = Utf8InvalidAt(storage.entry->entryName, c.nameLength);
+        if (bad < c.nameLength)
+          return where + "the name is not valid UTF-8 (byte offset " + std::to_string(bad) + ")";
+      }
       return where + "the archive is damaged (" + text + ")";
     default: return where + text + " (code " + std::to_string(code) + ")";
   }
@@ -74,9 +80,9 @@ static int TakeEntry(FILE *file, SourceEntry *entry, std::string *error) {
               current->local.extraLength))
     return (*error = "cannot be read"), 0;
   r.name = variable.substr(0, c.nameLength);
-  r.centralExtra = StripZip64(variable.substr(c.nameLength, c.extraLength));
+  r.centralExtra = StripReplacedFields(variable.substr(c.nameLength, c.extraLength));
   r.comment = variable.substr((size_t)c.nameLength + c.extraLength);
-  r.localExtra = StripZip64(localExtra);
+  r.localExtra = StripReplacedFields(localExtra);
   r.versionMadeBy = c.versionMadeBy;
   r.versionNeeded = c.versionNeeded;
   r.flags = c.flags;
@@ -102,8 +108,13 @@ static int TakeEntry(FILE *file, SourceEntry *entry, std::string *error) {
   entry->sourceUncompressed = unpacked;
   entry->fileSize = unpacked;
   entry->targetName = current->entryName;
-  entry->nameReplaced = reader.nameReplaced;
   entry->isFolder = !entry->targetName.empty() && entry->targetName.back() == '\\';
+  // Every name of the copy is the one the extractor reads, stored as UTF-8
+  // with bit 11, whatever form (OEM, Unicode path field) it came in.
+  r.name = entry->targetName;
+  for (char &ch : r.name)
+    if (ch == '\\') ch = '/';
+  r.flags |= ZIP_FLAG_UTF8;
   // The descriptor goes unless the password check depends on it (zip_writer.h).
   if (!(r.flags & ZIP_FLAG_ENCRYPTED)) r.flags &= (uint16_t)~ZIP_FLAG_DESCRIPTOR;
   // 4.5 (ZIP64) and higher versions are no longer needed once the records are plain.
@@ -117,7 +128,7 @@ static int TakeEntry(FILE *file, SourceEntry *entry, std::string *error) {
 int ReadZipInput(FILE *file, const std::string &path, std::vector<SourceEntry> *entries, std::string *error,
                  ZipInputInfo *info) {
   entries->clear();
-  char core[PATH_BUFFER];
+  static char core[LONG_PATH_BUFFER];
   if (!ToCorePath(path.c_str(), core)) return (*error = path + ": the path cannot be read by the extractor"), 0;
   if (!AllocWorkingStorage()) return (*error = path + ": out of memory"), 0;
   OpenArchive(core);

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "extractor/shell/shell_state.h"
+#include "extractor/zip/codepage.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/path_ops.h"
@@ -102,7 +103,14 @@ int ReadSettings(void) {
   // A path the core cannot carry leaves sfxPath empty: the archive then
   // fails to open and the summary says so.
   TrailerPathToCore(trailerPath, shell.sfxPath, PATH_BUFFER);
-  if (settings.block.defaultFolderLength == 0) {
+  if (settings.block.defaultFolderLength > 0) {
+    // Stored in Windows-1252 like every settings text, used as a path in
+    // the core's encoding (UTF-8): converted here, once. Always fits (3
+    // bytes per character).
+    char stored[SETTINGS_TEXT_BUFFER];
+    memcpy(stored, settings.defaultFolder, sizeof stored);
+    AnsiToUtf8(stored, settings.defaultFolder, sizeof settings.defaultFolder);
+  } else {
     char drive[SPLIT_FIELD], directory[SPLIT_FIELD];
     SplitPath(shell.sfxPath, drive, directory, nullptr, nullptr);
     strcpy(settings.defaultFolder, drive);

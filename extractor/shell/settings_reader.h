@@ -19,8 +19,9 @@ enum SettingsResult {
 // extractor's own image): the trailer's UTF-8 path in the core's encoding
 // (on Windows its short form where the long one has no such form or does
 // not fit; empty when neither fits, so that the archive fails to open).
-// When the block gives no default folder, the default folder becomes the
-// folder of that path, with its backslash.
+// The default folder is a core path too: the stored Windows-1252 text
+// converted, or, when the block gives none, the folder of that path, with
+// its backslash.
 //
 // The tail is checked before anything of it is used: the path length L is
 // 1..SFX_PATH_MAX and the path holds no zero byte; the block lies inside the file

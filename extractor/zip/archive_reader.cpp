@@ -30,7 +30,7 @@
 #include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
 
-ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}, -1, 0, ENTRIES_UNKNOWN, 0, 0, 0, 0, 0, 0, 0};
+ReaderState reader = {-1, 0, 0, {nullptr, nullptr, 0, 0, 0}, -1, 0, ENTRIES_UNKNOWN, 0, 0, 0, 0, 0, 0};
 
 // Records why and returns 0: every failure below is one line.
 static int Fail(int32_t code) {
@@ -90,7 +90,7 @@ void OpenArchive(const char *path) {
   memset(&signedArchive, 0, sizeof signedArchive);
   SpanSetClear(&reader.spans);
 
-  if (strlen(path) >= PATH_BUFFER) {
+  if (!PathFits(path)) {
     Fail(ERR_ACCESS);  // no platform call can name it; archivePath could not hold it
     return;
   }
@@ -273,7 +273,7 @@ int PrepareWalk(void) {
 enum {
   EXTRA_ZIP64_KEPT = 28,  // the ZIP64 field at its longest: three 8-byte values, a disk number
   UNICODE_HEAD = 5,       // Unicode path field: version (1), CRC-32 of the header name (4)
-  UNICODE_NAME_KEPT = 4 * NAME_MAX_LENGTH  // UTF-8 bytes of a name that may still fit
+  UNICODE_NAME_KEPT = 0xFFFF - UNICODE_HEAD  // the whole name: a field holds at most 65,535 bytes
 };
 
 // What ReadExtraFields keeps of an extra field.
@@ -401,14 +401,15 @@ static int ReadCentralRecord(EntryRecord *entry, EntryValues *values) {
   if (got != ZIP_CENTRAL_SIZE || entry->central.signature != ZIP_SIG_CENTRAL) return Fail(ERR_INVALID_DATA);
   reader.entriesRead++;
 
-  memset(entry->entryName, 0, sizeof entry->entryName);
   uint16_t nameLength = entry->central.nameLength;
-  if (nameLength == 0 || nameLength > NAME_MAX_LENGTH) return Fail(ERR_INVALID_DATA);
+  entry->entryName[0] = 0;
+  if (nameLength == 0) return Fail(ERR_INVALID_DATA);
   if (!ReadExactly(entry->entryName, nameLength, extraction.directoryFile)) return 0;
+  entry->entryName[nameLength] = 0;
   // A zero byte inside the name would hide the rest of it from every check.
   if (strlen(entry->entryName) != nameLength) return Fail(ERR_INVALID_DATA);
 
-  ExtraFields extra;
+  static ExtraFields extra;  // 64 KiB: off the stack
   if (!ReadExtraFields(extraction.directoryFile, entry->central.extraLength, &extra)) return 0;
   if (!SkipBytes(extraction.directoryFile, entry->central.commentLength)) return 0;
   uint32_t used = 0;
@@ -451,9 +452,9 @@ static int AskOnce(const char *name) {
 }
 
 int ObtainPassword(const char *entryName) {
-  char name[PATH_BUFFER];
-  strncpy(name, entryName, PATH_BUFFER - 1);
-  name[PATH_BUFFER - 1] = 0;
+  static char name[LONG_PATH_BUFFER];
+  strncpy(name, entryName, LONG_PATH_BUFFER - 1);
+  name[LONG_PATH_BUFFER - 1] = 0;
   SlashesToBackslashes(name);
   if (!callbacks.askPassword) return 0;
   // The first prompt only when no password is known yet; an empty reply
@@ -476,7 +477,7 @@ int ObtainPassword(const char *entryName) {
 
 int ReadNextEntry(void) {
   EntryRecord *entry = storage.entry;
-  EntryValues central, local;
+  static EntryValues central, local;  // 64 KiB each with the Unicode name: off the stack
   if (!LoadBounds()) return 0;
   if (!ReadCentralRecord(entry, &central)) return 0;
 
@@ -498,12 +499,11 @@ int ReadNextEntry(void) {
   if (!ReadExactly(&entry->local, ZIP_LOCAL_SIZE, extraction.dataFile)) return 0;
 
   // The name the extractor writes, by the one conversion every command uses.
-  char converted[PATH_BUFFER];
+  static char converted[LONG_PATH_BUFFER];
   if (!EntryNameConvert(entry->entryName, entry->central.nameLength, entry->central.flags | entry->local.flags,
-                        entry->central.versionMadeBy, central.unicodeName ? central.unicode : nullptr, converted,
-                        &reader.nameReplaced))
+                        entry->central.versionMadeBy, central.unicodeName ? central.unicode : nullptr, converted))
     return Fail(ERR_INVALID_DATA);
-  memcpy(entry->entryName, converted, sizeof converted);
+  memcpy(entry->entryName, converted, strlen(converted) + 1);
 
   // At most 2^31 + 30 + 2 * 65535: no wrap in 32 bits, checked against limit below.
   uint32_t dataStart = offset + ZIP_LOCAL_SIZE + entry->local.nameLength + entry->local.extraLength;

@@ -25,8 +25,7 @@
 #include "extractor/zip/zip_format.h"
 
 enum {
-  END_SEARCH_SPAN = ZIP_END_SIZE + 0xFFFF,  // the end record with the longest comment: 65,557 bytes
-  NAME_MAX_LENGTH = 260      // longest entry name kept (entryName holds 261 bytes)
+  END_SEARCH_SPAN = ZIP_END_SIZE + 0xFFFF  // the end record with the longest comment: 65,557 bytes
 };
 
 // Bounds of the archive, known once ExtractArchive has loaded the end
@@ -51,7 +50,6 @@ typedef struct ReaderState {
   uint32_t localAt;          // position of its local header
   uint32_t dataAt;           // position of its stored bytes (the encryption header included)
   uint32_t packedSize;       // its stored bytes, the encryption header included
-  uint32_t nameReplaced;     // characters of its name without a Windows-1252 form (now "_")
 } ReaderState;
 
 static const uint64_t ENTRIES_UNKNOWN = ~(uint64_t)0;
@@ -122,7 +120,7 @@ int ObtainPassword(const char *entryName);
 // record), 5 (read failed), 9961 (password given up), 9967 (method
 // neither stored nor Deflate), 9968 (AES-encrypted), 9969 (2 GiB or
 // larger), 9964 (wrong
-// signature, record cut short, name over 260 bytes, an offset or size
+// signature, record cut short, a name EntryNameConvert refuses, an offset or size
 // outside the archive, a ZIP64 marker without its value, or an entry
 // overlapping another) or 8 (the list of
 // entry ranges cannot grow).

@@ -1,5 +1,7 @@
-// Conversions between Windows-1252 (the extractor's ANSI texts) and UTF-8
-// (names flagged by general purpose bit 11, and the native tool's terminal).
+// Text encodings. Inside the core every entry name and path is UTF-8;
+// Windows-1252 remains the form of the settings texts (default folder, run
+// file, intro texts) stored in the SFX, and code page 850 the form of ZIP
+// names written by DOS and Windows tools without flag bit 11.
 #ifndef OSTREL_ZIP_CODEPAGE_H
 #define OSTREL_ZIP_CODEPAGE_H
 
@@ -19,5 +21,16 @@ uint32_t Utf8ToAnsiInPlace(char *text);
 // Cut at a character boundary when it does not fit, always terminated.
 // Returns 1 when the whole text fitted; 0 when it was cut (or size is 0).
 int AnsiToUtf8(const char *text, char *destination, uint32_t size);
+
+// destination (size bytes) <- the UTF-8 form of the code page 850 text of
+// length bytes. Returns the length written; 0 when it does not fit with its
+// terminator (destination is then empty) or size is 0.
+uint32_t OemToUtf8(const char *text, uint32_t length, char *destination, uint32_t size);
+// How many UTF-16 units the zero-terminated UTF-8 text takes: one per
+// character, two for one above U+FFFF. For valid UTF-8 only (names and
+// paths of the core); invalid bytes count one unit each.
+uint32_t Utf16Length(const char *text);
+// The code point at *text (valid UTF-8), *text moved past it.
+uint32_t Utf8Next(const char **text);
 
 #endif

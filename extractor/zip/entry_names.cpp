@@ -1,4 +1,4 @@
-// Entry names: conversion to Windows-1252, the rules Windows puts on
+// Entry names: conversion to UTF-8, the rules Windows puts on
 // names, and the key of the file a name comes out as.
 #include "extractor/zip/entry_names.h"
 
@@ -9,58 +9,54 @@
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/zip_format.h"
 
-int Utf8IsValid(const char *text, uint32_t length) {
-  const uint8_t *in = (const uint8_t *)text, *end = in + length;
+int Utf8IsValid(const char *text, uint32_t length) { return Utf8InvalidAt(text, length) == length; }
+
+uint32_t Utf8InvalidAt(const char *text, uint32_t length) {
+  const uint8_t *start = (const uint8_t *)text, *in = start, *end = in + length;
   while (in < end) {
+    const uint8_t *at = in;
     uint32_t lead = *in++;
     int follow = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
                : lead >= 0xF0 && lead <= 0xF4 ? 3 : -1;
-    if (follow < 0 || lead == 0 || end - in < follow) return 0;
+    if (follow < 0 || lead == 0 || end - in < follow) return (uint32_t)(at - start);
     uint32_t codePoint = lead & (0x7F >> follow);
     for (int k = 0; k < follow; k++, in++) {
-      if ((*in & 0xC0) != 0x80) return 0;
+      if ((*in & 0xC0) != 0x80) return (uint32_t)(at - start);
       codePoint = (codePoint << 6) | (*in & 0x3F);
     }
     if ((follow == 2 && (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) ||
         (follow == 3 && (codePoint < 0x10000 || codePoint > 0x10FFFF)))
-      return 0;
+      return (uint32_t)(at - start);
   }
-  return 1;
+  return length;
 }
 
 // Format notes: bit 11 declares a UTF-8 name. Archives made on Unix (Info-
 // ZIP's zip among them) carry the system's own bytes without the flag,
 // which today are UTF-8; reading them as OEM would turn every umlaut into
 // two wrong characters. Everything else is OEM (code page 850), as DOS and
-// Windows tools write it.
+// Windows tools write it. A name declared UTF-8 that is not is refused
+// rather than repaired: a repaired name could land on another entry's file.
 int EntryNameConvert(const char *stored, uint32_t length, uint16_t flags, uint16_t versionMadeBy,
-                     const char *unicode, char *out, uint32_t *replaced) {
-  uint32_t lost = 0;
+                     const char *unicode, char *out) {
   out[0] = 0;
-  if (replaced) *replaced = 0;
   if (length == 0 || length > ENTRY_NAME_LIMIT) return 0;
-  memcpy(out, stored, length);
-  out[length] = 0;
   // A zero byte inside the name would hide the rest of it from every check.
-  if (strlen(out) != length) return (out[0] = 0), 0;
+  for (uint32_t i = 0; i < length; i++)
+    if (stored[i] == 0) return 0;
+  uint8_t host = (uint8_t)(versionMadeBy >> 8);
   if (unicode) {
-    // The field's UTF-8 may be longer than the limit and still fit once converted.
-    char work[4 * ENTRY_NAME_LIMIT + 1];
     size_t size = strlen(unicode);
-    if (size == 0 || size >= sizeof work) return (out[0] = 0), 0;
-    memcpy(work, unicode, size + 1);
-    lost = Utf8ToAnsiInPlace(work);
-    if (strlen(work) > ENTRY_NAME_LIMIT) return (out[0] = 0), 0;
-    strcpy(out, work);
-  } else {
-    uint8_t host = (uint8_t)(versionMadeBy >> 8);
-    if ((flags & ZIP_FLAG_UTF8) || ((host == ZIP_HOST_UNIX || host == ZIP_HOST_MACOS) && Utf8IsValid(out, length)))
-      lost = Utf8ToAnsiInPlace(out);
-    else
-      OemToAnsiInPlace(out);
+    if (size == 0 || size > ENTRY_NAME_LIMIT || !Utf8IsValid(unicode, (uint32_t)size)) return 0;
+    memcpy(out, unicode, size + 1);
+  } else if ((flags & ZIP_FLAG_UTF8) || ((host == ZIP_HOST_UNIX || host == ZIP_HOST_MACOS) && Utf8IsValid(stored, length))) {
+    if (!Utf8IsValid(stored, length)) return 0;
+    memcpy(out, stored, length);
+    out[length] = 0;
+  } else if (!OemToUtf8(stored, length, out, ENTRY_NAME_LIMIT + 1)) {
+    return 0;
   }
   SlashesToBackslashes(out);
-  if (replaced) *replaced = lost;
   return 1;
 }
 
@@ -80,12 +76,21 @@ int NameIsDevice(const char *component, uint32_t length) {
   uint32_t base = 0;
   while (base < length && component[base] != '.') base++;
   while (base > 0 && component[base - 1] == ' ') base--;
+  // Device names are ASCII but for the superscript digits (two bytes each in UTF-8).
+  if (base < 3 || base > 8) return 0;
+  uint32_t codePoints[7], count = 0;
+  for (const char *at = component; at < component + base;) {
+    if (count == 7) return 0;
+    codePoints[count++] = NameUpperCase(Utf8Next(&at));
+  }
   char upper[8] = {0};
-  if (base < 3 || base > 7) return 0;
-  for (uint32_t i = 0; i < base; i++) upper[i] = (char)NameUpperCase((uint8_t)component[i]);
-  if (base == 3) return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") || !strcmp(upper, "NUL");
-  if (base == 4 && (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3))) {
-    uint8_t digit = (uint8_t)upper[3];
+  for (uint32_t i = 0; i < count; i++) {
+    if (codePoints[i] >= 0x80 && !(i == 3 && count == 4)) return 0;
+    upper[i] = codePoints[i] < 0x80 ? (char)codePoints[i] : '#';
+  }
+  if (count == 3) return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") || !strcmp(upper, "NUL");
+  if (count == 4 && (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3))) {
+    uint32_t digit = codePoints[3];
     return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
   }
   return !strcmp(upper, "CONIN$") || !strcmp(upper, "CONOUT$");
@@ -114,20 +119,31 @@ NameVerdict EntryNameCheck(const char *name) {
   return NAME_OK;
 }
 
-// Windows-1252: a-z, the accented letters 0xE0..0xFE (not 0xF7, the
-// division sign), and the four letters whose capitals lie in 0x80..0x9F.
-uint8_t NameUpperCase(uint8_t c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return (uint8_t)(c - 0x20);
-  switch (c) {
-    case 0x9A: return 0x8A;  // s with caron
-    case 0x9C: return 0x8C;  // oe
-    case 0x9E: return 0x8E;  // z with caron
-    case 0xFF: return 0x9F;  // y with diaeresis
-    default: return c;
-  }
+// Latin Extended-A, Greek and Cyrillic pair most capitals with the small
+// letter next to them; the ranges below say which of the two is even.
+uint32_t NameUpperCase(uint32_t c) {
+  if (c < 0x80) return c >= 'a' && c <= 'z' ? c - 0x20 : c;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & ~1u;   // capital even
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c : c - 1;  // capital odd
+  // Greek: the small letters lie 0x20 above their capitals; final sigma is sigma.
+  if (c == 0x3C2) return 0x3A3;
+  if ((c >= 0x3B1 && c <= 0x3C1) || (c >= 0x3C3 && c <= 0x3CB)) return c - 0x20;
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
+  // Cyrillic: a..ya 0x20 above A..YA, the letters of 0x450..0x45F 0x50 above theirs.
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F)) return c & ~1u;
+  if (c >= 0x4C1 && c <= 0x4CE) return (c & 1) ? c : c - 1;
+  if (c == 0x4CF) return 0x4C0;
+  return c;
 }
 
-// FNV-1a over the components in upper case, then mixed.
+// FNV-1a over the components' code points in upper case, then mixed.
 uint64_t TargetNameKey(const char *name) {
   uint64_t hash = 0xCBF29CE484222325ull;
   for (const char *component = name;;) {
@@ -136,9 +152,12 @@ uint64_t TargetNameKey(const char *name) {
     while (length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')) length--;
     // ".", an empty component and ". " (trimmed to nothing) add none.
     if (length > 0) {
-      for (size_t i = 0; i < length; i++) {
-        hash ^= NameUpperCase((uint8_t)component[i]);
-        hash *= 0x100000001B3ull;
+      for (const char *at = component; at < component + length;) {
+        uint32_t upper = NameUpperCase(Utf8Next(&at));
+        for (int shift = 0; shift < 32; shift += 8) {
+          hash ^= (upper >> shift) & 0xFF;
+          hash *= 0x100000001B3ull;
+        }
       }
       hash ^= '\\';
       hash *= 0x100000001B3ull;

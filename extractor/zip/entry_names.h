@@ -6,7 +6,7 @@
 //
 // A name goes through two steps:
 //   1. EntryNameConvert: stored bytes (or the Info-ZIP Unicode path field)
-//      -> Windows-1252 with backslashes
+//      -> UTF-8 with backslashes
 //   2. EntryNameCheck: the converted name -> NAME_OK or the rule it breaks
 // and TargetNameKey gives the key under which two converted names are one
 // file on Windows.
@@ -16,7 +16,8 @@
 #include <stdint.h>
 
 enum {
-  ENTRY_NAME_LIMIT = 260  // longest converted name kept, without the terminator
+  ENTRY_NAME_LIMIT = 3 * 32767  // longest converted name in bytes, without the terminator
+                                // (LONG_PATH_BUFFER - 1: any name within the path limit)
 };
 
 // What EntryNameCheck finds wrong with a converted name.
@@ -30,39 +31,47 @@ typedef enum NameVerdict {
   NAME_CHARACTER      // a control character or one of < > " | ? *, never valid in a Windows name
 } NameVerdict;
 
-// out (ENTRY_NAME_LIMIT + 1 bytes) <- the name the extractor writes for a
-// stored name of length bytes: UTF-8 when flags has bit 11, or when host
-// (versionMadeBy >> 8) is Unix or macOS and the bytes are valid UTF-8;
-// otherwise OEM (code page 850). unicode, when not null, is the UTF-8 name
-// of an Info-ZIP Unicode path field that belongs to this name (its CRC
-// matched) and replaces it. Forward slashes become backslashes. *replaced
-// (may be null) <- characters that had no Windows-1252 form and became
-// CODEPAGE_REPLACEMENT. Returns 1; 0 when the stored name is empty, holds
-// a zero byte or is longer than ENTRY_NAME_LIMIT bytes, or the converted
-// name does not fit (out then empty).
+// out (ENTRY_NAME_LIMIT + 1 bytes) <- the UTF-8 name the extractor writes
+// for a stored name of length bytes: the bytes as they are when flags has
+// bit 11, or when host (versionMadeBy >> 8) is Unix or macOS and they are
+// valid UTF-8; otherwise OEM (code page 850) converted to UTF-8. unicode,
+// when not null, is the name of an Info-ZIP Unicode path field that
+// belongs to this name (its CRC matched) and replaces it. Forward slashes
+// become backslashes. Returns 1; 0 (out then empty) when the name is
+// empty or holds a zero byte, when a name that must be UTF-8 (bit 11, the
+// Unicode field) is not valid UTF-8 (an overlong form, an encoded
+// surrogate, a cut sequence), or when the converted name is longer than
+// ENTRY_NAME_LIMIT bytes.
 int EntryNameConvert(const char *stored, uint32_t length, uint16_t flags, uint16_t versionMadeBy,
-                     const char *unicode, char *out, uint32_t *replaced);
+                     const char *unicode, char *out);
 
 // Returns the rule a converted name (backslashes) breaks, NAME_OK when it
 // may be written inside the target folder. One leading separator is
 // allowed (it is dropped when the target is built).
 NameVerdict EntryNameCheck(const char *name);
 
-// 1 when component (length characters) names a Windows device: CON, PRN,
-// AUX, NUL, COM0..COM9, LPT0..LPT9 (the digit also as the superscripts 1,
-// 2, 3 of Windows-1252), CONIN$, CONOUT$; in any case, with any extension
-// or trailing blanks.
+// 1 when component (length bytes of UTF-8) names a Windows device: CON,
+// PRN, AUX, NUL, COM0..COM9, LPT0..LPT9 (the digit also as the
+// superscripts U+00B9, U+00B2, U+00B3), CONIN$, CONOUT$; in any case, with
+// any extension or trailing blanks.
 int NameIsDevice(const char *component, uint32_t length);
 
 // 1 when the length bytes of text are well-formed UTF-8 (no overlong
 // forms, no surrogates, nothing above U+10FFFF, no zero byte).
 int Utf8IsValid(const char *text, uint32_t length);
+// The offset of the first byte of the first sequence in text (length
+// bytes) that is not well-formed UTF-8 as Utf8IsValid sees it; length when
+// there is none.
+uint32_t Utf8InvalidAt(const char *text, uint32_t length);
 
-// Windows-1252 upper case, as the file system compares names.
-uint8_t NameUpperCase(uint8_t c);
+// The upper case of a code point as the file system compares names: a
+// simple one-to-one mapping covering Basic Latin, Latin-1 Supplement,
+// Latin Extended-A, Greek and Cyrillic (what NTFS's upcase table does for
+// them); every other code point stays itself.
+uint32_t NameUpperCase(uint32_t codePoint);
 
 // The key under which a converted name (relative to the target folder,
-// backslashes) is one file on Windows: components compared without case
+// backslashes, UTF-8) is one file on Windows: components compared without case
 // and without the trailing dots and blanks Win32 drops; "." and empty
 // components (from "a\.\b" or "x\\c") are left out as the Win32 path
 // parser leaves them out. Never 0.

@@ -10,6 +10,7 @@
 #include "extractor/decoders/inflate.h"
 #include "extractor/decoders/output_sink.h"
 #include "extractor/zip/archive_reader.h"
+#include "extractor/zip/codepage.h"
 #include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/path_ops.h"
@@ -52,17 +53,18 @@ static int Fail(int32_t code) {
 
 int BuildTargetPath(const char *name, char *out) {
   out[0] = 0;
-  if (strlen(name) >= PATH_BUFFER) return Fail(ERR_INVALID_DATA);
-  char work[PATH_BUFFER];
+  if (strlen(name) >= LONG_PATH_BUFFER) return Fail(ERR_INVALID_DATA);
+  static char work[LONG_PATH_BUFFER];
   strcpy(work, name);
   SlashesToBackslashes(work);
   // Every write must stay inside the target folder (entry_names.h).
   if (EntryNameCheck(work) != NAME_OK) return Fail(ERR_INVALID_DATA);
   const char *text = work[0] == '\\' ? work + 1 : work;
   size_t folderLength = strlen(extraction.targetFolder);
-  if (folderLength + strlen(text) >= PATH_BUFFER) return Fail(ERR_ACCESS);  // beyond MAX_PATH
+  if (folderLength + strlen(text) >= LONG_PATH_BUFFER) return Fail(ERR_ACCESS);
   memcpy(out, extraction.targetFolder, folderLength);
   strcpy(out + folderLength, text);
+  if (!PathFits(out)) return (out[0] = 0), Fail(ERR_ACCESS);  // beyond the system's path limit
   return 1;
 }
 
@@ -77,7 +79,7 @@ void DescribeEntry(EntryFindData *out) {
   out->nFileSizeLow = (uint32_t)transfer.bytesTotal;
 }
 
-// folder (PATH_BUFFER bytes) <- path up to and including its last
+// folder (LONG_PATH_BUFFER bytes) <- path up to and including its last
 // backslash; empty when it has none. Taken from the text itself rather
 // than through SplitPath, whose fields hold only 255 characters.
 static void ParentFolder(const char *path, char *folder) {
@@ -88,8 +90,8 @@ static void ParentFolder(const char *path, char *folder) {
 }
 
 int CreateOutputFile(FileHandle *handle, const char *path) {
-  char folder[PATH_BUFFER];
-  if (strlen(path) >= PATH_BUFFER) return Fail(ERR_ACCESS);
+  static char folder[LONG_PATH_BUFFER];
+  if (!PathFits(path)) return Fail(ERR_ACCESS);
   ParentFolder(path, folder);
   if (folder[0] && !MakeParentFolders(folder)) return Fail(ERR_ACCESS);
   *handle = FileOpen(path, "wb");
@@ -129,7 +131,7 @@ void ForgetTargets(void) {
 
 // The key of name (length characters of it) as a file or a folder.
 static uint64_t TargetKey(const char *name, size_t length, uint32_t kind) {
-  char part[PATH_BUFFER];
+  static char part[LONG_PATH_BUFFER];
   memcpy(part, name, length);
   part[length] = 0;
   uint64_t key = (TargetNameKey(part) & ~(uint64_t)1) | kind;
@@ -200,13 +202,14 @@ static uint32_t MixBits(uint32_t x) {
 // name fits, the folder refuses new files, or TEMP_NAME_TRIES names were
 // all taken.
 static int CreateTempFile(const char *target, char *temp, FileHandle *handle) {
-  char folder[PATH_BUFFER];
+  static char folder[LONG_PATH_BUFFER];
   ParentFolder(target, folder);
   size_t length = strlen(folder);
-  if (length + TEMP_NAME_LENGTH >= PATH_BUFFER) return 0;
+  if (Utf16Length(folder) + TEMP_NAME_LENGTH >= PATH_LIMIT || length + TEMP_NAME_LENGTH >= LONG_PATH_BUFFER) return 0;
   if (tempCounter == 0) tempSeed = ProcessStamp();
+  memcpy(temp, folder, length);
   for (int tries = 0; tries < TEMP_NAME_TRIES; tries++) {
-    snprintf(temp, PATH_BUFFER, "%s~ox%08x.tmp", folder, (unsigned)MixBits(tempSeed + tempCounter++));
+    snprintf(temp + length, TEMP_NAME_LENGTH + 1, "~ox%08x.tmp", (unsigned)MixBits(tempSeed + tempCounter++));
     *handle = FileOpen(temp, "n");
     if (*handle != FILE_INVALID) return 1;
     if (FileGetAttributes(temp) == FILE_ATTR_NONE) return 0;  // refused for another reason than a taken name
@@ -298,7 +301,7 @@ static int TestEntry(void) {
 // on with the next entry, 0 when a code ends the walk.
 static int ExtractEntry(void) {
   EntryRecord *entry = storage.entry;
-  char target[PATH_BUFFER];
+  static char target[LONG_PATH_BUFFER];
   if (!CheckEntryTarget(entry->entryName, target)) {
     if (extraction.testOnly && callbacks.reportEntry) callbacks.reportEntry(entry->entryName, extraction.errorCode);
     return 0;
@@ -328,7 +331,7 @@ static int ExtractEntry(void) {
   // a failing entry must not cost the user the file it was to replace.
   // Without a temporary file, a target that does not exist yet is written
   // directly (there is nothing to lose).
-  char folder[PATH_BUFFER], temp[PATH_BUFFER];
+  static char folder[LONG_PATH_BUFFER], temp[LONG_PATH_BUFFER];
   ParentFolder(target, folder);
   if (folder[0] && !MakeParentFolders(folder)) return Fail(ERR_ACCESS);
   int useTemp = CreateTempFile(target, temp, &extraction.outputFile);

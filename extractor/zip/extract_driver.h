@@ -44,12 +44,12 @@ enum {
 // callbacks.reportEntry hears the outcome of each file entry.
 void ExtractArchive(void);
 
-// out (PATH_BUFFER bytes) <- targetFolder followed by name, forward slashes
+// out (LONG_PATH_BUFFER bytes) <- targetFolder followed by name, forward slashes
 // turned into backslashes and one leading separator dropped. Returns 1;
 // 0 with code 9964 when EntryNameCheck (entry_names.h) refuses the name
 // (it could leave the target folder, names a device, holds a character
 // Windows never allows, or is empty); 0 with code 5 when the path exceeds
-// 260 characters.
+// the system's limit (PathFits).
 int BuildTargetPath(const char *name, char *out);
 
 // The per-entry check every command applies, extraction or not:

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "extractor/zip/codepage.h"
 #include "extractor/zip/entry_names.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/file_memory_testing.h"
@@ -24,8 +25,7 @@
 namespace {
 
 enum {
-  WIN_MAX_PATH = 260,         // ANSI calls refuse paths this long or longer
-  WIN_MAX_FOLDER_PATH = 248,  // CreateDirectoryA: MAX_PATH less room for an 8.3 name
+  WIN_MAX_PATH = 32767,       // UTF-16 units: the W calls (through "\\?\") refuse paths this long or longer
   WIN_FILE_ATTRIBUTE_NORMAL = 0x80,  // what a file without attribute bits reports
   HANDLE_BASE = 0x100,        // handle = HANDLE_BASE + slot; never FILE_INVALID
   // Win32 error codes that FileDelete and FileSetTime report.
@@ -71,8 +71,30 @@ uint32_t deviceCalls;
 int64_t writeLimit = -1;    // bytes FileWrite may still store; -1 = no limit
 int64_t writeCeiling = -1;  // bytes FileWrite may still be asked for; -1 = no ceiling
 
-// Windows compares names without regard to case (entry_names.h).
-char Fold(char c) { return (char)NameUpperCase((uint8_t)c); }
+// text in upper case (entry_names.h), as Windows compares names: UTF-8 in
+// and out, each code point mapped on its own.
+std::string Fold(const std::string &text) {
+  std::string out;
+  for (const char *at = text.c_str(); *at;) {
+    uint32_t c = NameUpperCase(Utf8Next(&at));
+    if (c < 0x80) {
+      out += (char)c;
+    } else if (c < 0x800) {
+      out += (char)(0xC0 | (c >> 6));
+      out += (char)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += (char)(0xE0 | (c >> 12));
+      out += (char)(0x80 | ((c >> 6) & 0x3F));
+      out += (char)(0x80 | (c & 0x3F));
+    } else {
+      out += (char)(0xF0 | (c >> 18));
+      out += (char)(0x80 | ((c >> 12) & 0x3F));
+      out += (char)(0x80 | ((c >> 6) & 0x3F));
+      out += (char)(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
 
 int IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -94,7 +116,7 @@ int HasInvalidCharacter(const std::string &component) {
 // to the drive's current folder) are not supported.
 uint32_t Resolve(const char *path, Resolved *out) {
   size_t length = strlen(path);
-  if (length >= WIN_MAX_PATH) return WIN_ERROR_FILENAME_EXCED_RANGE;
+  if (Utf16Length(path) >= WIN_MAX_PATH) return WIN_ERROR_FILENAME_EXCED_RANGE;
   char drive = 'C';
   const char *rest = path;
   if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':') {
@@ -141,8 +163,7 @@ uint32_t Resolve(const char *path, Resolved *out) {
     out->name += component;
   }
   out->isRoot = components.empty();
-  out->key = out->name;
-  for (char &c : out->key) c = Fold(c);
+  out->key = Fold(out->name);
   return 0;
 }
 
@@ -354,14 +375,13 @@ int32_t FileReplace(const char *from, const char *to) {
 }
 
 // The file of "path" for a stream call; null when there is none, or when
-// "path:stream" would reach MAX_PATH, as for the Win32 calls.
+// "path:stream" would reach the W calls' path limit.
 static Node *StreamFile(const char *path, const char *stream, std::string *key) {
   Resolved resolved;
-  if (strlen(path) + 1 + strlen(stream) >= WIN_MAX_PATH || Resolve(path, &resolved) != 0) return nullptr;
+  if (Utf16Length(path) + 1 + Utf16Length(stream) >= WIN_MAX_PATH || Resolve(path, &resolved) != 0) return nullptr;
   Node *node = Find(resolved);
   if (!node || node->isFolder) return nullptr;
-  key->clear();
-  for (const char *c = stream; *c; c++) key->push_back(Fold(*c));
+  *key = Fold(stream);
   return node;
 }
 
@@ -406,7 +426,7 @@ int32_t FileSetAttributes(const char *path, uint32_t attributes) {
 
 int32_t CreateFolder(const char *path) {
   Resolved resolved;
-  if (strlen(path) >= WIN_MAX_FOLDER_PATH || Resolve(path, &resolved) != 0 || resolved.isRoot) return -1;
+  if (Resolve(path, &resolved) != 0 || resolved.isRoot) return -1;
   if (nodes.count(resolved.key) || !ParentExists(resolved)) return -1;  // exists already, or no parent
   NewNode(resolved, 1);
   return 0;

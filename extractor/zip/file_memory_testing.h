@@ -9,9 +9,9 @@
 //   - "\" and "/" both separate; runs of them count as one; "." and ".."
 //     are resolved as the Win32 path parser does, and so is a final
 //     component's trailing dots and blanks ("a. ." is "a");
-//   - names compare without regard to case (ASCII and Windows-1252 letters);
-//   - paths of 260 characters or more fail, folders from 248 on
-//     (CreateDirectoryA keeps room for an 8.3 name);
+//   - names are UTF-8 and compare without regard to case (NameUpperCase:
+//     Latin, Greek, Cyrillic);
+//   - paths of 32,767 UTF-16 units or more fail (the W calls' limit);
 //   - the characters < > : " | ? * and controls fail a call, except the
 //     drive's colon;
 //   - a component that names a device (CON, NUL, COM1, LPT¹, ...) makes the

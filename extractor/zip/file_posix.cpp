@@ -4,8 +4,8 @@
 // OEM code page and local time are in host_posix.cpp, which the in-memory
 // layer (file_memory.cpp) shares.
 //
-// At the system-call boundary paths change form: "\" becomes "/", and the
-// Windows-1252 bytes of a name become UTF-8. Results are mapped back to the
+// At the system-call boundary paths change form: "\" becomes "/"; names
+// are UTF-8 in the core and on POSIX alike and pass unchanged. Results are mapped back to the
 // Win32 conventions: -1 for failures, Win32 error codes from FileDelete and
 // FileSetTime, attribute bits from the mode.
 //
@@ -23,14 +23,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "extractor/zip/codepage.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/file_posix_testing.h"
 #include "extractor/zip/host_posix.h"
 #include "extractor/zip/read_ahead.h"
 
 enum {
-  WIN_MAX_PATH = 260,            // ANSI Win32 calls refuse paths this long or longer
-  NATIVE_PATH_BUFFER = 4 * 260,  // UTF-8 takes at most 3 bytes per 1252 character
+  WIN_MAX_PATH = 32767,               // UTF-16 units: the W calls refuse paths this long or longer
+  NATIVE_PATH_BUFFER = 3 * 32767 + 1, // UTF-8 takes at most 3 bytes per UTF-16 unit
   // Win32 error codes that FileDelete and FileSetTime report.
   WIN_ERROR_FILE_NOT_FOUND = 2,
   WIN_ERROR_PATH_NOT_FOUND = 3,
@@ -44,15 +45,6 @@ enum {
 
 static const int32_t WRITE_MODE_BITS = S_IWUSR | S_IWGRP | S_IWOTH;
 
-// Windows-1252 0x80..0x9F as Unicode. The five codes Windows leaves
-// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 controls of the
-// same value, as MultiByteToWideChar does; 0xA0..0xFF equal Latin-1.
-static const uint16_t kAnsiHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 0x88
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178}; // 0x98
-
 static int64_t writeLimit = -1;  // bytes FileWrite may still store; -1 = no limit
 
 static int64_t writeCeiling = -1;  // bytes FileWrite may still be asked for; -1 = no ceiling
@@ -61,28 +53,14 @@ void FileSetWriteLimit(int64_t limit) { writeLimit = limit < 0 ? -1 : limit; }
 
 void FileSetWriteCeiling(int64_t ceiling) { writeCeiling = ceiling < 0 ? -1 : ceiling; }
 
-// native (NATIVE_PATH_BUFFER bytes) <- path with "/" for "\" and UTF-8 for
-// Windows-1252. Returns 0 for a path an ANSI Win32 call would refuse as too
-// long (MAX_PATH), so both layers fail on the same names.
+// native (NATIVE_PATH_BUFFER bytes) <- path with "/" for "\"; the UTF-8
+// bytes stay as they are. Returns 0 for a path the Win32 W calls would
+// refuse as too long (32,767 UTF-16 units), so both layers fail on the
+// same names.
 static int NativePath(const char *path, char *native) {
+  if (strlen(path) >= NATIVE_PATH_BUFFER || Utf16Length(path) >= WIN_MAX_PATH) return 0;
   uint32_t out = 0;
-  for (uint32_t i = 0; path[i]; i++) {
-    if (i >= WIN_MAX_PATH - 1) return 0;
-    uint8_t c = (uint8_t)path[i];
-    uint32_t code = c < 0x80 ? c : c < 0xA0 ? kAnsiHigh[c - 0x80] : c;
-    if (code == '\\') {
-      native[out++] = '/';
-    } else if (code < 0x80) {
-      native[out++] = (char)code;
-    } else if (code < 0x800) {
-      native[out++] = (char)(0xC0 | (code >> 6));
-      native[out++] = (char)(0x80 | (code & 0x3F));
-    } else {
-      native[out++] = (char)(0xE0 | (code >> 12));
-      native[out++] = (char)(0x80 | ((code >> 6) & 0x3F));
-      native[out++] = (char)(0x80 | (code & 0x3F));
-    }
-  }
+  for (const char *c = path; *c; c++) native[out++] = *c == '\\' ? '/' : *c;
   native[out] = 0;
   return 1;
 }

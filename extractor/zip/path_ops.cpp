@@ -1,10 +1,11 @@
-// Text and path operations on 8-bit ANSI texts with backslash separators.
+// Text and path operations on UTF-8 texts with backslash separators.
 // Everything here is plain text work except the existence tests and the
 // folder chain, which go through the file layer (file_io.h).
 #include "extractor/zip/path_ops.h"
 
 #include <string.h>
 
+#include "extractor/zip/codepage.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/state.h"
 
@@ -19,6 +20,16 @@ void CopyPadded(char *destination, const char *source, uint32_t n) {
 void CopyLimited(char *destination, const char *source) {
   uint32_t i = 0;
   for (; i < SPLIT_FIELD - 1 && source[i]; i++) destination[i] = source[i];
+  // Cut inside a UTF-8 sequence: the partial character goes too.
+  if (source[i]) {
+    uint32_t lead = i;
+    while (lead > 0 && ((uint8_t)destination[lead - 1] & 0xC0) == 0x80) lead--;
+    if (lead > 0) {
+      uint8_t c = (uint8_t)destination[--lead];
+      uint32_t needed = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+      if (i - lead < needed) i = lead;
+    }
+  }
   destination[i] = 0;
 }
 
@@ -41,6 +52,8 @@ static uint32_t CopyCut(char *destination, const char *source, uint32_t size) {
   destination[length] = 0;
   return length;
 }
+
+int PathFits(const char *path) { return strlen(path) < LONG_PATH_BUFFER && Utf16Length(path) < PATH_LIMIT; }
 
 int AddTrailingBackslash(const char *source, char *destination, uint32_t size) {
   if (size == 0) return 0;
@@ -74,8 +87,8 @@ uint32_t NthBackslash(const char *text, uint32_t k) {
 int MakeDirectoryChain(const char *path) {
   if (DirectoryExists(path)) return 1;
   uint32_t length = (uint32_t)strlen(path);
-  if (length >= PATH_BUFFER) return 0;  // cannot name a folder on the platform either
-  char prefix[PATH_BUFFER];
+  if (!PathFits(path)) return 0;  // cannot name a folder on the platform either
+  static char prefix[LONG_PATH_BUFFER];
   memset(prefix, 0, sizeof prefix);
   // From the second backslash on: the first one follows the drive ("C:\")
   // or is the root itself, neither of which can be created.
@@ -88,7 +101,7 @@ int MakeDirectoryChain(const char *path) {
 }
 
 int MakeParentFolders(const char *folder) {
-  char stripped[PATH_BUFFER];
+  static char stripped[LONG_PATH_BUFFER];
   StripTrailingBackslash(folder, stripped, sizeof stripped);
   return MakeDirectoryChain(stripped);
 }

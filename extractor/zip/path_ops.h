@@ -1,4 +1,4 @@
-// Text and path operations on 8-bit ANSI texts with backslash separators.
+// Text and path operations on UTF-8 texts with backslash separators.
 // None of them records an errorCode or touches the user interface.
 #ifndef OSTREL_ZIP_PATH_OPS_H
 #define OSTREL_ZIP_PATH_OPS_H
@@ -17,16 +17,20 @@ enum {
 // When source is longer than n characters, copies n characters and adds no
 // terminator; otherwise copies source and fills the rest of the n bytes with zeros.
 void CopyPadded(char *destination, const char *source, uint32_t n);
-// Copies source cut to 255 characters, always terminated (destination holds 256).
+// Copies source cut to 255 bytes (at a UTF-8 character boundary), always
+// terminated (destination holds 256).
 void CopyLimited(char *destination, const char *source);
 
 // 1 when the path exists and is not a folder / is a folder.
 int FileExists(const char *path);
 int DirectoryExists(const char *path);
 
+// 1 when path (UTF-8) stays below the system's path limit: fewer than
+// PATH_LIMIT UTF-16 units, so that it fits with its terminator.
+int PathFits(const char *path);
 // destination (size bytes) <- source with "\" appended unless it ends in one;
 // an empty source gives "\". Returns 1; 0 when the result does not fit
-// (a 260-character folder into a path buffer): destination is then empty.
+// (a folder as long as the buffer): destination is then empty.
 int AddTrailingBackslash(const char *source, char *destination, uint32_t size);
 // destination <- source without a final "\" when longer than 3 characters ("C:\" keeps it).
 void StripTrailingBackslash(const char *source, char *destination, uint32_t size);

@@ -10,7 +10,9 @@ WorkingStorage storage;
 ExtractCallbacks callbacks;
 
 int SetTargetFolder(const char *folder) {
-  if (AddTrailingBackslash(folder, extraction.targetFolder, PATH_BUFFER)) return 1;
+  if (AddTrailingBackslash(folder, extraction.targetFolder, LONG_PATH_BUFFER) && PathFits(extraction.targetFolder))
+    return 1;
+  extraction.targetFolder[0] = 0;
   extraction.errorCode = ERR_ACCESS;
   return 0;
 }

@@ -24,7 +24,13 @@
 #include "extractor/zip/zip_format.h"
 
 enum {
-  PATH_BUFFER = 261,          // 260 characters plus terminator
+  PATH_BUFFER = 261,          // MAX_PATH buffers of the Win32 shell's ANSI calls: 260 characters plus terminator
+  PATH_LIMIT = 32767,         // UTF-16 units of the longest path the system takes, terminator included
+  // Bytes of the core's UTF-8 paths: a UTF-16 unit takes at most 3 bytes
+  // (a 4-byte sequence is 2 units), so any path within PATH_LIMIT fits.
+  // Too big for the stack of the extractor, which has no stack probes:
+  // buffers of this size are static or in working storage.
+  LONG_PATH_BUFFER = 3 * PATH_LIMIT + 1,
   PASSWORD_BUFFER = 256,      // at most 254 characters are kept
   ENTRY_INPUT_SIZE = 8192,    // EntryInputBuffer
   OUTPUT_WINDOW_SIZE = 32768, // OutputWindow: Deflate history and copy buffer
@@ -32,11 +38,11 @@ enum {
 };
 
 typedef struct ExtractionState {
-  char targetFolder[PATH_BUFFER];  // ends in "\" (SetTargetFolder); empty: refused, nothing extracts
+  char targetFolder[LONG_PATH_BUFFER];  // ends in "\" (SetTargetFolder); empty: refused, nothing extracts
   FileHandle dataFile;             // SFX file: end record, local headers, entry data
   FileHandle directoryFile;        // SFX file again: walks the central directory only
   FileHandle outputFile;           // file being extracted
-  char archivePath[PATH_BUFFER];   // SFX path, set once the end record was found
+  char archivePath[LONG_PATH_BUFFER]; // SFX path, set once the end record was found
   int32_t errorCode;               // ErrorCode; 0 = none; a later failure overwrites
   int32_t endRecordPos;            // position just past the end signature; -1 not searched
   ZipEndRecord endRecord;          // as read
@@ -52,7 +58,7 @@ typedef struct EntryRecord {
   ZipLocalHeader local;            // exactly as read
   ZipCentralHeader central;        // exactly as read
   int32_t entryComplete;           // 1 from the moment the driver has finished the entry
-  char entryName[PATH_BUFFER];     // backslashes, ANSI (converted from OEM or UTF-8)
+  char entryName[LONG_PATH_BUFFER]; // backslashes, UTF-8 (EntryNameConvert)
 } EntryRecord;
 
 typedef struct TransferState {
@@ -105,7 +111,7 @@ typedef int (*AskPasswordFn)(int reserved, char *buffer, const char *entryName);
 // the entry's file is complete and closed (still under its temporary
 // name), and asks only when they differ and no code is recorded (never
 // after a cancel or another failure). entryName is the entry's name as in
-// EntryRecord (backslashes, ANSI); a dialog shows its last component.
+// EntryRecord (backslashes, UTF-8); a dialog shows its last component.
 // Returns CRC_MISMATCH_KEEP (the warning box's OK): the file is kept and
 // counters.warningCount raised by the driver; CRC_MISMATCH_STOP (Cancel,
 // or a user who has already asked to stop): the driver records 9962,
@@ -145,7 +151,7 @@ extern ExtractCallbacks callbacks;
 
 // Sets extraction.targetFolder to folder with "\" appended when its last
 // character is not one; an empty folder gives "\". Returns 1; 0 with code 5
-// when that does not fit the path buffer (a folder of 260 characters):
+// when that exceeds the system's path limit (PATH_LIMIT UTF-16 units):
 // targetFolder is then empty, and ExtractArchive refuses to start with it.
 int SetTargetFolder(const char *folder);
 

@@ -2,20 +2,19 @@
 // the UTF-16 of the Windows W functions. Win32 only: the file layer, the
 // dialogs and the start-up convert here and nowhere else.
 //
-// The core's encoding is named once, CORE_CODE_PAGE: Windows-1252 today
-// (fixed, not the ANSI code page of the machine, so that a name reads the
-// same on every system). Switching the core to UTF-8 is the one-line change
-// of CORE_CODE_PAGE to CP_UTF8 (65001).
+// The core's encoding is named once, CORE_CODE_PAGE: UTF-8 (fixed, not the
+// ANSI code page of the machine, so that a name reads the same on every
+// system and every character has a form).
 //
-// Conversions refuse rather than guess: a UTF-16 text with a character the
-// core encoding lacks is not mapped to a look-alike ("best fit" would turn
-// a full-width solidus into a separator), it fails.
+// Conversions refuse rather than guess: a text that is not valid in the
+// encoding it is read from fails instead of being mapped to a look-alike
+// ("best fit" would turn a full-width solidus into a separator).
 #ifndef OSTREL_ZIP_WIDE_TEXT_H
 #define OSTREL_ZIP_WIDE_TEXT_H
 
 #include <stdint.h>
 
-#define CORE_CODE_PAGE 1252  // the core's path and name encoding; CP_UTF8 after the switch
+#define CORE_CODE_PAGE 65001  // CP_UTF8: the core's path and name encoding
 
 enum {
   WIDE_PATH_MAX = 32767,     // UTF-16 units of the longest path Windows takes ("\\?\" form)

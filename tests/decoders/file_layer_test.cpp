@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "extractor/zip/codepage.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/file_posix_testing.h"
 #include "tests/decoders/decoder_fixture.h"
@@ -88,17 +89,19 @@ TEST(FileLayer, DeleteAttributesFoldersReplace) {
   EXPECT_EQ(FileGetAttributes(file.c_str()), (uint32_t)FILE_ATTR_NONE);
 }
 
-TEST(FileLayer, AnsiNamesAreStoredAsUtf8) {
+TEST(FileLayer, Utf8NamesAreStoredAsTheyAre) {
   TempFolder folder;
-  std::string name = Win(folder.Path("")) + "Gr\xFC\xDF" "e \x80 \x9F.txt";  // "Grüße € Ÿ.txt"
+  const char *utf8 = "Gr\xC3\xBC\xC3\x9F" "e \xD0\x9F\xD1\x80\xD0\xB8 \xE6\x97\xA5 \xF0\x9F\x98\x80.txt";  // "Grüße При 日 😀.txt"
+  std::string name = Win(folder.Path("")) + utf8;
   FileHandle h = FileOpen(name.c_str(), "wb");
   ASSERT_NE(h, FILE_INVALID);
   FileClose(h);
   struct stat info;
-  EXPECT_EQ(stat(folder.Path("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xC5\xB8.txt").c_str(), &info), 0);
+  EXPECT_EQ(stat(folder.Path(utf8).c_str(), &info), 0);
   EXPECT_EQ(FileGetAttributes(name.c_str()), (uint32_t)FILE_ATTR_ARCHIVE);
-  std::string tooLong = Win(folder.Path("")) + std::string(300, 'x');
-  EXPECT_EQ(FileOpen(tooLong.c_str(), "wb"), FILE_INVALID) << "longer than MAX_PATH";
+  // 32,767 UTF-16 units: the W calls' limit, whatever POSIX would take.
+  std::string tooLong = Win(folder.Path("")) + std::string(32767, 'x');
+  EXPECT_EQ(FileOpen(tooLong.c_str(), "wb"), FILE_INVALID) << "beyond the system's path limit";
 }
 
 // DOS times are local times. The offset applied is the one in force on the
@@ -171,22 +174,17 @@ TEST(FileLayer, MemoryAndOemConversion) {
   char text[] = "\x8E\x99\x9A\x84\x94\x81\xE1 ok";  // ÄÖÜäöüß in CP850
   OemToAnsiInPlace(text);
   EXPECT_STREQ(text, "\xC4\xD6\xDC\xE4\xF6\xFC\xDF ok");
-  // Every byte against iconv's CP850 -> Windows-1252 where 1252 has the
-  // character; elsewhere one of the file-name-safe stand-ins.
-  iconv_t cd = iconv_open("WINDOWS-1252", "CP850");
+  // Entry names: every byte against iconv's CP850 -> UTF-8.
+  iconv_t cd = iconv_open("UTF-8", "CP850");
   ASSERT_NE(cd, (iconv_t)-1);
   for (int b = 1; b < 256; b++) {
-    char one[2] = {(char)b, 0}, converted[8] = {0};
+    char one[2] = {(char)b, 0}, converted[8] = {0}, ours[8];
     char *in = one, *out = converted;
     size_t inLeft = 1, outLeft = sizeof converted;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    bool mappable = iconv(cd, &in, &inLeft, &out, &outLeft) != (size_t)-1;
-    OemToAnsiInPlace(one);
-    if (mappable) {
-      EXPECT_EQ((uint8_t)one[0], (uint8_t)converted[0]) << "CP850 byte " << b;
-    } else {
-      EXPECT_NE(strchr("-+_i\xA6", one[0]), nullptr) << "CP850 byte " << b;
-    }
+    ASSERT_NE(iconv(cd, &in, &inLeft, &out, &outLeft), (size_t)-1) << "CP850 byte " << b;
+    EXPECT_EQ(OemToUtf8(one, 1, ours, sizeof ours), strlen(converted)) << "CP850 byte " << b;
+    EXPECT_STREQ(ours, converted) << "CP850 byte " << b;
   }
   iconv_close(cd);
 }

@@ -63,9 +63,9 @@ ZipEntrySpec Stored(const std::string &name, const std::string &text) {
 
 TEST(DriverMemory, MarkOfTheWebIsCopiedToEveryFile) {
   const std::string internet = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.org/setup.exe\r\n";
-  // A name whose path fits MAX_PATH but "path:Zone.Identifier" does not:
-  // the stream write fails and the file still counts.
-  const std::string longName = std::string(250 - strlen(kTarget), 'l');
+  // A name whose path fits the system's limit (32,767 UTF-16 units) but
+  // "path:Zone.Identifier" does not: the stream write fails and the file still counts.
+  const std::string longName = std::string(32760 - strlen(kTarget), 'l');
   struct Row {
     const char *label;
     const char *stream;    // the SFX file's stream; null: none

@@ -23,7 +23,7 @@ std::vector<std::string> Files() {
 }
 
 TEST(MemoryFiles, PathsResolveAsOnWindows) {
-  const std::string tooLong = "C:\\t\\" + std::string(260 - 5, 'x');
+  const std::string tooLong = "C:\\t\\" + std::string(32767 - 5, 'x');  // 32,767 UTF-16 units
   struct Row {
     std::string path;      // opened for writing in a fresh C:\t
     const char *lands;     // the file that results; null when the call fails
@@ -37,7 +37,8 @@ TEST(MemoryFiles, PathsResolveAsOnWindows) {
       {"C:\\T\\Case.TXT", "C:\\t\\Case.TXT", 0},       // the folder as created, the name as written
       {"C:\\t\\trail. . ", "C:\\t\\trail", 0},         // a last component loses trailing dots and blanks
       {"C:\\t\\nul.txt", nullptr, 1},
-      {"C:\\t\\Com\xB9", nullptr, 1},                  // COM with superscript one
+      {"C:\\t\\Com\xC2\xB9", nullptr, 1},              // COM with superscript one
+      {"C:\\T\\\xE6\x97\xA5\xF0\x9F\x98\x80", "C:\\t\\\xE6\x97\xA5\xF0\x9F\x98\x80", 0},  // UTF-8 names as written
       {"C:\\t\\lpt0\\x", nullptr, 1},                  // in any component
       {"C:\\t\\a:b", nullptr, 0},                      // a stream
       {"C:\\t\\q?.txt", nullptr, 0},
@@ -64,7 +65,9 @@ TEST(MemoryFiles, FileRulesTheDriverMeetsOnWindows) {
   MemoryFilesReset();
   ASSERT_EQ(CreateFolder("C:\\t"), 0);
   EXPECT_EQ(CreateFolder("C:\\T"), -1) << "exists already, in another case";
-  EXPECT_EQ(CreateFolder(("C:\\t\\" + std::string(248 - 5, 'd')).c_str()), -1) << "folders stop at 248";
+  EXPECT_EQ(CreateFolder("C:\\t\\\xD0\xBF\xD1\x80\xD0\xB8"), 0);
+  EXPECT_EQ(CreateFolder("C:\\t\\\xD0\x9F\xD0\xA0\xD0\x98"), -1) << "exists already, Cyrillic in another case";
+  EXPECT_EQ(CreateFolder(("C:\\t\\" + std::string(300, 'd')).c_str()), 0) << "no MAX_PATH for folders";
   EXPECT_EQ(FileDelete("C:\\t\\none"), 2u);
   EXPECT_EQ(FileDelete("C:\\none\\none"), 3u);
   EXPECT_EQ(FileDelete("C:\\t"), 5u) << "a folder";
@@ -94,9 +97,9 @@ TEST(MemoryFiles, FileRulesTheDriverMeetsOnWindows) {
   EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
   EXPECT_EQ(FileWriteStream("C:\\t\\f", "Zone.Identifier", "z", 1), 0);
   EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
-  std::string longName = "C:\\t\\" + std::string(240, 'n');
+  std::string longName = "C:\\t\\" + std::string(32755, 'n');  // 32,760 units; with the stream beyond 32,767
   ASSERT_TRUE(MemoryFilesPut(longName.c_str(), (const uint8_t *)"x", 1));
-  EXPECT_EQ(FileWriteStream(longName.c_str(), "Zone.Identifier", "z", 1), -1) << "path:stream reaches MAX_PATH";
+  EXPECT_EQ(FileWriteStream(longName.c_str(), "Zone.Identifier", "z", 1), -1) << "path:stream reaches the path limit";
   EXPECT_EQ(FileDelete(longName.c_str()), 0u);
   EXPECT_EQ(FileReplace("C:\\t\\new", "C:\\t\\F"), 0) << "over a read-only hidden file: cleared only now";
   EXPECT_EQ(FileGetAttributes("C:\\t\\f"), (uint32_t)FILE_ATTR_ARCHIVE) << "its other attributes stay";

@@ -81,12 +81,13 @@ TEST(SettingsReader, TextsPathAndDefaultFolder) {
   Tail all;
   all.introCaption = std::string(INTRO_CAPTION_MAX, 'c');  // the longest caption fits
   all.runFile = "Programme\\start.exe";
-  all.defaultFolder = "D:\\x";
+  all.defaultFolder = "D:\\Gr\xF6\xDF" "e \x80";  // Windows-1252 as stored
+
   all.reserved = 0xBEEF;  // never read
   ASSERT_EQ(SETTINGS_OK, Read(Image(all)));
   EXPECT_EQ(all.introCaption, settings.introCaption);
   EXPECT_STREQ("Programme\\start.exe", settings.runFile);
-  EXPECT_STREQ("D:\\x", settings.defaultFolder);
+  EXPECT_STREQ("D:\\Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC", settings.defaultFolder);  // a core path: UTF-8
 }
 
 struct RefusedRow {

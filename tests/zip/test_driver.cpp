@@ -319,8 +319,13 @@ TEST_F(DriverTest, ArchivesThatLieEndWithTheirCode) {
   storedLie.sizeOverride = 400;                      // stored: 500 bytes of data, 400 declared
   ZipEntrySpec damaged = Entry("crc.txt", SampleText(500, 9));
   damaged.crcOverride = 0;                           // and nobody to ask (silent run)
-  ZipEntrySpec utf8Twin = Entry("gut\xE4\xB8\xAD.txt", TextBytes("other"));
-  utf8Twin.flags = 0x0800;                           // a CJK character: not in Windows-1252
+  // The good entry's name is Cyrillic (bit 11): twins compare in Unicode.
+  const std::string good = "gut_\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";  // "gut_привет.txt"
+  auto utf8 = [](const std::string &name, const Bytes &data) {
+    ZipEntrySpec entry = Entry(name, data);
+    entry.flags = 0x0800;
+    return entry;
+  };
   struct {
     const char *label;
     ZipEntrySpec entry;
@@ -333,22 +338,26 @@ TEST_F(DriverTest, ArchivesThatLieEndWithTheirCode) {
       {"stored size differs from the declared size", storedLie, ERR_INVALID_DATA, 1},
       {"CRC mismatch without a question", damaged, ERR_CRC, 2},
       // Names that come out as the good entry's file on Windows.
-      {"same name in other case", Entry("GUT_.TXT", TextBytes("other")), ERR_INVALID_DATA, 1},
-      {"same name with a trailing dot and blank", Entry("gut_.txt. ", TextBytes("other")), ERR_INVALID_DATA, 1},
-      {"OEM shade replaced by _", Entry("gut\xB0.txt", TextBytes("other")), ERR_INVALID_DATA, 1},
-      {"UTF-8 character replaced by _", utf8Twin, ERR_INVALID_DATA, 1},
+      {"same name in other case", utf8("GUT_\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2.TXT", TextBytes("other")),
+       ERR_INVALID_DATA, 1},
+      {"same name with a trailing dot and blank", utf8(good + ". ", TextBytes("other")), ERR_INVALID_DATA, 1},
+      // Bad names: the entry ends with 9964 before anything of it is written.
+      {"invalid UTF-8 under bit 11", utf8("gut\xC3" "(.txt", TextBytes("other")), ERR_INVALID_DATA, 1},
+      {"overlong UTF-8 for '/'", utf8("a\xC0\xAF..\xC0\xAF" "evil.txt", TextBytes("other")), ERR_INVALID_DATA, 1},
+      {"encoded surrogate", utf8("gut\xED\xA0\x80.txt", TextBytes("other")), ERR_INVALID_DATA, 1},
+      {"a name that becomes empty", Entry("/", TextBytes("other")), ERR_INVALID_DATA, 1},
   };
   FileSetWriteLimit(64 << 20);  // a regression fails short of filling the disk
   for (auto &row : rows) {
     ui = ScriptedUi();
     ui.crcButton = 0;
     ASSERT_EQ(0, RunCommand("rm -rf " + ShellQuote(target_) + " && mkdir -p " + ShellQuote(target_)));
-    Extract({Entry("gut_.txt", SampleText(40000, 1)), row.entry, Entry("nie.txt", TextBytes("never"))}, 1);
+    Extract({utf8(good, SampleText(40000, 1)), row.entry, Entry("nie.txt", TextBytes("never"))}, 1);
     EXPECT_EQ(row.code, extraction.errorCode) << row.label;
     EXPECT_EQ(row.counted, counters.filesExtracted) << row.label;
     auto files = ListTree(target_);
     ASSERT_EQ(1u, files.size()) << row.label;
-    EXPECT_EQ("gut_.txt", files[0].first) << row.label;
+    EXPECT_EQ(good, files[0].first) << row.label;
     EXPECT_TRUE(SampleText(40000, 1) == files[0].second) << row.label;
   }
   // The names of a run are remembered past the first block of the set.
@@ -369,7 +378,7 @@ TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
       "stream.txt:evil", "",
       // Device names: Win32 would hand the bytes to the device in any folder.
       "NUL", "con.txt", "a/COM1", "lpt9.log", "aux .txt", "com0", "LPT0.txt", "conin$", "CONOUT$.txt",
-      // COM and LPT with a superscript 1, 2, 3: OEM 0xFB, 0xFD, 0xFC become 1252 0xB9, 0xB2, 0xB3.
+      // COM and LPT with a superscript 1, 2, 3: OEM 0xFB, 0xFD, 0xFC become U+00B9, U+00B2, U+00B3.
       "COM\xFB", "lpt\xFD.log", "a/Com\xFC.txt",
   };
   for (const char *name : names) {
@@ -396,17 +405,17 @@ TEST_F(DriverTest, NamesThatWouldLeaveTheTargetAreRefused) {
   EXPECT_TRUE(InTarget("dot.txt"));
 }
 
-TEST_F(DriverTest, LongNamesFailTheEntryCleanly) {
-  // A name that fits the entry record but not the target path: code 5.
-  std::string name(255, 'n');
-  Extract({Entry("short.txt", TextBytes("s")), Entry(name, TextBytes("long"))}, 1);
+TEST_F(DriverTest, PathsBeyondTheSystemLimitFailTheEntryCleanly) {
+  // Beyond 32,767 UTF-16 units with the target folder: code 5 before any
+  // folder of it is made (the unit count itself: PathText.SystemPathLimit).
+  std::string deep;
+  for (int i = 0; i < 330; i++) deep += std::string(100, 'd') + "/";
+  Extract({Entry("short.txt", TextBytes("s")), Entry(deep + "f.txt", TextBytes("long"))}, 1);
   EXPECT_EQ(ERR_ACCESS, extraction.errorCode);
   EXPECT_TRUE(InTarget("short.txt"));
+  EXPECT_FALSE(InTarget(std::string(100, 'd')));
   EXPECT_EQ(1u, counters.filesExtracted);
-  // A name longer than the record: invalid data.
-  Extract({Entry(std::string(300, 'm'), TextBytes("long"))}, 1);
-  EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode);
-  EXPECT_TRUE(FilesOutsideTarget().size() == 0);
+  EXPECT_TRUE(FilesOutsideTarget().empty());
 }
 
 TEST_F(DriverTest, ArchivesWithoutEntriesOrWithoutEndRecord) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "extractor/zip/error_codes.h"
+#include "extractor/zip/extract_driver.h"
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/state.h"
 #include "tests/zip/zip_test_support.h"
@@ -95,6 +96,11 @@ TEST(PathText, CopiesAndTrailingBackslashes) {
   EXPECT_EQ(255u, strlen(field));
   CopyLimited(field, "short");
   EXPECT_STREQ("short", field);
+  // Cut at a character: a sequence that would straddle byte 255 goes whole.
+  CopyLimited(field, (std::string(254, 'a') + "\xC3\xBC" "x").c_str());
+  EXPECT_EQ(std::string(254, 'a'), field);
+  CopyLimited(field, (std::string(253, 'a') + "\xC3\xBC" "x").c_str());
+  EXPECT_EQ(std::string(253, 'a') + "\xC3\xBC", field);
 
   char out[PATH_BUFFER];
   AddTrailingBackslash("C:\\Ziel", out, sizeof out);
@@ -136,10 +142,45 @@ TEST(PathText, CopiesAndTrailingBackslashes) {
   EXPECT_STREQ("C:\\Ziel\\", extraction.targetFolder);
   SetTargetFolder("");
   EXPECT_STREQ("\\", extraction.targetFolder);
+}
+
+// The system's limit: 32,767 UTF-16 units with the terminator. A UTF-8
+// character of up to three bytes is one unit, a four-byte one (beyond the
+// BMP) a surrogate pair.
+TEST(PathText, SystemPathLimit) {
+  auto times = [](const std::string &piece, int count) {
+    std::string out;
+    for (int i = 0; i < count; i++) out += piece;
+    return out;
+  };
+  const std::string cjk = "\xE6\x97\xA5", emoji = "\xF0\x9F\x98\x80";
+  struct {
+    const char *label;
+    std::string folder;  // SetTargetFolder adds "\"
+    int fits;
+  } rows[] = {
+      {"ASCII, 32,766 units", std::string(32765, 'z'), 1},
+      {"ASCII, 32,767 units", std::string(32766, 'z'), 0},
+      {"three-byte characters, 32,766 units", times(cjk, 32765), 1},
+      {"three-byte characters, 32,767 units", times(cjk, 32766), 0},
+      {"pairs, 32,766 units", times(emoji, 16382) + "a", 1},
+      {"pairs, 32,767 units", times(emoji, 16383), 0},
+  };
+  for (auto &row : rows) {
+    extraction.errorCode = 0;
+    EXPECT_EQ(row.fits, SetTargetFolder(row.folder.c_str())) << row.label;
+    EXPECT_EQ(row.fits ? ERR_NONE : ERR_ACCESS, extraction.errorCode) << row.label;
+    EXPECT_EQ(row.fits ? row.folder + "\\" : "", extraction.targetFolder) << row.label;
+  }
+  // An entry name counts with the folder it lands in.
+  SetTargetFolder(std::string(32764, 'z').c_str());
+  static char target[LONG_PATH_BUFFER];
   extraction.errorCode = 0;
-  EXPECT_EQ(0, SetTargetFolder(std::string(PATH_BUFFER - 1, 'z').c_str()));
+  EXPECT_EQ(1, BuildTargetPath("a", target));
+  EXPECT_EQ(1, BuildTargetPath(cjk.c_str(), target));
+  EXPECT_EQ(ERR_NONE, extraction.errorCode);
+  EXPECT_EQ(0, BuildTargetPath(emoji.c_str(), target));
   EXPECT_EQ(ERR_ACCESS, extraction.errorCode);
-  EXPECT_STREQ("", extraction.targetFolder);
 }
 
 TEST(PathDisk, DirectoryChainsAndExistenceTests) {

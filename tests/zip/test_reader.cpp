@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "extractor/zip/archive_reader.h"
+#include "extractor/zip/entry_names.h"
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/signed_archive.h"
 #include "extractor/zip/state.h"
@@ -229,12 +230,12 @@ TEST_F(WalkTest, EntriesNamesAndTransferState) {
   EXPECT_EQ(8192 + 30 + 15, FileSeek(extraction.dataFile, 0, FILE_SEEK_CURRENT));
 
   ASSERT_EQ(1, ReadNextEntry());
-  EXPECT_STREQ("gr\xFCn.txt", storage.entry->entryName);
+  EXPECT_STREQ("gr\xC3\xBCn.txt", storage.entry->entryName);  // OEM 0x81 is U+00FC
   EXPECT_EQ(6, transfer.inputLeft);
   ASSERT_EQ(1, ReadNextEntry());
-  EXPECT_STREQ("\xC4pfel\\\x80.txt", storage.entry->entryName);
+  EXPECT_STREQ("\xC3\x84pfel\\\xE2\x82\xAC.txt", storage.entry->entryName);
   ASSERT_EQ(1, ReadNextEntry());
-  EXPECT_STREQ("s\xFC\xDF.txt", storage.entry->entryName);
+  EXPECT_STREQ("s\xC3\xBC\xC3\x9F.txt", storage.entry->entryName);
 
   EXPECT_EQ(0, ReadNextEntry());  // the end record follows the last central record
   EXPECT_EQ(ERR_NONE, extraction.errorCode);
@@ -244,7 +245,7 @@ struct UnicodeRow {
   const char *label;
   std::string header;    // name in the header
   Bytes extra;           // central extra field
-  const char *expected;  // entryName (Windows-1252), or null for code 9964
+  const char *expected;  // entryName (UTF-8), or null for code 9964
 };
 
 TEST_F(WalkTest, UnicodePathFieldWhenItsCrcMatchesTheHeaderName) {
@@ -252,18 +253,21 @@ TEST_F(WalkTest, UnicodePathFieldWhenItsCrcMatchesTheHeaderName) {
   auto with = [](Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; };
   Bytes version2 = UnicodePathField("Gruss.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt");
   version2[4] = 2;
+  const std::string longName(1000, 'u');
   const UnicodeRow rows[] = {
-      {"matching", "Gruss.txt", UnicodePathField("Gruss.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt"), "Gr\xFC\xDF" "e.txt"},
+      {"matching", "Gruss.txt", UnicodePathField("Gruss.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt"), "Gr\xC3\xBC\xC3\x9F" "e.txt"},
       {"stale CRC: the header name", "Gruss.txt", UnicodePathField("Gruess.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt"), "Gruss.txt"},
-      {"OEM header name", "gr\x81n.txt", UnicodePathField("gr\x81n.txt", "gr\xC3\xBCn.txt"), "gr\xFCn.txt"},
+      {"OEM header name", "gr\x81n.txt", UnicodePathField("gr\x81n.txt", "gr\xC3\xBCn.txt"), "gr\xC3\xBCn.txt"},
       {"folders come from the field too", "sub/x.txt", UnicodePathField("sub/x.txt", "Ordner/\xC3\x9C" "berall.txt"),
-       "Ordner\\\xDC" "berall.txt"},
-      {"after another sub-field", "a.txt", with(timeField, UnicodePathField("a.txt", "\xC3\x84.txt")), "\xC4.txt"},
-      {"no 1252 form: replaced", "a.txt", UnicodePathField("a.txt", "\xE6\x97\xA5.txt"), "_.txt"},
+       "Ordner\\\xC3\x9C" "berall.txt"},
+      {"after another sub-field", "a.txt", with(timeField, UnicodePathField("a.txt", "\xC3\x84.txt")), "\xC3\x84.txt"},
+      {"outside Windows-1252: kept", "a.txt", UnicodePathField("a.txt", "\xE6\x97\xA5.txt"), "\xE6\x97\xA5.txt"},
+      {"invalid UTF-8", "a.txt", UnicodePathField("a.txt", "\xE6\x97.txt"), nullptr},
+      {"overlong form", "a.txt", UnicodePathField("a.txt", "\xC0\xAE\xC0\xAE/x.txt"), nullptr},
       {"version 2: ignored", "Gruss.txt", version2, "Gruss.txt"},
       {"zero byte in the name", "a.txt", UnicodePathField("a.txt", std::string("b\0c.txt", 6)), nullptr},
       {"empty name", "a.txt", UnicodePathField("a.txt", ""), nullptr},
-      {"longer than 260 characters", "a.txt", UnicodePathField("a.txt", std::string(261, 'u')), nullptr},
+      {"longer than 260 characters: kept whole", "a.txt", UnicodePathField("a.txt", longName), longName.c_str()},
   };
   for (const UnicodeRow &row : rows) {
     ZipEntrySpec entry;
@@ -275,6 +279,27 @@ TEST_F(WalkTest, UnicodePathFieldWhenItsCrcMatchesTheHeaderName) {
     if (row.expected) EXPECT_STREQ(row.expected, storage.entry->entryName) << row.label;
     else EXPECT_EQ(ERR_INVALID_DATA, extraction.errorCode) << row.label;
   }
+}
+
+// Two names are one file on Windows when they differ only in case: the
+// key folds Latin (with Latin-1 and Extended-A), Greek and Cyrillic.
+TEST(TargetNameKey, TwinsInUnicode) {
+  const struct {
+    const char *a, *b;
+    bool twins;
+  } rows[] = {
+      {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt", "\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2.txt", true},  // Привет / ПРИВЕТ
+      {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80.txt", false}, // Привет / Пример
+      {"\xD1\x91\xD0\xB6", "\xD0\x81\xD0\x96", true},                                   // ёж / ЁЖ
+      {"\xCE\xBB\xCF\x8C\xCE\xB3\xCE\xBF\xCF\x82", "\xCE\x9B\xCE\x8C\xCE\x93\xCE\x9F\xCE\xA3", true},  // λόγος / ΛΌΓΟΣ
+      {"\xC5\x82\xC3\xB3" "d\xC5\xBA\\\xC5\xBC\xC3\xB3\xC5\x82w", "\xC5\x81\xC3\x93" "D\xC5\xB9\\\xC5\xBB\xC3\x93\xC5\x81W. ", true},  // łódź\żółw / ŁÓDŹ\ŻÓŁW. 
+      {"\xC4\x8D\xC5\x99\xC3\xA1\xC4\x8F\xC3\xBF", "\xC4\x8C\xC5\x98\xC3\x81\xC4\x8E\xC5\xB8", true},  // čřáďÿ / ČŘÁĎŸ
+      {"\xE6\x97\xA5\xE6\x9C\xAC", "\xE6\x97\xA5\xE6\x9C\xAC", true},                  // 日本, unfolded
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x81", false},                                    // two emoji
+      {"stra\xC3\x9F" "e", "STRASSE", false},                                             // simple folding: ß stays
+  };
+  for (const auto &row : rows)
+    EXPECT_EQ(row.twins, TargetNameKey(row.a) == TargetNameKey(row.b)) << row.a << " / " << row.b;
 }
 
 TEST_F(WalkTest, LocalValuesOtherThanFlagsAndSizesAreIgnored) {
@@ -480,7 +505,7 @@ TEST_F(WalkTest, BrokenRecordsEndWithTheirCode) {
   second.data = TextBytes(std::string(400, '2'));
   const BrokenRow rows[] = {
       {"unknown central signature", [](Bytes &z, size_t c) { PutLe32(z, c, 0x12345678); }, ERR_INVALID_DATA},
-      {"name longer than 260", [](Bytes &z, size_t c) { PutLe16(z, c + 28, 300); }, ERR_INVALID_DATA},
+      {"name length running past the directory", [](Bytes &z, size_t c) { PutLe16(z, c + 28, 3000); }, ERR_INVALID_DATA},
       {"empty name", [](Bytes &z, size_t c) { PutLe16(z, c + 28, 0); }, ERR_INVALID_DATA},
       {"zero byte inside the name", [](Bytes &z, size_t c) { z[c + 46 + 2] = 0; }, ERR_INVALID_DATA},
       {"local offset beyond the file", [](Bytes &z, size_t c) { PutLe32(z, c + 42, 0x7FFFFF00); }, ERR_INVALID_DATA},
