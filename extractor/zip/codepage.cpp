@@ -17,10 +17,9 @@ static int AnsiFromCodePoint(uint32_t codePoint) {
   return CODEPAGE_REPLACEMENT;
 }
 
-uint32_t Utf8ToAnsiInPlace(char *text) {
+void Utf8ToAnsiInPlace(char *text) {
   const uint8_t *in = (const uint8_t *)text;
   uint8_t *out = (uint8_t *)text;
-  uint32_t replaced = 0;
   while (*in) {
     uint32_t lead = *in;
     uint32_t codePoint;
@@ -37,7 +36,6 @@ uint32_t Utf8ToAnsiInPlace(char *text) {
       codePoint = lead & 0x07, follow = 3;
     } else {
       *out++ = CODEPAGE_REPLACEMENT;  // stray continuation byte or invalid lead
-      replaced++;
       in++;
       continue;
     }
@@ -48,20 +46,16 @@ uint32_t Utf8ToAnsiInPlace(char *text) {
     }
     if (i <= follow) {
       *out++ = CODEPAGE_REPLACEMENT;  // sequence cut short: drop the lead only
-      replaced++;
       in++;
       continue;
     }
     // Overlong forms and surrogates are not characters; they get no 1252 form either.
     int overlong = (follow == 2 && codePoint < 0x800) || (follow == 3 && codePoint < 0x10000);
     int bad = overlong || (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF;
-    uint8_t ansi = (uint8_t)(bad ? CODEPAGE_REPLACEMENT : AnsiFromCodePoint(codePoint));
-    if (ansi == CODEPAGE_REPLACEMENT) replaced++;  // a multi-byte sequence: never '_' itself
-    *out++ = ansi;
+    *out++ = (uint8_t)(bad ? CODEPAGE_REPLACEMENT : AnsiFromCodePoint(codePoint));
     in += follow + 1;
   }
   *out = 0;
-  return replaced;
 }
 
 int AnsiToUtf8(const char *text, char *destination, uint32_t size) {

@@ -15,8 +15,7 @@ enum {
 // Converts a zero-terminated UTF-8 text to Windows-1252 in place (never
 // longer). Characters without a 1252 form, and bytes that are not valid
 // UTF-8, become CODEPAGE_REPLACEMENT, one per character or invalid byte.
-// Returns how many were replaced so (0: the text converted whole).
-uint32_t Utf8ToAnsiInPlace(char *text);
+void Utf8ToAnsiInPlace(char *text);
 // destination (size bytes) <- the UTF-8 form of the Windows-1252 text.
 // Cut at a character boundary when it does not fit, always terminated.
 // Returns 1 when the whole text fitted; 0 when it was cut (or size is 0).

@@ -103,8 +103,4 @@ uint32_t ProcessStamp(void);
 void *MemAlloc(uint32_t size);
 void MemFree(void *block);
 
-// Converts a zero-terminated name from the OEM code page (850) to the ANSI
-// code page (1252) in place: OemToCharA on Windows, a table natively.
-void OemToAnsiInPlace(char *text);
-
 #endif

@@ -242,4 +242,3 @@ void MemFree(void *block) {
   if (block) GlobalFree((HGLOBAL)block);
 }
 
-void OemToAnsiInPlace(char *text) { OemToCharA(text, text); }
