@@ -144,29 +144,34 @@ uint32_t NameUpperCase(uint32_t c) {
 }
 
 // FNV-1a over the components' code points in upper case, then mixed.
+uint64_t NameKeyAdd(uint64_t state, const char *component, size_t length) {
+  while (length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')) length--;
+  if (length == 0) return state;  // ".", an empty component and ". " (trimmed to nothing) add none
+  for (const char *at = component; at < component + length;) {
+    uint32_t upper = NameUpperCase(Utf8Next(&at));
+    for (int shift = 0; shift < 32; shift += 8) {
+      state ^= (upper >> shift) & 0xFF;
+      state *= 0x100000001B3ull;
+    }
+  }
+  state ^= '\\';
+  return state * 0x100000001B3ull;
+}
+
+uint64_t NameKeyFinish(uint64_t state) {
+  state ^= state >> 33;
+  state *= 0xFF51AFD7ED558CCDull;
+  state ^= state >> 33;
+  return state ? state : 1;
+}
+
 uint64_t TargetNameKey(const char *name) {
-  uint64_t hash = 0xCBF29CE484222325ull;
+  uint64_t state = NAME_KEY_SEED;
   for (const char *component = name;;) {
     const char *end = strchr(component, '\\');
-    size_t length = end ? (size_t)(end - component) : strlen(component);
-    while (length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')) length--;
-    // ".", an empty component and ". " (trimmed to nothing) add none.
-    if (length > 0) {
-      for (const char *at = component; at < component + length;) {
-        uint32_t upper = NameUpperCase(Utf8Next(&at));
-        for (int shift = 0; shift < 32; shift += 8) {
-          hash ^= (upper >> shift) & 0xFF;
-          hash *= 0x100000001B3ull;
-        }
-      }
-      hash ^= '\\';
-      hash *= 0x100000001B3ull;
-    }
+    state = NameKeyAdd(state, component, end ? (size_t)(end - component) : strlen(component));
     if (!end) break;
     component = end + 1;
   }
-  hash ^= hash >> 33;
-  hash *= 0xFF51AFD7ED558CCDull;
-  hash ^= hash >> 33;
-  return hash ? hash : 1;
+  return NameKeyFinish(state);
 }

@@ -13,6 +13,7 @@
 #ifndef OSTREL_ZIP_ENTRY_NAMES_H
 #define OSTREL_ZIP_ENTRY_NAMES_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 enum {
@@ -76,5 +77,13 @@ uint32_t NameUpperCase(uint32_t codePoint);
 // components (from "a\.\b" or "x\\c") are left out as the Win32 path
 // parser leaves them out. Never 0.
 uint64_t TargetNameKey(const char *name);
+
+// TargetNameKey in steps, so that the keys of every folder above a name
+// come from one pass over it: start from NAME_KEY_SEED, add the components
+// left to right with NameKeyAdd; NameKeyFinish then gives the key of the
+// components added so far, exactly as TargetNameKey gives it for them.
+static const uint64_t NAME_KEY_SEED = 0xCBF29CE484222325ull;  // FNV-1a offset basis
+uint64_t NameKeyAdd(uint64_t state, const char *component, size_t length);
+uint64_t NameKeyFinish(uint64_t state);
 
 #endif

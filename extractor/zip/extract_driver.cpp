@@ -22,9 +22,8 @@ static uint32_t tempCounter;  // temporary names made so far in this process
 // The files and folders of this run, as 64-bit keys of their names in an
 // open-addressing set (0 = free slot); bit 0 of a key tells a file (1)
 // from a folder (0). Two entries that come out as one file on Windows
-// (names that differ only in case, in trailing dots or blanks, in "." or
-// empty components, or that became equal when characters outside
-// Windows-1252 were replaced by "_") would otherwise silently replace each
+// (names that differ only in case, in trailing dots or blanks, or in "."
+// or empty components) would otherwise silently replace each
 // other, also in a silent run; a file and a folder of one name ("dir/" and
 // "dir", "x.txt" and "x.txt/y") cannot both exist. The second such entry
 // is refused as an error of the archive (9964) before anything of it is
@@ -129,12 +128,10 @@ void ForgetTargets(void) {
   memset(&written, 0, sizeof written);
 }
 
-// The key of name (length characters of it) as a file or a folder.
-static uint64_t TargetKey(const char *name, size_t length, uint32_t kind) {
-  static char part[LONG_PATH_BUFFER];
-  memcpy(part, name, length);
-  part[length] = 0;
-  uint64_t key = (TargetNameKey(part) & ~(uint64_t)1) | kind;
+// The set's key of the name whose components NameKeyAdd took into state,
+// as a file or a folder.
+static uint64_t TargetKey(uint64_t state, uint32_t kind) {
+  uint64_t key = (NameKeyFinish(state) & ~(uint64_t)1) | kind;
   return key ? key : 2;
 }
 
@@ -166,13 +163,25 @@ static int RememberTarget(const char *name) {
   size_t length = strlen(name);
   int folder = length > 0 && name[length - 1] == '\\';
   if (folder) length--;
-  for (size_t i = 0; i < length; i++)
-    if (name[i] == '\\' && TargetSetHas(TargetKey(name, i, TARGET_FILE))) return Fail(ERR_INVALID_DATA);
-  if (TargetSetHas(TargetKey(name, length, TARGET_FILE))) return Fail(ERR_INVALID_DATA);
-  if (!folder && TargetSetHas(TargetKey(name, length, TARGET_FOLDER))) return Fail(ERR_INVALID_DATA);
-  for (size_t i = 0; i < length; i++)
-    if (name[i] == '\\' && !TargetSetAdd(TargetKey(name, i, TARGET_FOLDER))) return 0;
-  return TargetSetAdd(TargetKey(name, length, folder ? TARGET_FOLDER : TARGET_FILE));
+  // Two passes, the first checking and the second adding, each with the
+  // running key of the folders passed: a name as deep as the path limit
+  // allows costs its length twice, not its length once per folder above it.
+  uint64_t state = NAME_KEY_SEED;
+  for (int adding = 0; adding <= 1; adding++) {
+    state = NAME_KEY_SEED;
+    size_t start = 0;
+    for (size_t i = 0; i < length; i++) {
+      if (name[i] != '\\') continue;
+      state = NameKeyAdd(state, name + start, i - start);
+      start = i + 1;
+      if (!adding && TargetSetHas(TargetKey(state, TARGET_FILE))) return Fail(ERR_INVALID_DATA);
+      if (adding && !TargetSetAdd(TargetKey(state, TARGET_FOLDER))) return 0;
+    }
+    state = NameKeyAdd(state, name + start, length - start);
+    if (!adding && TargetSetHas(TargetKey(state, TARGET_FILE))) return Fail(ERR_INVALID_DATA);
+    if (!adding && !folder && TargetSetHas(TargetKey(state, TARGET_FOLDER))) return Fail(ERR_INVALID_DATA);
+  }
+  return TargetSetAdd(TargetKey(state, folder ? TARGET_FOLDER : TARGET_FILE));
 }
 
 int CheckEntryTarget(const char *name, char *target) {
