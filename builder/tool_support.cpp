@@ -83,6 +83,8 @@ int ToCorePath(const char *argument, char *core) {
     }
     absolute = std::string(cwd.data()) + "/" + argument;
   }
+  // "//tmp/x" is "/tmp/x" on POSIX; its core form "\\tmp\x" would name a network share.
+  while (absolute.size() > 1 && absolute[0] == '/' && absolute[1] == '/') absolute.erase(0, 1);
   if (!Utf8IsValid(absolute.c_str(), (uint32_t)absolute.size())) {
     fprintf(stderr, "ostrel: %s: the path is not valid UTF-8\n", argument);
     return 0;

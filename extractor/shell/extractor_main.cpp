@@ -100,7 +100,7 @@ static int FinishRun(void) {
 static void FindOwnImage(HINSTANCE instance) {
   static wchar_t own[WIDE_PATH_BUFFER];
   DWORD units = GetModuleFileNameW(instance, own, WIDE_PATH_BUFFER);
-  if (units == 0 || units >= WIDE_PATH_BUFFER || !CoreFromWidePath(own, shell.sfxPath, PATH_BUFFER))
+  if (units == 0 || units >= WIDE_PATH_BUFFER || !CoreFromWidePath(own, shell.sfxPath, LONG_PATH_BUFFER))
     shell.sfxPath[0] = 0;
 }
 

@@ -74,11 +74,11 @@ static void DisableMainButtons(HWND dialog) {
 
 void SetAbsoluteTargetFolder(const char *folder) {
   static wchar_t wide[WIDE_PATH_BUFFER], full[WIDE_PATH_BUFFER];
-  char core[PATH_BUFFER];
+  static char core[LONG_PATH_BUFFER];
   // Empty: the current drive's root, as SetTargetFolder reads it.
   WideFromCore(folder[0] ? folder : "\\", wide, WIDE_PATH_BUFFER);
   DWORD length = GetFullPathNameW(wide, WIDE_PATH_BUFFER, full, nullptr);
-  if (length > 0 && length < WIDE_PATH_BUFFER && CoreFromWidePath(full, core, PATH_BUFFER)) SetTargetFolder(core);
+  if (length > 0 && length < WIDE_PATH_BUFFER && CoreFromWidePath(full, core, LONG_PATH_BUFFER)) SetTargetFolder(core);
   else extraction.targetFolder[0] = 0;  // ExtractArchive refuses to start with it (code 5)
 }
 
@@ -87,18 +87,26 @@ void SetAbsoluteTargetFolder(const char *folder) {
 // current folder. Code 106 when the shell refuses or the path does not fit.
 // In UTF-16: the folder is a core path, the run file's name a Windows-1252
 // settings text, and the ANSI calls would read both in the system's code page.
+// The shell and a program's current folder stay within MAX_PATH: a deeper
+// folder is handed over in its short (8.3) form where the volume has one.
 static void StartRunFile(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_MAIN_RUN), FALSE);
+  static wchar_t folder[WIDE_PATH_BUFFER], program[WIDE_PATH_BUFFER];
   char name[PATH_BUFFER];
-  wchar_t folder[PATH_BUFFER], program[2 * PATH_BUFFER];
   NameOfPath(settings.runFile, name, PATH_BUFFER);
-  if (strlen(extraction.targetFolder) + strlen(name) >= PATH_BUFFER) {  // as long as a core path may be
+  int used = WideFromCore(extraction.targetFolder, folder, WIDE_PATH_BUFFER);
+  if (used + lstrlenA(name) >= MAX_PATH) {
+    DWORD shortUnits = GetShortPathNameW(folder, program, WIDE_PATH_BUFFER);
+    if (shortUnits > 0 && shortUnits < WIDE_PATH_BUFFER) {
+      lstrcpynW(folder, program, WIDE_PATH_BUFFER);
+      used = (int)shortUnits;
+    }
+  }
+  lstrcpynW(program, folder, WIDE_PATH_BUFFER);
+  if (!used || !WideFromWindows1252(name, program + used, WIDE_PATH_BUFFER - used)) {
     extraction.errorCode = ERR_RUN_FILE;
     return;
   }
-  int used = WideFromCore(extraction.targetFolder, folder, PATH_BUFFER);
-  lstrcpynW(program, folder, PATH_BUFFER);
-  WideFromWindows1252(name, program + used, PATH_BUFFER);
   HINSTANCE started = ShellExecuteW(dialog, L"open", program, nullptr, folder, SW_SHOW);
   if ((INT_PTR)started <= 32) extraction.errorCode = ERR_RUN_FILE;
 }
@@ -110,18 +118,13 @@ static int ReadTargetField(HWND dialog, char *target) {
   static wchar_t typed[WIDE_PATH_BUFFER];
   target[0] = 0;
   if (!GetDlgItemTextW(dialog, IDC_MAIN_FOLDER, typed, WIDE_PATH_BUFFER) || !typed[0]) return 1;
-  return CoreFromWidePath(typed, target, PATH_BUFFER);
+  return CoreFromWidePath(typed, target, LONG_PATH_BUFFER);
 }
 
 static void RunExtraction(HWND dialog) {
-  char target[PATH_BUFFER];
+  static char target[LONG_PATH_BUFFER];
   int readable = ReadTargetField(dialog, target);
-  if (readable && !target[0]) {
-    char drive[SPLIT_FIELD], directory[SPLIT_FIELD];
-    SplitPath(shell.sfxPath, drive, directory, nullptr, nullptr);
-    lstrcpynA(target, drive, PATH_BUFFER);
-    lstrcpynA(target + strlen(target), directory, (int)(PATH_BUFFER - strlen(target)));
-  }
+  if (readable && !target[0]) PathFolder(shell.sfxPath, target, LONG_PATH_BUFFER);
   SetAbsoluteTargetFolder(target);
   if (!readable) extraction.targetFolder[0] = 0;  // the driver then refuses the run with code 5
   DisableMainButtons(dialog);

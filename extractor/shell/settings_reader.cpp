@@ -102,7 +102,7 @@ int ReadSettings(void) {
   }
   // A path the core cannot carry leaves sfxPath empty: the archive then
   // fails to open and the summary says so.
-  TrailerPathToCore(trailerPath, shell.sfxPath, PATH_BUFFER);
+  TrailerPathToCore(trailerPath, shell.sfxPath, LONG_PATH_BUFFER);
   if (settings.block.defaultFolderLength > 0) {
     // Stored in Windows-1252 like every settings text, used as a path in
     // the core's encoding (UTF-8): converted here, once. Always fits (3
@@ -111,10 +111,7 @@ int ReadSettings(void) {
     memcpy(stored, settings.defaultFolder, sizeof stored);
     AnsiToUtf8(stored, settings.defaultFolder, sizeof settings.defaultFolder);
   } else {
-    char drive[SPLIT_FIELD], directory[SPLIT_FIELD];
-    SplitPath(shell.sfxPath, drive, directory, nullptr, nullptr);
-    strcpy(settings.defaultFolder, drive);
-    strcpy(settings.defaultFolder + strlen(drive), directory);
+    PathFolder(shell.sfxPath, settings.defaultFolder, LONG_PATH_BUFFER);  // always fits
   }
   return SETTINGS_OK;
 }

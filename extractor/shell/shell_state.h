@@ -18,13 +18,12 @@
 enum {
   SETTINGS_TEXT_BUFFER = 512,  // each settings text, zero-filled before reading
   INTRO_CAPTION_MAX = 263,     // the intro caption is copied into a 264-byte buffer
-  SETTINGS_TEXT_MAX = 511,     // intro text and info text
-  SETTINGS_FOLDER_BUFFER = 3 * SETTINGS_TEXT_MAX + 1  // the default folder as UTF-8: 3 bytes per 1252 character
+  SETTINGS_TEXT_MAX = 511      // intro text and info text
 };
 
 typedef struct ShellState {
   void *appInstance;               // module handle (HINSTANCE): source of dialogs and icons
-  char sfxPath[PATH_BUFFER];       // SFX path from the trailer (own image path before)
+  char sfxPath[LONG_PATH_BUFFER];  // SFX path from the trailer (own image path before)
   int32_t extractionStarted;       // 1 right before ExtractArchive runs
 } ShellState;
 
@@ -34,8 +33,9 @@ typedef struct SettingsState {
   char introCaption[SETTINGS_TEXT_BUFFER];
   char infoText[SETTINGS_TEXT_BUFFER];
   char runFile[SETTINGS_TEXT_BUFFER];
-  char defaultFolder[SETTINGS_FOLDER_BUFFER];  // a core path (UTF-8), converted from its stored
-                                               // Windows-1252 form; the other texts stay 1252
+  char defaultFolder[LONG_PATH_BUFFER];  // a core path (UTF-8): converted from its stored
+                                        // Windows-1252 form, or the SFX file's folder; the
+                                        // other texts stay 1252
 } SettingsState;
 
 extern ShellState shell;

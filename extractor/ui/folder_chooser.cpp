@@ -10,7 +10,7 @@
 #include "extractor/zip/path_ops.h"
 #include "extractor/zip/wide_text.h"
 
-enum { CHOOSER_BUFFER = 262 };
+enum { CHOOSER_TEXT = 64 };  // the dummy name and the caption
 
 // The hook receives the template's dialog itself (old style): it only
 // centres it and leaves every message to the common dialog.
@@ -21,13 +21,16 @@ static UINT_PTR CALLBACK FolderDlgHook(HWND dialog, UINT message, WPARAM, LPARAM
 
 // In UTF-16, so that folders outside the ANSI code page can be chosen; the
 // German title and the dummy name are Windows-1252.
+// The returned path may be as long as the system allows (a folder deeper
+// than MAX_PATH), so the file buffer is static and of that size.
 void ChooseTargetFolder(HWND dialog) {
-  wchar_t file[CHOOSER_BUFFER], title[CHOOSER_BUFFER], caption[CHOOSER_BUFFER];
+  static wchar_t file[WIDE_PATH_BUFFER];
+  wchar_t title[CHOOSER_TEXT], caption[CHOOSER_TEXT];
   memset(file, 0, sizeof file);
   memset(title, 0, sizeof title);
-  WideFromWindows1252(kFolderDummyName, file, CHOOSER_BUFFER);
-  WideFromWindows1252(kFolderDummyName, title, CHOOSER_BUFFER);
-  WideFromWindows1252(kFolderTitle, caption, CHOOSER_BUFFER);
+  WideFromWindows1252(kFolderDummyName, file, WIDE_PATH_BUFFER);
+  WideFromWindows1252(kFolderDummyName, title, CHOOSER_TEXT);
+  WideFromWindows1252(kFolderTitle, caption, CHOOSER_TEXT);
 
   OPENFILENAMEW request;
   memset(&request, 0, sizeof request);
@@ -37,7 +40,7 @@ void ChooseTargetFolder(HWND dialog) {
   request.hwndOwner = dialog;
   request.hInstance = ResourceModule();
   request.lpstrFile = file;
-  request.nMaxFile = CHOOSER_BUFFER;
+  request.nMaxFile = WIDE_PATH_BUFFER;
   request.lpstrFileTitle = title;  // nMaxFileTitle 0: nothing is returned there
   request.lpstrTitle = caption;
   request.Flags = OFN_ENABLEHOOK | OFN_ENABLETEMPLATE;

@@ -78,20 +78,10 @@ void DescribeEntry(EntryFindData *out) {
   out->nFileSizeLow = (uint32_t)transfer.bytesTotal;
 }
 
-// folder (LONG_PATH_BUFFER bytes) <- path up to and including its last
-// backslash; empty when it has none. Taken from the text itself rather
-// than through SplitPath, whose fields hold only 255 characters.
-static void ParentFolder(const char *path, char *folder) {
-  const char *last = strrchr(path, '\\');
-  size_t length = last ? (size_t)(last - path) + 1 : 0;
-  memcpy(folder, path, length);
-  folder[length] = 0;
-}
-
 int CreateOutputFile(FileHandle *handle, const char *path) {
   static char folder[LONG_PATH_BUFFER];
   if (!PathFits(path)) return Fail(ERR_ACCESS);
-  ParentFolder(path, folder);
+  PathFolder(path, folder, sizeof folder);
   if (folder[0] && !MakeParentFolders(folder)) return Fail(ERR_ACCESS);
   *handle = FileOpen(path, "wb");
   if (*handle == FILE_INVALID) return Fail(ERR_ACCESS);
@@ -212,7 +202,7 @@ static uint32_t MixBits(uint32_t x) {
 // all taken.
 static int CreateTempFile(const char *target, char *temp, FileHandle *handle) {
   static char folder[LONG_PATH_BUFFER];
-  ParentFolder(target, folder);
+  PathFolder(target, folder, sizeof folder);
   size_t length = strlen(folder);
   if (Utf16Length(folder) + TEMP_NAME_LENGTH >= PATH_LIMIT || length + TEMP_NAME_LENGTH >= LONG_PATH_BUFFER) return 0;
   if (tempCounter == 0) tempSeed = ProcessStamp();
@@ -341,7 +331,7 @@ static int ExtractEntry(void) {
   // Without a temporary file, a target that does not exist yet is written
   // directly (there is nothing to lose).
   static char folder[LONG_PATH_BUFFER], temp[LONG_PATH_BUFFER];
-  ParentFolder(target, folder);
+  PathFolder(target, folder, sizeof folder);
   if (folder[0] && !MakeParentFolders(folder)) return Fail(ERR_ACCESS);
   int useTemp = CreateTempFile(target, temp, &extraction.outputFile);
   if (!useTemp && FileGetAttributes(target) != FILE_ATTR_NONE) return Fail(ERR_ACCESS);

@@ -35,6 +35,7 @@ enum {
   WIN_ERROR_SHARING_VIOLATION = 32,
   WIN_ERROR_INVALID_PARAMETER = 87,
   WIN_ERROR_INVALID_NAME = 123,
+  WIN_ERROR_BAD_PATHNAME = 161,
   WIN_ERROR_FILENAME_EXCED_RANGE = 206
 };
 
@@ -61,7 +62,8 @@ struct OpenFile {
 struct Resolved {
   std::string key;    // folded: "C:" for a root, "C:\A\B" below it
   std::string name;   // as written, same separators: "C:\a\B"
-  int isRoot;         // 1 for a drive root
+  int isRoot;         // 1 for a drive root or a network share
+  size_t rootLength;  // bytes of the root in key and name: "C:" or "\\server\share"
   int asFolder;       // 1 when the path ended in a separator: only a folder matches
 };
 
@@ -112,19 +114,27 @@ int HasInvalidCharacter(const std::string &component) {
 // then a component ending in one period loses it ("a.\b" is "a\b"), and
 // the last one, unless the path ends in a separator, loses every trailing
 // period and blank ("x. ." is "x"). Three periods are a name. "\x" is on
-// the current drive, taken here to be C:; "\\server" and "C:x" (relative
-// to the drive's current folder) are not supported.
+// the current drive, taken here to be C:. "\\server\share" is a root like
+// a drive's, present for every server and share; the server alone names
+// nothing. "C:x" (relative to the drive's current folder) is not supported.
 uint32_t Resolve(const char *path, Resolved *out) {
   size_t length = strlen(path);
   if (Utf16Length(path) >= WIN_MAX_PATH) return WIN_ERROR_FILENAME_EXCED_RANGE;
-  char drive = 'C';
+  std::string root = "C:";
   const char *rest = path;
   if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':') {
-    drive = (char)(path[0] & ~0x20);
+    root[0] = (char)(path[0] & ~0x20);
     rest = path + 2;
+  } else if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+    const char *server = path + 2, *share = server;
+    while (*share && !IsSeparator(*share)) share++;
+    const char *end = *share ? ++share : share;
+    while (*end && !IsSeparator(*end)) end++;
+    if (share == server + 1 || end == share) return WIN_ERROR_BAD_PATHNAME;
+    root = "\\\\" + std::string(server, (size_t)(share - 1 - server)) + "\\" + std::string(share, (size_t)(end - share));
+    rest = end;
   }
-  if (!IsSeparator(rest[0])) return WIN_ERROR_PATH_NOT_FOUND;
-  if (rest == path && IsSeparator(rest[1])) return WIN_ERROR_PATH_NOT_FOUND;
+  if (!IsSeparator(rest[0]) && !(rest[0] == 0 && root[0] == '\\')) return WIN_ERROR_PATH_NOT_FOUND;
 
   std::vector<std::string> components;
   for (const char *p = rest; *p;) {
@@ -151,8 +161,8 @@ uint32_t Resolve(const char *path, Resolved *out) {
   }
   if (!components.empty() && components.back().empty()) components.pop_back();
 
-  out->name.assign(1, drive);
-  out->name += ':';
+  out->name = root;
+  out->rootLength = root.size();
   for (const std::string &component : components) {
     if (NameIsDevice(component.data(), (uint32_t)component.size())) {
       deviceCalls++;
@@ -179,7 +189,7 @@ Node *Find(const Resolved &path) {
 int ParentExists(const Resolved &path) {
   size_t last = path.key.rfind('\\');
   if (last == std::string::npos) return 0;
-  if (last == 2) return 1;  // "c:\x": in a root
+  if (last == path.rootLength) return 1;  // "c:\x", "\\server\share\x": in a root
   auto found = nodes.find(path.key.substr(0, last));
   return found != nodes.end() && found->second.isFolder;
 }

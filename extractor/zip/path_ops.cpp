@@ -84,6 +84,20 @@ uint32_t NthBackslash(const char *text, uint32_t k) {
   return i;
 }
 
+const char *PathName(const char *path) {
+  const char *last = strrchr(path, '\\');
+  return last ? last + 1 : path;
+}
+
+int PathFolder(const char *path, char *folder, uint32_t size) {
+  size_t length = (size_t)(PathName(path) - path);
+  folder[0] = 0;
+  if (length >= size) return 0;
+  memcpy(folder, path, length);
+  folder[length] = 0;
+  return 1;
+}
+
 int MakeDirectoryChain(const char *path) {
   if (DirectoryExists(path)) return 1;
   uint32_t length = (uint32_t)strlen(path);
@@ -91,8 +105,11 @@ int MakeDirectoryChain(const char *path) {
   static char prefix[LONG_PATH_BUFFER];
   memset(prefix, 0, sizeof prefix);
   // From the second backslash on: the first one follows the drive ("C:\")
-  // or is the root itself, neither of which can be created.
-  for (uint32_t k = 2;; k++) {
+  // or is the root itself, neither of which can be created. A network path
+  // ("\\server\share\...") starts after its fourth: the server and the
+  // share exist or the path names nothing.
+  int network = path[0] == '\\' && path[1] == '\\';
+  for (uint32_t k = network ? 5 : 2;; k++) {
     uint32_t i = NthBackslash(path, k);
     CopyPadded(prefix, path, i);
     if (!DirectoryExists(prefix) && CreateFolder(prefix) != 0) return 0;

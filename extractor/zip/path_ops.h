@@ -34,9 +34,17 @@ int PathFits(const char *path);
 int AddTrailingBackslash(const char *source, char *destination, uint32_t size);
 // destination <- source without a final "\" when longer than 3 characters ("C:\" keeps it).
 void StripTrailingBackslash(const char *source, char *destination, uint32_t size);
+// The name and extension of path: what follows its last "\" (all of it
+// when it has none). At any length, unlike SplitPath's fields.
+const char *PathName(const char *path);
+// folder (size bytes) <- path up to and including its last "\"; empty when
+// it has none. Returns 1; 0 when that does not fit (folder is then empty).
+int PathFolder(const char *path, char *folder, uint32_t size);
 // Index of the k-th backslash (k from 1), or the length of text when it has fewer.
 uint32_t NthBackslash(const char *text, uint32_t k);
-// Returns 1 when every folder of path exists afterwards, 0 when one cannot be created.
+// Returns 1 when every folder of path exists afterwards, 0 when one cannot
+// be created. Creation starts below the root: after "C:\" or "\", and for a
+// network path after "\\server\share", neither of which can be created.
 int MakeDirectoryChain(const char *path);
 // MakeDirectoryChain of folder without its trailing backslash.
 int MakeParentFolders(const char *folder);

@@ -4,11 +4,13 @@
 
 #include "extractor/zip/long_path.h"
 #include "extractor/zip/path_ops.h"
+#include "extractor/zip/state.h"
 
 // The long form and the UTF-16 form of up to two paths at once: 64 KiB each
 // for UTF-16, so static, never on the stack (the extractor has no stack
-// probes, and a frame of that size would step over the guard page).
-static char longForm[WIDE_PATH_BUFFER];
+// probes, and a frame of that size would step over the guard page). The
+// long form is a core path: up to 3 bytes for each UTF-16 unit.
+static char longForm[LONG_PATH_BUFFER];
 static wchar_t widePaths[WIDE_PATH_SLOTS][WIDE_PATH_BUFFER];
 static wchar_t shortPath[WIDE_PATH_BUFFER];
 
@@ -39,12 +41,11 @@ int WideFromWindows1252(const char *text, wchar_t *out, int capacity) {
   return WideFrom(1252, text, out, capacity);
 }
 
+// A component holds at most 255 UTF-16 units, so the name's whole UTF-16
+// form fits here before it is cut to capacity.
 void WideNameOfPath(const char *path, wchar_t *out, int capacity) {
-  char name[2 * SPLIT_FIELD], extension[SPLIT_FIELD];
-  SplitPath(path, nullptr, nullptr, name, extension);
-  lstrcpynA(name + lstrlenA(name), extension, SPLIT_FIELD);
-  static wchar_t wide[2 * SPLIT_FIELD];
-  WideFromCore(name, wide, 2 * SPLIT_FIELD);
+  static wchar_t wide[WIDE_PATH_BUFFER];
+  WideFromCore(PathName(path), wide, WIDE_PATH_BUFFER);
   lstrcpynW(out, wide, capacity);
 }
 

@@ -9,6 +9,7 @@
 
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/file_memory_testing.h"
+#include "extractor/zip/path_ops.h"
 
 namespace {
 
@@ -44,7 +45,9 @@ TEST(MemoryFiles, PathsResolveAsOnWindows) {
       {"C:\\t\\q?.txt", nullptr, 0},
       {"C:\\missing\\f.txt", nullptr, 0},
       {"relative.txt", nullptr, 0},
-      {"\\\\server\\share\\f", nullptr, 0},
+      {"\\\\Server\\share\\f", "\\\\Server\\share\\f", 0},  // a network share is a root
+      {"\\\\server\\f", nullptr, 0},                    // the share itself
+      {"\\\\server", nullptr, 0},
       {tooLong, nullptr, 0},
   };
   for (const Row &row : rows) {
@@ -59,6 +62,10 @@ TEST(MemoryFiles, PathsResolveAsOnWindows) {
     EXPECT_EQ(Files(), row.lands ? std::vector<std::string>{row.lands} : std::vector<std::string>{});
     EXPECT_EQ(MemoryFilesDeviceCalls(), row.devices);
   }
+  // Folders of a network path are made from below the share on.
+  MemoryFilesReset();
+  EXPECT_EQ(1, MakeDirectoryChain("\\\\srv\\s\\Ziel\\a"));
+  EXPECT_EQ(1, DirectoryExists("\\\\SRV\\s\\ziel\\A"));
 }
 
 TEST(MemoryFiles, FileRulesTheDriverMeetsOnWindows) {
