@@ -17,43 +17,37 @@ static int AnsiFromCodePoint(uint32_t codePoint) {
   return CODEPAGE_REPLACEMENT;
 }
 
-void Utf8ToAnsiInPlace(char *text) {
+uint32_t Utf8Sequence(const char *text, uint32_t available, uint32_t *codePoint) {
   const uint8_t *in = (const uint8_t *)text;
+  if (available == 0) return 0;
+  uint32_t lead = in[0];
+  uint32_t follow = lead >= 0x01 && lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1
+                  : lead >= 0xE0 && lead <= 0xEF ? 2 : lead >= 0xF0 && lead <= 0xF4 ? 3 : 4;
+  if (follow == 4 || follow >= available) return 0;  // zero, stray continuation, invalid lead, cut short
+  uint32_t value = lead & (0x7F >> follow);
+  for (uint32_t k = 1; k <= follow; k++) {
+    if ((in[k] & 0xC0) != 0x80) return 0;  // also stops at a terminator
+    value = (value << 6) | (in[k] & 0x3F);
+  }
+  // Overlong forms and surrogates are no characters; nor is anything past U+10FFFF.
+  if ((follow == 2 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
+      (follow == 3 && (value < 0x10000 || value > 0x10FFFF)))
+    return 0;
+  *codePoint = value;
+  return follow + 1;
+}
+
+void Utf8ToAnsiInPlace(char *text) {
   uint8_t *out = (uint8_t *)text;
-  while (*in) {
-    uint32_t lead = *in;
+  uint32_t left = 0;
+  while (text[left]) left++;
+  for (const char *in = text; *in;) {
     uint32_t codePoint;
-    int follow;
-    if (lead < 0x80) {
-      *out++ = (uint8_t)lead;
-      in++;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      codePoint = lead & 0x1F, follow = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      codePoint = lead & 0x0F, follow = 2;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      codePoint = lead & 0x07, follow = 3;
-    } else {
-      *out++ = CODEPAGE_REPLACEMENT;  // stray continuation byte or invalid lead
-      in++;
-      continue;
-    }
-    int i = 1;
-    for (; i <= follow; i++) {
-      if ((in[i] & 0xC0) != 0x80) break;  // also stops at the terminator
-      codePoint = (codePoint << 6) | (in[i] & 0x3F);
-    }
-    if (i <= follow) {
-      *out++ = CODEPAGE_REPLACEMENT;  // sequence cut short: drop the lead only
-      in++;
-      continue;
-    }
-    // Overlong forms and surrogates are not characters; they get no 1252 form either.
-    int overlong = (follow == 2 && codePoint < 0x800) || (follow == 3 && codePoint < 0x10000);
-    int bad = overlong || (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF;
-    *out++ = (uint8_t)(bad ? CODEPAGE_REPLACEMENT : AnsiFromCodePoint(codePoint));
-    in += follow + 1;
+    uint32_t length = Utf8Sequence(in, left, &codePoint);
+    *out++ = (uint8_t)(length ? AnsiFromCodePoint(codePoint) : CODEPAGE_REPLACEMENT);
+    if (!length) length = 1;  // an invalid byte: replaced on its own
+    in += length;
+    left -= length;
   }
   *out = 0;
 }
@@ -142,11 +136,12 @@ uint32_t Utf16Length(const char *text) {
 }
 
 uint32_t Utf8Next(const char **text) {
-  const uint8_t *in = (const uint8_t *)*text;
-  uint32_t lead = *in++;
-  int follow = lead < 0xC0 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-  uint32_t codePoint = follow ? lead & (0x3F >> follow) : lead;
-  for (int k = 0; k < follow && (*in & 0xC0) == 0x80; k++) codePoint = (codePoint << 6) | (*in++ & 0x3F);
-  *text = (const char *)in;
+  uint32_t codePoint;
+  uint32_t length = Utf8Sequence(*text, 4, &codePoint);  // stops at the terminator
+  if (!length) {
+    codePoint = (uint8_t)**text;
+    length = 1;
+  }
+  *text += length;
   return codePoint;
 }

@@ -12,6 +12,12 @@ enum {
                               // valid in file names everywhere, unlike "?"
 };
 
+// The well-formed UTF-8 sequence at text, of at most available bytes:
+// returns its length (1 to 4) with its code point in *codePoint; 0 when
+// the bytes there are none (a zero byte, a stray continuation byte, an
+// invalid lead, a sequence cut short, an overlong form, a surrogate, a
+// code point past U+10FFFF). The one UTF-8 decoder of the program.
+uint32_t Utf8Sequence(const char *text, uint32_t available, uint32_t *codePoint);
 // Converts a zero-terminated UTF-8 text to Windows-1252 in place (never
 // longer). Characters without a 1252 form, and bytes that are not valid
 // UTF-8, become CODEPAGE_REPLACEMENT, one per character or invalid byte.
@@ -29,7 +35,8 @@ uint32_t OemToUtf8(const char *text, uint32_t length, char *destination, uint32_
 // character, two for one above U+FFFF. For valid UTF-8 only (names and
 // paths of the core); invalid bytes count one unit each.
 uint32_t Utf16Length(const char *text);
-// The code point at *text (valid UTF-8), *text moved past it.
+// The code point at *text (valid UTF-8), *text moved past it; an invalid
+// byte counts as the code point of its value.
 uint32_t Utf8Next(const char **text);
 
 #endif

@@ -12,22 +12,9 @@
 int Utf8IsValid(const char *text, uint32_t length) { return Utf8InvalidAt(text, length) == length; }
 
 uint32_t Utf8InvalidAt(const char *text, uint32_t length) {
-  const uint8_t *start = (const uint8_t *)text, *in = start, *end = in + length;
-  while (in < end) {
-    const uint8_t *at = in;
-    uint32_t lead = *in++;
-    int follow = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
-               : lead >= 0xF0 && lead <= 0xF4 ? 3 : -1;
-    if (follow < 0 || lead == 0 || end - in < follow) return (uint32_t)(at - start);
-    uint32_t codePoint = lead & (0x7F >> follow);
-    for (int k = 0; k < follow; k++, in++) {
-      if ((*in & 0xC0) != 0x80) return (uint32_t)(at - start);
-      codePoint = (codePoint << 6) | (*in & 0x3F);
-    }
-    if ((follow == 2 && (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) ||
-        (follow == 3 && (codePoint < 0x10000 || codePoint > 0x10FFFF)))
-      return (uint32_t)(at - start);
-  }
+  uint32_t at = 0, codePoint;
+  for (uint32_t step; at < length; at += step)
+    if ((step = Utf8Sequence(text + at, length - at, &codePoint)) == 0) return at;
   return length;
 }
 
