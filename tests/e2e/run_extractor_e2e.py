@@ -134,9 +134,13 @@ WRITERS = {
 }
 # The Cyrillic row's entries: one that exists before the run (overwrite
 # question), and one whose CRC is wrong (the warning, with the progress
-# field behind it); both behind a password.
-CYRILLIC = "\u041f\u0440\u0438\u0432\u0435\u0442.txt"             # Привет.txt
-CYRILLIC_DAMAGED = "\u0411\u0438\u0442\u044b\u0439.txt"           # Битый.txt
+# field behind it); both behind a password, in a folder chain of 159
+# characters (276 bytes in UTF-8), so that the names the dialogs show lie
+# past a path's first 255 bytes.
+CYRILLIC_FOLDER = "\\".join("\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b %d" % i
+                            for i in range(1, 14))  # Документы 1\...\Документы 13
+CYRILLIC = "\u041f\u0440\u0438\u0432\u0435\u0442.txt"    # Привет.txt
+CYRILLIC_DAMAGED = "\u0411\u0438\u0442\u044b\u0439.txt"  # Битый.txt
 
 UNICODE_FOLDER = "\u00dcbergabe\\\u041f\u0430\u043a\u0435\u0442"  # Übergabe\Пакет
 LONG_FOLDER = "\\".join(["Ordner-%d-" % i + "l" * 86 for i in range(3)])  # C:\e2e\long-folder\ + 291
@@ -157,7 +161,8 @@ DEEP_FILES = {"a" * 70 + "\\" + "b" * 76 + "\\" + "\u0434" * 100 + "\\" + "e" * 
 #          (table size and checksum fixed, so the signature still verifies),
 #          "ampersand" adds an entry AMPERSAND first, "no-program" puts a
 #          stage in whose unpacked image CreateProcessA refuses, "cyrillic"
-#          adds CYRILLIC first and names the damaged entry CYRILLIC_DAMAGED
+#          adds CYRILLIC first and names the damaged entry CYRILLIC_DAMAGED,
+#          both in CYRILLIC_FOLDER
 # writer:  instead of that archive, NAMES packed by this writer of WRITERS
 # before:  files that exist in the target folder before the run: name -> bytes
 #          (a name ending in "!" is made read-only)
@@ -294,12 +299,13 @@ SCENARIOS = [
     # Cyrillic names in the password prompt, the overwrite question and the
     # CRC warning, whose box leaves the progress field visible; the driver
     # reads "?" for each Cyrillic character, the screenshots show the names.
-    S(name="cyrillic", shots="-cyrillic", before={CYRILLIC: b"alt"},
+    S(name="cyrillic", shots="-cyrillic", before={CYRILLIC_FOLDER + "\\" + CYRILLIC: b"alt"},
       build=["--interactive", "--no-overwrite-option", "--password", "geheim", "cyrillic", "damaged"],
       steps=[("press", "1"), ("password", "geheim", CYRILLIC), ("replace", ID["IDC_BUTTON_OK"], CYRILLIC),
              ("box", "Warnung", ansi(CRC_FORMAT % CYRILLIC_DAMAGED), 1),
              ("box", "Hinweis", counter_line(2, 0, 1), 1)],
-      exit=1, after={CYRILLIC: NAMES[CYRILLIC], CYRILLIC_DAMAGED: DAMAGED_TEXT}),
+      exit=1, after={CYRILLIC_FOLDER + "\\" + CYRILLIC: NAMES[CYRILLIC],
+                     CYRILLIC_FOLDER + "\\" + CYRILLIC_DAMAGED: DAMAGED_TEXT}),
 ]
 
 
@@ -352,10 +358,11 @@ def write_input_zip(path, build, payload):
         if "big" in build:
             info = zipfile.ZipInfo("gross.bin", STAMP)
             archive.writestr(info, os.urandom(BIG), zipfile.ZIP_STORED)
+        folder = CYRILLIC_FOLDER.replace("\\", "/") + "/"
         if "cyrillic" in build:
-            archive.writestr(zipfile.ZipInfo(CYRILLIC, STAMP), NAMES[CYRILLIC])
+            archive.writestr(zipfile.ZipInfo(folder + CYRILLIC, STAMP), NAMES[CYRILLIC])
         if damaged:
-            name = CYRILLIC_DAMAGED if "cyrillic" in build else "kaputt.txt"
+            name = folder + CYRILLIC_DAMAGED if "cyrillic" in build else "kaputt.txt"
             archive.writestr(zipfile.ZipInfo(name, STAMP), b"X" * 50, zipfile.ZIP_STORED)
         else:
             for name, data in FILES.items():
