@@ -61,6 +61,13 @@ def cp(text):
     return text.encode("cp1252")
 
 
+def ansi(text):
+    """A text as the UI driver reads it: through the ANSI code page
+    (Windows-1252), where a character it lacks arrives as '?'. Only a
+    screenshot shows what the dialog really draws."""
+    return text.encode("cp1252", "replace")
+
+
 def counter_line(files, errors, warnings):
     return cp("Dateien entpackt: %d   Fehler: %d   Warnungen: %d" % (files, errors, warnings))
 
@@ -79,7 +86,8 @@ INFO_START = cp("Dieses SFX-Archiv wurde mit der Ostrel-Technologie erzeugt.\n\n
 HELP = cp("Klicken Sie auf die Schaltfl\u00e4che 'Entpacken', um alle Dateien dieses Archivs zu "
           "extrahieren.\r\nAlle Dateien werden in den in 'Zielordner' angegebenen Ordner entpackt. "
           "Sofern dieser\r\nOrdner noch nicht existiert, wird er erzeugt.")
-CRC_WARNING = cp("Falscher CRC! Die Datei kaputt.txt ist moeglicherweise beschaedigt!")
+CRC_FORMAT = "Falscher CRC! Die Datei %s ist moeglicherweise beschaedigt!"
+CRC_WARNING = cp(CRC_FORMAT % "kaputt.txt")
 PROMPT = ('Der Zugriff auf die Datei "%s" ist nur mit einem Pa\u00dfwort m\u00f6glich.'
           '\n\nBitte geben Sie das korrekte Pa\u00dfwort an.')
 INVALID_DATA = failure("Das Archiv enth\u00e4lt ung\u00fcltige Daten", 0)
@@ -87,7 +95,7 @@ INVALID_DATA = failure("Das Archiv enth\u00e4lt ung\u00fcltige Daten", 0)
 # caption is the system's default (Windows "Fehler", Wine "Error").
 CANNOT_RUN = cp("Fehler : Kann SFX-Stub nicht finden\r\nSFX kann nicht gestartet werden")
 AMPERSAND = "Tom & Jerry.txt"
-REPLACE_HEADER = cp("Dieser Ordner enth\u00e4lt bereits eine Datei namens 'eins.txt'.")
+REPLACE_HEADER = "Dieser Ordner enth\u00e4lt bereits eine Datei namens '%s'."
 # FormatMessageA turns the template's line feed into CR LF; Wine adds AM/PM
 # to a time asked for in 24-hour format.
 DESCRIPTION = re.compile(rb"^\d+ (Bytes|KB)\r?\nge\xe4ndert am .+, \d\d:\d\d(:\d\d)?( [AP]M)?$")
@@ -96,9 +104,43 @@ DESCRIPTION = re.compile(rb"^\d+ (Bytes|KB)\r?\nge\xe4ndert am .+, \d\d:\d\d(:\d
 FILES = {"eins.txt": b"eins\r\n", "zwei.txt": b"zwei\r\n" * 300, "Unter\\drei.txt": b"drei\r\n"}
 STAMP = (2021, 6, 15, 10, 20, 30)
 BIG = 2 << 20  # bytes of the large entry
+DAMAGED_TEXT = b"Dies ist nicht der Inhalt, den die CRC beschreibt."  # a damaged entry's bytes
 # Extra files of a folder input: names beyond ASCII, an empty file, an empty folder.
 UMLAUT_FILES = {"Gr\u00fc\u00dfe\\\u00dcbersicht.txt": "\u00e4\u00f6\u00fc\r\n".encode("cp1252"),
                 "leer.txt": b""}
+# Names in the scripts a user's archives hold, one file each ("\\" a folder),
+# for the names x writers rows: packed by each writer, built into an SFX
+# file, extracted under Wine, and the target compared with this tree.
+NAMES = {name: ("Inhalt von %s\r\n" % name).encode("utf-8") for name in (
+    "\u041f\u0440\u0438\u0432\u0435\u0442.txt",                # Привет.txt
+    "\u041f\u0440\u0438\u043c\u0435\u0440.txt",                # Пример.txt: no twin of Привет.txt
+    "\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac.txt",  # Ελληνικά.txt
+    "Za\u017c\u00f3\u0142\u0107 g\u0119\u015bl\u0105.txt",    # Zażółć gęślą.txt
+    "P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd.txt",  # Příliš žluťoučký.txt
+    "\u65e5\u672c\u8a9e\\\u30d5\u30a1\u30a4\u30eb.txt",      # 日本語\ファイル.txt
+    "\U0001F600 Emoji.txt")}
+WRITE_ARCHIVE = os.path.join(SOURCE, "tests", "zip", "write_archive.py")
+# The writers of the names rows: the command that packs the current folder
+# into the archive out. Info-ZIP's zip stores the UTF-8 bytes unflagged
+# (host Unix), 7z, zipfile and bsdtar set flag bit 11 (bsdtar with a "./"
+# entry), and path-field gives ASCII header names ('_' for every other
+# character) with the true names only in Info-ZIP Unicode path fields.
+WRITERS = {
+    "zip": lambda out: ["zip", "-q", "-r", out, "."],
+    "7z": lambda out: ["7z", "a", "-tzip", "-bd", "-y", out, "."],
+    "zipfile": lambda out: [sys.executable, WRITE_ARCHIVE, "deflated", out],
+    "bsdtar": lambda out: ["bsdtar", "--format", "zip", "-cf", out, "."],
+    "path-field": lambda out: [sys.executable, WRITE_ARCHIVE, "unicode_matching", out],
+}
+# The Cyrillic row's entries: one that exists before the run (overwrite
+# question), and one whose CRC is wrong (the warning, with the progress
+# field behind it); both behind a password, in a folder chain of 159
+# characters (276 bytes in UTF-8), so that the names the dialogs show lie
+# past a path's first 255 bytes.
+CYRILLIC_FOLDER = "\\".join("\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b %d" % i
+                            for i in range(1, 14))  # Документы 1\...\Документы 13
+CYRILLIC = "\u041f\u0440\u0438\u0432\u0435\u0442.txt"    # Привет.txt
+CYRILLIC_DAMAGED = "\u0411\u0438\u0442\u044b\u0439.txt"  # Битый.txt
 
 UNICODE_FOLDER = "\u00dcbergabe\\\u041f\u0430\u043a\u0435\u0442"  # Übergabe\Пакет
 LONG_FOLDER = "\\".join(["Ordner-%d-" % i + "l" * 86 for i in range(3)])  # C:\e2e\long-folder\ + 291
@@ -118,7 +160,10 @@ DEEP_FILES = {"a" * 70 + "\\" + "b" * 76 + "\\" + "\u0434" * 100 + "\\" + "e" * 
 #          "tampered" then puts a second ZIP into its certificate table
 #          (table size and checksum fixed, so the signature still verifies),
 #          "ampersand" adds an entry AMPERSAND first, "no-program" puts a
-#          stage in whose unpacked image CreateProcessA refuses
+#          stage in whose unpacked image CreateProcessA refuses, "cyrillic"
+#          adds CYRILLIC first and names the damaged entry CYRILLIC_DAMAGED,
+#          both in CYRILLIC_FOLDER
+# writer:  instead of that archive, NAMES packed by this writer of WRITERS
 # before:  files that exist in the target folder before the run: name -> bytes
 #          (a name ending in "!" is made read-only)
 # steps:   ("intro", caption, text, button)   the intro box
@@ -139,6 +184,9 @@ DEEP_FILES = {"a" * 70 + "\\" + "b" * 76 + "\\" + "\u0434" * 100 + "\\" + "e" * 
 # run_folder: pattern of the run file's current folder (default: the target)
 # readonly: names in the target that must still be read-only afterwards
 # no_temp: 1 when no stub temporary file (ZKR*.tmp) may be left in C:\windows
+# exact:   name -> bytes: the target must hold these files and their folders,
+#          nothing else
+# shots:   suffix of the row's password, overwrite and CRC warning screenshots
 
 S = lambda **row: row  # noqa: E731
 SCENARIOS = [
@@ -220,7 +268,7 @@ SCENARIOS = [
     S(name="crc-ok", build=["--interactive", "damaged"],
       steps=[("press", "1"), ("box", "Warnung", CRC_WARNING, 1),
              ("box", "Hinweis", counter_line(1, 0, 1), 1)],
-      exit=1, after={"kaputt.txt": b"Dies ist nicht der Inhalt, den die CRC beschreibt."}),
+      exit=1, after={"kaputt.txt": DAMAGED_TEXT}),
     # The programs find themselves in any folder: outside the ANSI code page
     # (the SFX path reaches the core in its short form there until the core
     # carries UTF-8) and longer than MAX_PATH; the W file layer's "\\?\"
@@ -244,6 +292,20 @@ SCENARIOS = [
     S(name="crc-cancel", build=["--interactive", "damaged", "payload", "--run", "payload.exe"],
       steps=[("press", "1"), ("box", "Warnung", CRC_WARNING, 2), ("box", "Hinweis", CRC_FAILED, 1)],
       exit=1, after={"kaputt.txt": None}, marker=0),
+    # Names x writers: each writer's archive of NAMES built into a silent SFX
+    # file, run through the stub; the target then holds exactly that tree.
+    *[S(name="names-" + writer, writer=writer, build=["--default-folder", "C:\\e2e\\names-%s\\Ziel" % writer],
+        via_stub=1, steps=[], exit=None, target="Ziel", after={}, exact=NAMES) for writer in WRITERS],
+    # Cyrillic names in the password prompt, the overwrite question and the
+    # CRC warning, whose box leaves the progress field visible; the driver
+    # reads "?" for each Cyrillic character, the screenshots show the names.
+    S(name="cyrillic", shots="-cyrillic", before={CYRILLIC_FOLDER + "\\" + CYRILLIC: b"alt"},
+      build=["--interactive", "--no-overwrite-option", "--password", "geheim", "cyrillic", "damaged"],
+      steps=[("press", "1"), ("password", "geheim", CYRILLIC), ("replace", ID["IDC_BUTTON_OK"], CYRILLIC),
+             ("box", "Warnung", ansi(CRC_FORMAT % CYRILLIC_DAMAGED), 1),
+             ("box", "Hinweis", counter_line(2, 0, 1), 1)],
+      exit=1, after={CYRILLIC_FOLDER + "\\" + CYRILLIC: NAMES[CYRILLIC],
+                     CYRILLIC_FOLDER + "\\" + CYRILLIC_DAMAGED: DAMAGED_TEXT}),
 ]
 
 
@@ -286,16 +348,22 @@ def tamper(sfx, foreign):
 
 
 
-def write_input_zip(path, damaged, big, payload, ampersand=False):
-    """The archive every row starts from, written entry by entry."""
+def write_input_zip(path, build, payload):
+    """The archive every row starts from, written entry by entry as the
+    row's build list asks."""
+    damaged = "damaged" in build
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
-        if ampersand:
+        if "ampersand" in build:
             archive.writestr(zipfile.ZipInfo(AMPERSAND, STAMP), b"&\r\n")
-        if big:
+        if "big" in build:
             info = zipfile.ZipInfo("gross.bin", STAMP)
             archive.writestr(info, os.urandom(BIG), zipfile.ZIP_STORED)
+        folder = CYRILLIC_FOLDER.replace("\\", "/") + "/"
+        if "cyrillic" in build:
+            archive.writestr(zipfile.ZipInfo(folder + CYRILLIC, STAMP), NAMES[CYRILLIC])
         if damaged:
-            archive.writestr(zipfile.ZipInfo("kaputt.txt", STAMP), b"X" * 50, zipfile.ZIP_STORED)
+            name = folder + CYRILLIC_DAMAGED if "cyrillic" in build else "kaputt.txt"
+            archive.writestr(zipfile.ZipInfo(name, STAMP), b"X" * 50, zipfile.ZIP_STORED)
         else:
             for name, data in FILES.items():
                 archive.writestr(zipfile.ZipInfo(name.replace("\\", "/"), STAMP), data)
@@ -307,20 +375,60 @@ def write_input_zip(path, damaged, big, payload, ampersand=False):
             data = f.read()
             at = data.index(b"X" * 50)
             f.seek(at)
-            f.write(b"Dies ist nicht der Inhalt, den die CRC beschreibt.")
+            f.write(DAMAGED_TEXT)
 
 
 def write_input_folder(root, extra):
     """The files of FILES, UMLAUT_FILES and extra as a folder, stamped like
     the archive's entries, and an empty folder."""
-    for name, data in dict(FILES, **UMLAUT_FILES, **extra).items():
+    write_files(root, dict(FILES, **UMLAUT_FILES, **extra))
+    os.makedirs(os.path.join(root, "leerer Ordner"), exist_ok=True)
+
+
+def write_files(root, files):
+    """files (name with "\\" -> bytes) below root, stamped like the archive's entries."""
+    for name, data in files.items():
         path = os.path.join(root, *name.split("\\"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
         stamp = datetime.datetime(*STAMP).timestamp()
         os.utime(path, (stamp, stamp))
-    os.makedirs(os.path.join(root, "leerer Ordner"), exist_ok=True)
+
+
+def write_names_archive(root, writer):
+    """NAMES as a folder at root, packed by the writer into root + ".zip";
+    returns that archive's path."""
+    write_files(root, NAMES)
+    out = os.path.abspath(root + ".zip")
+    # zipfile warns of the path-field archive's equal header names, as it should.
+    subprocess.run(WRITERS[writer](out), cwd=root, env=dict(os.environ, LC_ALL="C.UTF-8", PYTHONWARNINGS="ignore"),
+                   check=True, stdout=subprocess.DEVNULL)
+    return out
+
+
+def read_tree(root):
+    """Every file (-> bytes) and folder (-> None) below root, by its
+    relative name with "\\" separators."""
+    tree = {}
+    for folder, folders, files in os.walk(root):
+        relative = os.path.relpath(folder, root)
+        for name in folders + files:
+            path = os.path.join(folder, name)
+            key = name if relative == "." else os.path.join(relative, name).replace(os.sep, "\\")
+            tree[key] = None if name in folders else open(path, "rb").read()
+    return tree
+
+
+def tree_of(files):
+    """The tree read_tree gives for files (name -> bytes): the files and
+    every folder above them."""
+    tree = dict(files)
+    for name in files:
+        parts = name.split("\\")[:-1]
+        for depth in range(1, len(parts) + 1):
+            tree["\\".join(parts[:depth])] = None
+    return tree
 
 
 def wine_run(wine, args, timeout, env=None):
@@ -366,10 +474,12 @@ class Runner:
         """Writes the row's SFX file into folder; returns its Linux path."""
         options = [option for option in row["build"]
                    if option not in ("damaged", "big", "payload", "cut", "alone", "folder", "signed", "tampered",
-                                     "ampersand", "no-program")]
+                                     "ampersand", "no-program", "cyrillic")]
         source = os.path.join(folder, "..", row["name"] + "-input.zip")
-        write_input_zip(source, "damaged" in row["build"], "big" in row["build"],
-                        self.payload if "payload" in row["build"] else None, "ampersand" in row["build"])
+        if "writer" in row:
+            source = write_names_archive(os.path.join(folder, "..", row["name"] + "-input"), row["writer"])
+        else:
+            write_input_zip(source, row["build"], self.payload if "payload" in row["build"] else None)
         if "folder" in row["build"]:
             source = os.path.join(folder, "..", row["name"] + "-input")
             write_input_folder(source, row.get("deep", {}))
@@ -492,7 +602,8 @@ class Runner:
         if kind == "intro":
             return self.box(label, step[1], cp(step[2]), step[3], "intro")
         if kind == "box":
-            shot = {"Warnung": "crc-warning", "Hinweis": "summary-" + label}.get(step[1], "box-" + label)
+            shot = {"Warnung": "crc-warning" + row.get("shots", ""),
+                    "Hinweis": "summary-" + label}.get(step[1], "box-" + label)
             return self.box(label, step[1], step[2], step[3], shot)
         if kind == "main":
             found, controls = self.main_controls(title)
@@ -529,11 +640,11 @@ class Runner:
             field = [c.text for c in controls if c.kind == "control" and c.id == ID["IDC_PASSWORD_FIELD"]]
             entry = step[2] if len(step) > 2 else "eins.txt"
             self.checks.equal("%s: password prompt before '%s'" % (label, step[1]),
-                              (prompt, field), ([cp(PROMPT % entry)], [b""]))
+                              (prompt, field), ([ansi(PROMPT % entry)], [b""]))
             states = [c.state for c in controls if c.kind == "control" and c.id == ID["IDC_PASSWORD_PROMPT"]]
             self.checks.check("%s: prompt shows '&' as it is (SS_NOPREFIX)" % label,
                               states and "n" in states[0], "state %r" % states)
-            self.shot("password")
+            self.shot("password" + row.get("shots", ""))
             self.ui("set-text", "--class", BOX, "--title", caption, "--id", str(ID["IDC_PASSWORD_FIELD"]),
                     "--text", step[1])
             self.ui("command", "--class", BOX, "--title", caption, "--id", "1")
@@ -545,10 +656,13 @@ class Runner:
             texts = {c.id: c.text for c in controls if c.kind == "control"}
             if not self.checks.check("%s: overwrite dialog" % label, code == 0, "not shown"):
                 return False
-            self.shot("overwrite")
-            if step[1] == ID["IDC_BUTTON_NO"]:  # the first question, about eins.txt
+            self.shot("overwrite" + row.get("shots", ""))
+            # The texts of the question about the step's name; by default of
+            # the first question (No), about eins.txt.
+            asked = step[2] if len(step) > 2 else "eins.txt" if step[1] == ID["IDC_BUTTON_NO"] else None
+            if asked:
                 self.checks.equal("%s: overwrite header" % label, texts.get(ID["IDC_REPLACE_HEADER"]),
-                                  REPLACE_HEADER)
+                                  ansi(REPLACE_HEADER % asked))
                 self.checks.equal("%s: overwrite question lines" % label,
                                   (texts.get(ID["IDC_REPLACE_QUESTION"]), texts.get(ID["IDC_REPLACE_WITH"])),
                                   (cp("M\u00f6chten Sie die existierende Datei"), b"mit dieser ersetzen?"))
@@ -659,6 +773,9 @@ class Runner:
 
     def check_files(self, row, target):
         name = row["name"]
+        if "exact" in row:
+            self.checks.equal("%s: the target holds exactly the tree" % name, read_tree(target),
+                              tree_of(row["exact"]))
         for empty in row.get("empty_folders", []):
             path = os.path.join(target, *empty.split("\\"))
             self.checks.check("%s: folder %s made" % (name, empty), os.path.isdir(path), "missing")
