@@ -7,7 +7,6 @@
 
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/file_io.h"
-#include "extractor/zip/state.h"
 
 void CopyPadded(char *destination, const char *source, uint32_t n) {
   // strncpy's contract exactly, spelled out so nobody "fixes" it into a

@@ -6,6 +6,13 @@
 #include <stdint.h>
 
 enum {
+  PATH_BUFFER = 261,          // MAX_PATH buffers of the Win32 shell's ANSI calls: 260 characters plus terminator
+  PATH_LIMIT = 32767,         // UTF-16 units of the longest path the system takes, terminator included
+  // Bytes of the core's UTF-8 paths: a UTF-16 unit takes at most 3 bytes
+  // (a 4-byte sequence is 2 units), so any path within PATH_LIMIT fits.
+  // Too big for the stack of the extractor, which has no stack probes:
+  // buffers of this size are static or in working storage.
+  LONG_PATH_BUFFER = 3 * PATH_LIMIT + 1,
   SPLIT_FIELD = 256,        // each SplitPath output: 255 characters plus terminator
   SPLIT_WILDCARDS = 1,      // "*" or "?" in the name or extension
   SPLIT_EXTENSION = 2,

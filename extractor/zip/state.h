@@ -21,16 +21,10 @@
 #include <stdint.h>
 
 #include "extractor/zip/file_io.h"
+#include "extractor/zip/path_ops.h"
 #include "extractor/zip/zip_format.h"
 
 enum {
-  PATH_BUFFER = 261,          // MAX_PATH buffers of the Win32 shell's ANSI calls: 260 characters plus terminator
-  PATH_LIMIT = 32767,         // UTF-16 units of the longest path the system takes, terminator included
-  // Bytes of the core's UTF-8 paths: a UTF-16 unit takes at most 3 bytes
-  // (a 4-byte sequence is 2 units), so any path within PATH_LIMIT fits.
-  // Too big for the stack of the extractor, which has no stack probes:
-  // buffers of this size are static or in working storage.
-  LONG_PATH_BUFFER = 3 * PATH_LIMIT + 1,
   PASSWORD_BUFFER = 256,      // at most 254 characters are kept
   ENTRY_INPUT_SIZE = 8192,    // EntryInputBuffer
   OUTPUT_WINDOW_SIZE = 32768, // OutputWindow: Deflate history and copy buffer

@@ -4,7 +4,6 @@
 
 #include "extractor/zip/long_path.h"
 #include "extractor/zip/path_ops.h"
-#include "extractor/zip/state.h"
 
 // The long form and the UTF-16 form of up to two paths at once: 64 KiB each
 // for UTF-16, so static, never on the stack (the extractor has no stack
