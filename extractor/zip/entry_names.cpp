@@ -7,6 +7,9 @@
 #include "extractor/zip/codepage.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/path_ops.h"
+#ifdef _WIN32
+#include "extractor/zip/wide_text.h"
+#endif
 #include "extractor/zip/zip_format.h"
 
 int Utf8IsValid(const char *text, uint32_t length) { return Utf8InvalidAt(text, length) == length; }
@@ -110,8 +113,12 @@ NameVerdict EntryNameCheck(const char *name) {
 // letter next to them; the ranges below say which of the two is even.
 uint32_t NameUpperCase(uint32_t c) {
   if (c < 0x80) return c >= 'a' && c <= 'z' ? c - 0x20 : c;
+#ifdef _WIN32
+  return WideUpperCase(c);
+#else
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
   if (c == 0xFF) return 0x178;
+  if (c == 0x131) return 'I';  // dotless i; the dotted capital İ stays itself
   if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & ~1u;   // capital even
   if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c : c - 1;  // capital odd
   // Greek: the small letters lie 0x20 above their capitals; final sigma is sigma.
@@ -127,7 +134,16 @@ uint32_t NameUpperCase(uint32_t c) {
   if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F)) return c & ~1u;
   if (c >= 0x4C1 && c <= 0x4CE) return (c & 1) ? c : c - 1;
   if (c == 0x4CF) return 0x4C0;
+  // Latin Extended-B and Additional (Vietnamese among them), Armenian, full-width Latin.
+  if ((c >= 0x1A0 && c <= 0x1A5) || (c >= 0x1DE && c <= 0x1EF) || (c >= 0x1F8 && c <= 0x21F) ||
+      (c >= 0x222 && c <= 0x233) || (c >= 0x246 && c <= 0x24F) || (c >= 0x1E00 && c <= 0x1E95) ||
+      (c >= 0x1EA0 && c <= 0x1EFF))
+    return c & ~1u;
+  if (c == 0x1B0 || (c >= 0x1CD && c <= 0x1DC)) return (c & 1) ? c : c - 1;
+  if (c >= 0x561 && c <= 0x586) return c - 0x30;
+  if (c >= 0xFF41 && c <= 0xFF5A) return c - 0x20;
   return c;
+#endif
 }
 
 // FNV-1a over the components' code points in upper case, then mixed.

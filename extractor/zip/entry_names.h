@@ -65,10 +65,13 @@ int Utf8IsValid(const char *text, uint32_t length);
 // there is none.
 uint32_t Utf8InvalidAt(const char *text, uint32_t length);
 
-// The upper case of a code point as the file system compares names: a
-// simple one-to-one mapping covering Basic Latin, Latin-1 Supplement,
-// Latin Extended-A, Greek and Cyrillic (what NTFS's upcase table does for
-// them); every other code point stays itself.
+// The upper case of a code point as the file system compares names. On
+// Windows the system's own mapping (WideUpperCase), so that the twin rule
+// sees every pair the file system takes for one name. Elsewhere (the
+// native tool, the in-memory layer) a simple one-to-one mapping covering
+// Basic Latin, Latin-1 Supplement, Latin Extended-A, -B and Additional,
+// Greek, Cyrillic, Armenian and full-width Latin, as NTFS's upcase table
+// maps them; every other code point stays itself there.
 uint32_t NameUpperCase(uint32_t codePoint);
 
 // The key under which a converted name (relative to the target folder,

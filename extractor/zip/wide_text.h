@@ -48,6 +48,11 @@ int CoreFromWidePath(const wchar_t *path, char *out, int capacity);
 // CoreFromWidePath for a UTF-8 path (the launch trailer).
 int CoreFromUtf8Path(const char *path, char *out, int capacity);
 
+// The upper case of a code point as the system compares file names: the
+// invariant locale's simple mapping for a UTF-16 unit (LCMapStringW);
+// a code point beyond U+FFFF, which NTFS folds to nothing, stays itself.
+uint32_t WideUpperCase(uint32_t codePoint);
+
 // The UTF-16 form of a core path for a W file call: LongPathForm (see
 // long_path.h), then WideFromCore, into static buffer slot (0 or 1) that
 // the next call for the same slot overwrites. Returns the text; null when

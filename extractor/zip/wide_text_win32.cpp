@@ -73,6 +73,13 @@ int CoreFromUtf8Path(const char *path, char *out, int capacity) {
   return 0;
 }
 
+uint32_t WideUpperCase(uint32_t codePoint) {
+  if (codePoint > 0xFFFF) return codePoint;
+  wchar_t unit = (wchar_t)codePoint, upper = unit;
+  if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &upper, 1) != 1) return codePoint;
+  return upper;
+}
+
 const wchar_t *WidePath(const char *path, int slot) {
   if (!LongPathForm(path, longForm, sizeof longForm)) return NULL;
   if (!WideFromCore(longForm, widePaths[slot], WIDE_PATH_BUFFER) && longForm[0]) return NULL;

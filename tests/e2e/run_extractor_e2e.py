@@ -139,6 +139,8 @@ WRITERS = {
 # past a path's first 255 bytes.
 CYRILLIC_FOLDER = "\\".join("\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b %d" % i
                             for i in range(1, 14))  # Документы 1\...\Документы 13
+TWIN_TEXT = b"zwilling\r\n"
+TWINS = ("Ti\u1ebfng Vi\u1ec7t \u01a1.txt", "TI\u1ebeNG VI\u1ec6T \u01a0.txt")  # Tiếng Việt ơ / TIẾNG VIỆT Ơ
 CYRILLIC = "\u041f\u0440\u0438\u0432\u0435\u0442.txt"    # Привет.txt
 CYRILLIC_DAMAGED = "\u0411\u0438\u0442\u044b\u0439.txt"  # Битый.txt
 
@@ -162,7 +164,8 @@ DEEP_FILES = {"a" * 70 + "\\" + "b" * 76 + "\\" + "\u0434" * 100 + "\\" + "e" * 
 #          "ampersand" adds an entry AMPERSAND first, "no-program" puts a
 #          stage in whose unpacked image CreateProcessA refuses, "cyrillic"
 #          adds CYRILLIC first and names the damaged entry CYRILLIC_DAMAGED,
-#          both in CYRILLIC_FOLDER
+#          both in CYRILLIC_FOLDER, "twins" replaces the archive by one
+#          that holds TWINS
 # writer:  instead of that archive, NAMES packed by this writer of WRITERS
 # before:  files that exist in the target folder before the run: name -> bytes
 #          (a name ending in "!" is made read-only)
@@ -202,6 +205,10 @@ SCENARIOS = [
     # not cover: nothing of it (nor of the signed archive) is extracted.
     S(name="tampered", build=["signed", "tampered"], steps=[("box", "Hinweis", INVALID_DATA, 1)], exit=1,
       after={"eins.txt": None, "fremd.txt": None}),
+    # Two names that are one file by the system's case mapping: the second
+    # one ends the run (9964) instead of replacing the first.
+    S(name="twins", build=["twins"], steps=[("box", "Hinweis", failure("Das Archiv enth\u00e4lt ung\u00fcltige Daten", 2), 1)],
+      exit=1, after={"eins.txt": TWIN_TEXT, TWINS[0]: TWIN_TEXT, TWINS[1]: None}),
     # The SFX file cannot be swapped while the main dialog is open.
     S(name="swap", build=["--interactive"], via_stub=1,
       steps=[("main", {}), ("swap",), ("press", "1"), ("box", "Hinweis", counter_line(3, 0, 0), 1)],
@@ -474,7 +481,7 @@ class Runner:
         """Writes the row's SFX file into folder; returns its Linux path."""
         options = [option for option in row["build"]
                    if option not in ("damaged", "big", "payload", "cut", "alone", "folder", "signed", "tampered",
-                                     "ampersand", "no-program", "cyrillic")]
+                                     "ampersand", "no-program", "cyrillic", "twins")]
         source = os.path.join(folder, "..", row["name"] + "-input.zip")
         if "writer" in row:
             source = write_names_archive(os.path.join(folder, "..", row["name"] + "-input"), row["writer"])
@@ -500,13 +507,19 @@ class Runner:
                 and not self.machine_checked:
             self.machine_checked = True
             self.check_machine(sfx)
-        if "cut" in row["build"]:
+        if "cut" in row["build"] or "twins" in row["build"]:
             # Stub and stage only: the archive starts at its first local header
             # (the builder's offsets count from the start of the file).
             with zipfile.ZipFile(sfx) as archive:
                 start = min(info.header_offset for info in archive.infolist())
             with open(sfx, "r+b") as f:
                 f.truncate(start)
+        if "twins" in row["build"]:
+            # An archive the builder refuses, appended as data behind the stage:
+            # a file, then two names that differ only in case.
+            with zipfile.ZipFile(sfx, "a") as archive:
+                for name in ("eins.txt",) + TWINS:
+                    archive.writestr(zipfile.ZipInfo(name, STAMP), TWIN_TEXT)
         if "no-program" in row["build"]:
             # The stage replaced by one that unpacks to 260 zero bytes.
             with open(sfx, "r+b") as f:

@@ -282,7 +282,8 @@ TEST_F(WalkTest, UnicodePathFieldWhenItsCrcMatchesTheHeaderName) {
 }
 
 // Two names are one file on Windows when they differ only in case: the
-// key folds Latin (with Latin-1 and Extended-A), Greek and Cyrillic.
+// key folds Latin (Latin-1, Extended-A, -B and Additional), Greek,
+// Cyrillic, Armenian and full-width Latin.
 TEST(TargetNameKey, TwinsInUnicode) {
   const struct {
     const char *a, *b;
@@ -297,6 +298,9 @@ TEST(TargetNameKey, TwinsInUnicode) {
       {"\xE6\x97\xA5\xE6\x9C\xAC", "\xE6\x97\xA5\xE6\x9C\xAC", true},                  // 日本, unfolded
       {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x81", false},                                    // two emoji
       {"stra\xC3\x9F" "e", "STRASSE", false},                                             // simple folding: ß stays
+      {"Ti\xE1\xBA\xBFng Vi\xE1\xBB\x87t \xC6\xA1\xC6\xB0", "TI\xE1\xBA\xBENG VI\xE1\xBB\x86T \xC6\xA0\xC6\xAF", true},  // Tiếng Việt ơư
+      {"\xD5\xA1\xEF\xBD\x81", "\xD4\xB1\xEF\xBC\xA1", true},                  // Armenian ա, full-width ａ
+      {"\xC4\xB1", "I", true}, {"\xC4\xB1", "\xC4\xB0", false},                       // ı is I; İ stays itself
   };
   for (const auto &row : rows)
     EXPECT_EQ(row.twins, TargetNameKey(row.a) == TargetNameKey(row.b)) << row.a << " / " << row.b;
