@@ -97,8 +97,8 @@ CANNOT_RUN = cp("Fehler : Kann SFX-Stub nicht finden\r\nSFX kann nicht gestartet
 AMPERSAND = "Tom & Jerry.txt"
 REPLACE_HEADER = "Dieser Ordner enth\u00e4lt bereits eine Datei namens '%s'."
 # FormatMessageA turns the template's line feed into CR LF; Wine adds AM/PM
-# to a time asked for in 24-hour format.
-DESCRIPTION = re.compile(rb"^\d+ (Bytes|KB)\r?\nge\xe4ndert am .+, \d\d:\d\d(:\d\d)?( [AP]M)?$")
+# to a time asked for in 24-hour format, with a one-digit hour before 10.
+DESCRIPTION = re.compile(rb"^\d+ (Bytes|KB)\r?\nge\xe4ndert am .+, \d?\d:\d\d(:\d\d)?( [AP]M)?$")
 
 # Entry contents; the archive's time stamp of every entry.
 FILES = {"eins.txt": b"eins\r\n", "zwei.txt": b"zwei\r\n" * 300, "Unter\\drei.txt": b"drei\r\n"}
