@@ -438,6 +438,23 @@ def tree_of(files):
     return tree
 
 
+def wrong_passwords(row):
+    """The passwords a row's steps type that are not the one it builds with."""
+    options = row["build"]
+    right = options[options.index("--password") + 1] if "--password" in options else None
+    return [step[1] for step in row["steps"] if step[0] == "password" and step[1] not in ("", right)]
+
+
+def passes_check_byte(sfx, password):
+    """1 when password passes the encryption header's check of the first entry."""
+    with zipfile.ZipFile(sfx) as archive:
+        try:
+            archive.open(archive.infolist()[0], pwd=password.encode("cp1252")).close()
+            return True
+        except RuntimeError:
+            return False
+
+
 def wine_run(wine, args, timeout, env=None):
     """Runs a Windows program; returns (exit code, output). The output goes
     through a file, not a pipe: a program that happens to start the
@@ -498,11 +515,17 @@ class Runner:
             options += ["--sign-cert", cert, "--sign-key", key]
             self.cert = cert
         sfx = os.path.join(folder, row["name"] + ".exe")
-        built = subprocess.run([self.ostrel, "build", "-q", "--arch", self.arch,
-                                "--stub", os.path.join(self.build_folder, "stub", "stub.exe"),
-                                "--extractor", os.path.join(self.build_folder, "extractor", "extractor.exe"),
-                                "-o", sfx] + options + [source],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # Encryption headers are random, and one in 256 lets a wrong password
+        # pass the header's check byte: built again until the row's wrong
+        # passwords fail it, as the steps expect.
+        for _ in range(20):
+            built = subprocess.run([self.ostrel, "build", "-q", "--arch", self.arch,
+                                    "--stub", os.path.join(self.build_folder, "stub", "stub.exe"),
+                                    "--extractor", os.path.join(self.build_folder, "extractor", "extractor.exe"),
+                                    "-o", sfx] + options + [source],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            if built.returncode != 0 or not any(passes_check_byte(sfx, wrong) for wrong in wrong_passwords(row)):
+                break
         if self.checks.check("%s: built" % row["name"], built.returncode == 0, built.stderr.decode()) \
                 and not self.machine_checked:
             self.machine_checked = True
