@@ -452,10 +452,14 @@ static int AskOnce(const char *name) {
 }
 
 int ObtainPassword(const char *entryName) {
+  // The name as the prompt shows it, with backslashes. Copied only as far
+  // as it goes: strncpy would zero the rest of the 96 KiB buffer for every
+  // encrypted entry.
   static char name[LONG_PATH_BUFFER];
-  strncpy(name, entryName, LONG_PATH_BUFFER - 1);
-  name[LONG_PATH_BUFFER - 1] = 0;
-  SlashesToBackslashes(name);
+  uint32_t length = 0;
+  for (; length < LONG_PATH_BUFFER - 1 && entryName[length]; length++)
+    name[length] = entryName[length] == '/' ? '\\' : entryName[length];
+  name[length] = 0;
   if (!callbacks.askPassword) return 0;
   // The first prompt only when no password is known yet; an empty reply
   // here is tested like any other.
