@@ -304,7 +304,9 @@ static int SkipBytes(FileHandle handle, uint32_t count) {
 // sub-field whose length runs past the end of the extra field ends the
 // walk; what is left is skipped (writers have left padding there).
 static int ReadExtraFields(FileHandle handle, uint32_t length, ExtraFields *out) {
-  memset(out, 0, sizeof *out);
+  // The lengths say what is there; the 64 KiB of the Unicode name are not
+  // cleared for every record, only terminated where a name is read.
+  out->zip64Length = out->unicodeLength = 0;
   uint32_t left = length;
   while (left >= 4) {
     uint8_t head[4];
@@ -320,6 +322,7 @@ static int ReadExtraFields(FileHandle handle, uint32_t length, ExtraFields *out)
     } else if (id == ZIP_EXTRA_UNICODE_PATH && out->unicodeLength == 0) {
       kept = size < sizeof out->unicode - 1 ? size : (uint32_t)sizeof out->unicode - 1;
       if (!ReadExactly(out->unicode, (int32_t)kept, handle)) return 0;
+      out->unicode[kept] = 0;
       out->unicodeLength = size;
     }
     if (!SkipBytes(handle, size - kept)) return 0;
