@@ -17,6 +17,24 @@ static int AnsiFromCodePoint(uint32_t codePoint) {
   return CODEPAGE_REPLACEMENT;
 }
 
+// bytes <- the UTF-8 form of a code point below U+10000 (what both code
+// pages map to). Returns its length, 1 to 3.
+static uint32_t Utf8Encode(uint32_t codePoint, uint8_t bytes[3]) {
+  if (codePoint < 0x80) {
+    bytes[0] = (uint8_t)codePoint;
+    return 1;
+  }
+  if (codePoint < 0x800) {
+    bytes[0] = (uint8_t)(0xC0 | (codePoint >> 6));
+    bytes[1] = (uint8_t)(0x80 | (codePoint & 0x3F));
+    return 2;
+  }
+  bytes[0] = (uint8_t)(0xE0 | (codePoint >> 12));
+  bytes[1] = (uint8_t)(0x80 | ((codePoint >> 6) & 0x3F));
+  bytes[2] = (uint8_t)(0x80 | (codePoint & 0x3F));
+  return 3;
+}
+
 uint32_t Utf8Sequence(const char *text, uint32_t available, uint32_t *codePoint) {
   const uint8_t *in = (const uint8_t *)text;
   if (available == 0) return 0;
@@ -36,6 +54,15 @@ uint32_t Utf8Sequence(const char *text, uint32_t available, uint32_t *codePoint)
   *codePoint = value;
   return follow + 1;
 }
+
+uint32_t Utf8InvalidAt(const char *text, uint32_t length) {
+  uint32_t at = 0, codePoint;
+  for (uint32_t step; at < length; at += step)
+    if ((step = Utf8Sequence(text + at, length - at, &codePoint)) == 0) return at;
+  return length;
+}
+
+int Utf8IsValid(const char *text, uint32_t length) { return Utf8InvalidAt(text, length) == length; }
 
 void Utf8ToAnsiInPlace(char *text) {
   uint8_t *out = (uint8_t *)text;
@@ -59,19 +86,7 @@ int AnsiToUtf8(const char *text, char *destination, uint32_t size) {
     uint32_t codePoint = *in;
     if (codePoint >= 0x80 && codePoint < 0xA0) codePoint = kHighControls[codePoint - 0x80];
     uint8_t bytes[3];
-    uint32_t count;
-    if (codePoint < 0x80) {
-      bytes[0] = (uint8_t)codePoint, count = 1;
-    } else if (codePoint < 0x800) {
-      bytes[0] = (uint8_t)(0xC0 | (codePoint >> 6));
-      bytes[1] = (uint8_t)(0x80 | (codePoint & 0x3F));
-      count = 2;
-    } else {
-      bytes[0] = (uint8_t)(0xE0 | (codePoint >> 12));
-      bytes[1] = (uint8_t)(0x80 | ((codePoint >> 6) & 0x3F));
-      bytes[2] = (uint8_t)(0x80 | (codePoint & 0x3F));
-      count = 3;
-    }
+    uint32_t count = Utf8Encode(codePoint, bytes);
     if (used + count >= size) {
       destination[used] = 0;
       return 0;
@@ -105,22 +120,13 @@ uint32_t OemToUtf8(const char *text, uint32_t length, char *destination, uint32_
   uint32_t used = 0;
   for (uint32_t i = 0; i < length; i++) {
     uint8_t c = (uint8_t)text[i];
-    uint32_t codePoint = c < 0x80 ? c : kOemHigh[c - 0x80];
-    uint32_t count = codePoint < 0x80 ? 1 : codePoint < 0x800 ? 2 : 3;
+    uint8_t bytes[3];
+    uint32_t count = Utf8Encode(c < 0x80 ? c : kOemHigh[c - 0x80], bytes);
     if ((uint64_t)used + count >= size) {
       if (size) destination[0] = 0;
       return 0;
     }
-    if (count == 1) {
-      destination[used++] = (char)codePoint;
-    } else if (count == 2) {
-      destination[used++] = (char)(0xC0 | (codePoint >> 6));
-      destination[used++] = (char)(0x80 | (codePoint & 0x3F));
-    } else {
-      destination[used++] = (char)(0xE0 | (codePoint >> 12));
-      destination[used++] = (char)(0x80 | ((codePoint >> 6) & 0x3F));
-      destination[used++] = (char)(0x80 | (codePoint & 0x3F));
-    }
+    for (uint32_t k = 0; k < count; k++) destination[used++] = (char)bytes[k];
   }
   destination[used] = 0;
   return used;

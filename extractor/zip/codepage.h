@@ -18,6 +18,13 @@ enum {
 // invalid lead, a sequence cut short, an overlong form, a surrogate, a
 // code point past U+10FFFF). The one UTF-8 decoder of the program.
 uint32_t Utf8Sequence(const char *text, uint32_t available, uint32_t *codePoint);
+// 1 when the length bytes of text are well-formed UTF-8 (no overlong
+// forms, no surrogates, nothing above U+10FFFF, no zero byte).
+int Utf8IsValid(const char *text, uint32_t length);
+// The offset of the first byte of the first sequence in text (length
+// bytes) that is not well-formed UTF-8 as Utf8IsValid sees it; length when
+// there is none.
+uint32_t Utf8InvalidAt(const char *text, uint32_t length);
 // Converts a zero-terminated UTF-8 text to Windows-1252 in place (never
 // longer). Characters without a 1252 form, and bytes that are not valid
 // UTF-8, become CODEPAGE_REPLACEMENT, one per character or invalid byte.

@@ -12,15 +12,6 @@
 #endif
 #include "extractor/zip/zip_format.h"
 
-int Utf8IsValid(const char *text, uint32_t length) { return Utf8InvalidAt(text, length) == length; }
-
-uint32_t Utf8InvalidAt(const char *text, uint32_t length) {
-  uint32_t at = 0, codePoint;
-  for (uint32_t step; at < length; at += step)
-    if ((step = Utf8Sequence(text + at, length - at, &codePoint)) == 0) return at;
-  return length;
-}
-
 // Format notes: bit 11 declares a UTF-8 name. Archives made on Unix (Info-
 // ZIP's zip among them) carry the system's own bytes without the flag,
 // which today are UTF-8; reading them as OEM would turn every umlaut into

@@ -16,9 +16,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "extractor/zip/codepage.h"
+#include "extractor/zip/path_ops.h"
+
 enum {
-  ENTRY_NAME_LIMIT = 3 * 32767  // longest converted name in bytes, without the terminator
-                                // (LONG_PATH_BUFFER - 1: any name within the path limit)
+  ENTRY_NAME_LIMIT = LONG_PATH_BUFFER - 1  // longest converted name in bytes, without the
+                                           // terminator: any name within the path limit
 };
 
 // What EntryNameCheck finds wrong with a converted name.
@@ -56,14 +59,6 @@ NameVerdict EntryNameCheck(const char *name);
 // superscripts U+00B9, U+00B2, U+00B3), CONIN$, CONOUT$; in any case, with
 // any extension or trailing blanks.
 int NameIsDevice(const char *component, uint32_t length);
-
-// 1 when the length bytes of text are well-formed UTF-8 (no overlong
-// forms, no surrogates, nothing above U+10FFFF, no zero byte).
-int Utf8IsValid(const char *text, uint32_t length);
-// The offset of the first byte of the first sequence in text (length
-// bytes) that is not well-formed UTF-8 as Utf8IsValid sees it; length when
-// there is none.
-uint32_t Utf8InvalidAt(const char *text, uint32_t length);
 
 // The upper case of a code point as the file system compares names. On
 // Windows the system's own mapping (WideUpperCase), so that the twin rule

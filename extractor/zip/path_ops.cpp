@@ -21,13 +21,11 @@ void CopyLimited(char *destination, const char *source) {
   for (; i < SPLIT_FIELD - 1 && source[i]; i++) destination[i] = source[i];
   // Cut inside a UTF-8 sequence: the partial character goes too.
   if (source[i]) {
-    uint32_t lead = i;
+    uint32_t lead = i, codePoint;
     while (lead > 0 && ((uint8_t)destination[lead - 1] & 0xC0) == 0x80) lead--;
-    if (lead > 0) {
-      uint8_t c = (uint8_t)destination[--lead];
-      uint32_t needed = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-      if (i - lead < needed) i = lead;
-    }
+    if (lead > 0 && (uint8_t)destination[lead - 1] >= 0xC0 &&
+        Utf8Sequence(destination + lead - 1, i - lead + 1, &codePoint) == 0)
+      i = lead - 1;
   }
   destination[i] = 0;
 }
