@@ -94,9 +94,9 @@ static int FinishRun(void) {
 
 // The extractor's own image, wherever the stub put it: a temporary folder
 // under a user name outside the ANSI code page, or a long one, is reached
-// through GetModuleFileNameW and the core's form of that path (the short
-// form where needed). A path cut at the buffer's end names another file:
-// left empty, the open fails and the summary says so.
+// through GetModuleFileNameW and the core's form of that path. A path cut
+// at the buffer's end names another file: left empty, the open fails and
+// the summary says so.
 static void FindOwnImage(HINSTANCE instance) {
   static wchar_t own[WIDE_PATH_BUFFER];
   DWORD units = GetModuleFileNameW(instance, own, WIDE_PATH_BUFFER);

@@ -111,9 +111,9 @@ static void StartRunFile(HWND dialog) {
   if ((INT_PTR)started <= 32) extraction.errorCode = ERR_RUN_FILE;
 }
 
-// The folder field is read in UTF-16 and taken into the core's encoding
-// (the short form of an existing folder where the long one has none). A
-// folder that has neither is refused (code 5), never replaced by another.
+// The folder field is read in UTF-16 and taken into the core's encoding. A
+// folder that has no form there is refused (code 5), never replaced by
+// another.
 static int ReadTargetField(HWND dialog, char *target) {
   static wchar_t typed[WIDE_PATH_BUFFER];
   target[0] = 0;

@@ -7,25 +7,17 @@
 #include "extractor/zip/error_codes.h"
 #include "extractor/zip/file_io.h"
 #include "extractor/zip/path_ops.h"
-#ifdef _WIN32
-#include "extractor/zip/wide_text.h"
-#endif
 
 // The trailer's path is UTF-8 (the stub writes what GetModuleFileNameW
-// gave it); the core takes paths in its own encoding. Returns 1 with core
-// filled; 0 when the path has no form there that fits (core is then empty).
-// Natively only the tests read tails, with paths in ASCII, which every
-// encoding spells alike.
+// gave it), the core's own encoding: taken as it is once checked. Returns
+// 1 with core filled; 0 when it is not valid UTF-8 or does not fit (core
+// is then empty).
 static int TrailerPathToCore(const char *trailer, char *core, uint32_t size) {
-#ifdef _WIN32
-  return CoreFromUtf8Path(trailer, core, (int)size);
-#else
   size_t length = strlen(trailer);
   core[0] = 0;
-  if (length >= size) return 0;
+  if (length >= size || !Utf8IsValid(trailer, (uint32_t)length)) return 0;
   memcpy(core, trailer, length + 1);
   return 1;
-#endif
 }
 
 // The trailer path, up to SFX_PATH_MAX bytes: static, too large for the stack.

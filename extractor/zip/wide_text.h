@@ -36,17 +36,15 @@ int WideFromWindows1252(const char *text, wchar_t *out, int capacity);
 // out (capacity units) <- the name and extension of a core path (what
 // follows its last "\"), in UTF-16, cut to fit; what the dialogs show.
 void WideNameOfPath(const char *path, wchar_t *out, int capacity);
-// out (capacity bytes) <- text in the core encoding. Returns 1 when every
-// character has a form there; 0 when one has none or the text does not fit
-// (out is then empty).
+// out (capacity bytes) <- text in the core encoding, which has a form for
+// every character. Returns 1; 0 when the text does not fit (out is then
+// empty).
 int CoreFromWide(const wchar_t *text, char *out, int capacity);
 // CoreFromWide for the path of an existing file or folder: when the path
-// has no exact form in the core encoding or is too long for out, its short
-// (8.3) form is tried, which names the same file. Returns 1; 0 when neither
+// is too long for out, its short (8.3) form is tried, which names the same
+// file. Returns 1; 0 when neither
 // form fits (out is then empty).
 int CoreFromWidePath(const wchar_t *path, char *out, int capacity);
-// CoreFromWidePath for a UTF-8 path (the launch trailer).
-int CoreFromUtf8Path(const char *path, char *out, int capacity);
 
 // The upper case of a code point as the system compares file names: the
 // invariant locale's simple mapping for a UTF-16 unit (LCMapStringW);

@@ -49,13 +49,10 @@ void WideNameOfPath(const char *path, wchar_t *out, int capacity) {
 }
 
 int CoreFromWide(const wchar_t *text, char *out, int capacity) {
-  // UTF-8 has a form for every character and takes neither the flag nor the
-  // used-default question (both would make the call fail).
-  BOOL lossy = FALSE;
-  int utf8 = CORE_CODE_PAGE == CP_UTF8;
-  int bytes = WideCharToMultiByte(CORE_CODE_PAGE, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, out, capacity,
-                                  NULL, utf8 ? NULL : &lossy);
-  if (bytes > 0 && !lossy) return 1;
+  // UTF-8 has a form for every character, so the call fails only for want
+  // of room; it takes neither the best-fit flag nor the used-default
+  // question (both would make it fail).
+  if (WideCharToMultiByte(CORE_CODE_PAGE, 0, text, -1, out, capacity, NULL, NULL) > 0) return 1;
   if (capacity > 0) out[0] = 0;
   return 0;
 }
@@ -64,13 +61,6 @@ int CoreFromWidePath(const wchar_t *path, char *out, int capacity) {
   if (CoreFromWide(path, out, capacity)) return 1;
   DWORD units = GetShortPathNameW(path, shortPath, WIDE_PATH_BUFFER);
   return units > 0 && units < WIDE_PATH_BUFFER && CoreFromWide(shortPath, out, capacity);
-}
-
-int CoreFromUtf8Path(const char *path, char *out, int capacity) {
-  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, widePaths[0], WIDE_PATH_BUFFER);
-  if (units > 0) return CoreFromWidePath(widePaths[0], out, capacity);
-  if (capacity > 0) out[0] = 0;
-  return 0;
 }
 
 uint32_t WideUpperCase(uint32_t codePoint) {
