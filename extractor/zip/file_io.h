@@ -65,7 +65,7 @@ uint32_t FileDelete(const char *path);
 // Moves from over to. An existing file at to is replaced only now: its
 // read-only, hidden and system attributes are cleared at this moment (not
 // before, so a failed entry leaves the old file as it was), and the new
-// file keeps the old one's protection: Win32 ReplaceFileA keeps its
+// file keeps the old one's protection: Win32 ReplaceFileW keeps its
 // security descriptor, its other attributes and the named streams the new
 // file lacks; POSIX gives from the old mode (write permission back when it
 // had none) and, when running as root, the old owner, before the rename.

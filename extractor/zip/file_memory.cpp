@@ -373,7 +373,7 @@ int32_t FileReplace(const char *from, const char *to) {
   Node moved = std::move(*node);
   nodes.erase(source.key);
   moved.name = target.name;
-  // As ReplaceFileA: the old file's attributes stay, less the three that
+  // As ReplaceFileW: the old file's attributes stay, less the three that
   // guard it (cleared for the replacement), and so do its named streams
   // that the new file does not have.
   if (old) {

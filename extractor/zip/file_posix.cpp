@@ -272,7 +272,7 @@ static mode_t WritableMode(mode_t mode) {
 // The rename alone would leave the new inode with the mode the temporary
 // file was created with (0666 less the umask) and the extracting user as
 // owner: a 0600 file would come out readable by everyone. So the new file
-// takes the old one's mode (read-only cleared, as ReplaceFileA needs on
+// takes the old one's mode (read-only cleared, as ReplaceFileW needs on
 // Windows) and, for root, its owner first; chown comes before chmod
 // because it may clear set-id bits. Failures of either leave the new
 // file's own mode, as on a file system that stores none.

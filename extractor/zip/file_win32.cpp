@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include "extractor/zip/file_io.h"
+#include "extractor/zip/path_ops.h"
 #include "extractor/zip/read_ahead.h"
 #include "extractor/zip/wide_text.h"
 
@@ -162,8 +163,9 @@ int32_t FileReplace(const char *from, const char *to) {
   return -1;
 }
 
-// "path:stream" in the core's encoding; 0 when it does not fit.
-static char streamPath[WIDE_PATH_BUFFER];
+// "path:stream" in the core's encoding: a core path's size (bytes, not
+// UTF-16 units), so that any path within the system's limit takes a stream.
+static char streamPath[LONG_PATH_BUFFER];
 
 static int StreamPath(const char *path, const char *stream) {
   size_t length = strlen(path), streamLength = strlen(stream);

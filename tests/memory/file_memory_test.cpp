@@ -99,7 +99,7 @@ TEST(MemoryFiles, FileRulesTheDriverMeetsOnWindows) {
   ASSERT_TRUE(MemoryFilesPut("C:\\t\\new", (const uint8_t *)"xy", 2));
   EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
   EXPECT_EQ(FileOpen("C:\\t\\f", "w"), FILE_INVALID) << "hidden";
-  // Streams: the replaced file's stream stays unless the new file has its own (ReplaceFileA).
+  // Streams: the replaced file's stream stays unless the new file has its own (ReplaceFileW).
   EXPECT_EQ(FileWriteStream("C:\\t\\f", "Zone.Identifier", "z", 1), -1) << "read-only";
   EXPECT_EQ(FileSetAttributes("C:\\t\\f", FILE_ATTR_HIDDEN | FILE_ATTR_ARCHIVE), 0);
   EXPECT_EQ(FileWriteStream("C:\\t\\f", "Zone.Identifier", "z", 1), 0);
