@@ -24,9 +24,10 @@
 
 #include <string.h>
 
+#include "extractor/zip/signed_archive.h"
+
 enum {
   PE_DIR_RESOURCE = 2,
-  PE_DIR_CERTIFICATE = 4,
   PE_SECTION_SIZE = 40,
   PE_RESOURCE_DIR_SIZE = 16,
   PE_RESOURCE_ENTRY_SIZE = 8,
@@ -142,10 +143,9 @@ int InspectPe(const uint8_t *data, size_t size, PeInfo *info) {
   uint32_t directoryCount = Get32(data + countAt);
   uint64_t sections = optional + optionalSize;
 
-  if (directoryCount > PE_DIR_CERTIFICATE && Fits(directories, 8 * (PE_DIR_CERTIFICATE + 1), size)) {
-    info->certificateOffset = Get32(data + directories + 8 * PE_DIR_CERTIFICATE);
-    info->certificateSize = Get32(data + directories + 8 * PE_DIR_CERTIFICATE + 4);
-  }
+  // The certificate entry as the extractor reads it before it trusts an archive.
+  uint32_t headLength = size < UINT32_MAX ? (uint32_t)size : UINT32_MAX;
+  SignedArchiveParse(data, headLength, &info->certificateOffset, &info->certificateSize);
   if (directoryCount > PE_DIR_RESOURCE && Fits(directories, 8 * (PE_DIR_RESOURCE + 1), size)) {
     uint32_t rva = Get32(data + directories + 8 * PE_DIR_RESOURCE);
     uint64_t root = rva ? RvaToOffset(data, size, sections, sectionCount, rva) : 0;

@@ -24,9 +24,10 @@ int SignedArchiveParse(const uint8_t *head, uint32_t length, uint32_t *offset, u
   uint32_t optional = pe + 24;
   uint32_t magic = Le16(head + optional);
   if (magic != PE_OPTIONAL_MAGIC_32 && magic != PE_OPTIONAL_MAGIC_64) return 0;
-  uint32_t countAt = optional + (magic == PE_OPTIONAL_MAGIC_64 ? 108 : 92);
-  uint32_t entryAt = countAt + 4 + 8 * PE_DIRECTORY_CERTIFICATE;
-  if (entryAt > length || length - entryAt < 8) return 0;
+  // In 64 bits: near a length of 4 GiB the sums would wrap into the head.
+  uint64_t countAt = (uint64_t)optional + (magic == PE_OPTIONAL_MAGIC_64 ? 108 : 92);
+  uint64_t entryAt = countAt + 4 + 8 * PE_DIRECTORY_CERTIFICATE;
+  if (entryAt + 8 > length) return 0;
   if (Le32(head + countAt) <= PE_DIRECTORY_CERTIFICATE) return 1;  // no certificate entry at all
   *offset = Le32(head + entryAt);
   *size = Le32(head + entryAt + 4);
