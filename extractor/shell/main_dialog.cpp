@@ -38,10 +38,7 @@ static void InitMainDialog(HWND dialog) {
   wchar_t name[TITLE_BUFFER], format[TITLE_BUFFER], title[TITLE_BUFFER + 32];
   WideFromWindows1252(kTitleFormat, format, TITLE_BUFFER);
   WideFromCorePath(shell.sfxPath, path, WIDE_PATH_BUFFER);
-  const wchar_t *fileName = path;
-  for (const wchar_t *c = path; *c; c++)
-    if (*c == L'\\') fileName = c + 1;
-  lstrcpynW(name, fileName, TITLE_BUFFER - lstrlenW(format));
+  lstrcpynW(name, WidePathName(path), TITLE_BUFFER - lstrlenW(format));
   wsprintfW(title, format, name);
   SetWindowTextW(dialog, title);
   CenterWindow(dialog);

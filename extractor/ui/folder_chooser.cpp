@@ -48,10 +48,6 @@ void ChooseTargetFolder(HWND dialog) {
   request.lpTemplateName = MAKEINTRESOURCEW(IDD_FOLDER);
   if (GetSaveFileNameW(&request) != TRUE) return;
 
-  // The folder part: everything up to and including the last backslash.
-  int cut = 0;
-  for (int i = 0; file[i]; i++)
-    if (file[i] == L'\\') cut = i + 1;
-  file[cut] = 0;
+  *WidePathName(file) = 0;  // the folder part, up to and including the last backslash
   SetDlgItemTextW(dialog, IDC_MAIN_FOLDER, file);
 }

@@ -36,6 +36,8 @@ int WideFromWindows1252(const char *text, wchar_t *out, int capacity);
 // out (capacity units) <- the name and extension of a core path (what
 // follows its last "\"), in UTF-16, cut to fit; what the dialogs show.
 void WideNameOfPath(const char *path, wchar_t *out, int capacity);
+// What follows the last "\" of a UTF-16 path (all of it when it has none).
+wchar_t *WidePathName(wchar_t *path);
 // out (capacity bytes) <- text in the core encoding, which has a form for
 // every character. Returns 1; 0 when the text does not fit (out is then
 // empty).

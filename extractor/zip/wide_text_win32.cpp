@@ -48,6 +48,13 @@ void WideNameOfPath(const char *path, wchar_t *out, int capacity) {
   lstrcpynW(out, wide, capacity);
 }
 
+wchar_t *WidePathName(wchar_t *path) {
+  wchar_t *name = path;
+  for (wchar_t *c = path; *c; c++)
+    if (*c == L'\\') name = c + 1;
+  return name;
+}
+
 int CoreFromWide(const wchar_t *text, char *out, int capacity) {
   // UTF-8 has a form for every character, so the call fails only for want
   // of room; it takes neither the best-fit flag nor the used-default
